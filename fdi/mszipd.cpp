@@ -44,13 +44,16 @@ public:
         if (!ready_) return FDIERROR_ALLOC_FAIL;
         if (inLength < 2 || in[0] != 'C' || in[1] != 'K') return FDIERROR_MDI_FAIL;
         if (inflateReset(&z_) != Z_OK) return FDIERROR_MDI_FAIL;
-        if (historyLength_ > 0 && inflateSetDictionary(&z_, history_, historyLength_) != Z_OK)
-            return FDIERROR_MDI_FAIL;
+        if (historyLength_ > 0) {
+            int rc = inflateSetDictionary(&z_, history_, historyLength_);
+            if (rc != Z_OK) return rc == Z_MEM_ERROR ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
+        }
         z_.next_in = const_cast<Bytef*>(in + 2);
         z_.avail_in = inLength - 2;
         z_.next_out = out;
         z_.avail_out = outLength;
         int rc = inflate(&z_, Z_FINISH);
+        if (rc == Z_MEM_ERROR) return FDIERROR_ALLOC_FAIL;
         bool complete = rc == Z_STREAM_END || (rc == Z_BUF_ERROR && z_.avail_out == 0);
         if (!complete || z_.avail_out != 0) return FDIERROR_MDI_FAIL;
         remember(out, outLength);

@@ -182,6 +182,7 @@ intptr_t FDIAPI notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
         h.lastRequestedVolume = e.psz3 + e.psz1;
         return h.onNext ? h.onNext(e, n) : 0;
     case fdintENUMERATE: return h.onEnumerate ? h.onEnumerate(e, n) : 0;
+    case fdintCABINET_INFO: return h.onCabinetInfo ? h.onCabinetInfo(e, n) : 0;
     default: return 0;
     }
 }

@@ -64,6 +64,7 @@ struct Handler {
     std::function<intptr_t(Event&, PFDINOTIFICATION)> onNext;      // default: 0
     std::function<intptr_t(Event&, PFDINOTIFICATION)> onEnumerate; // default: 0
     std::function<intptr_t(Event&, PFDINOTIFICATION)> onClose;     // default: TRUE
+    std::function<intptr_t(Event&, PFDINOTIFICATION)> onCabinetInfo;  // default: 0
     std::string lastRequestedVolume;  // psz3 + psz1 of the last NEXT_CABINET
     int count(int type) const;
 };
