@@ -1,1 +1,32 @@
-include_guard()
+# The cabinet DLL for systems without a cabinet library: the four FDI entry
+# points, undecorated and cdecl, with the C and C++ runtimes and zlib linked
+# in, built small. The builder stores it SZDD-compressed in every package.
+find_library(VELTRA_ZLIB_STATIC NAMES libz.a REQUIRED)
+
+set(fdi_small_flags -Os -ffunction-sections -fdata-sections)
+set(fdi_static_link -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+
+add_library(veltra_fdi_small OBJECT ${fdi_sources})
+target_include_directories(veltra_fdi_small PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${ZLIB_INCLUDE_DIRS})
+target_compile_options(veltra_fdi_small PRIVATE ${fdi_small_flags})
+
+add_library(veltra_cabinet SHARED
+  $<TARGET_OBJECTS:veltra_fdi_small>
+  ${CMAKE_CURRENT_SOURCE_DIR}/cabinet-veltra.def)
+set_target_properties(veltra_cabinet PROPERTIES OUTPUT_NAME cabinet-veltra PREFIX "")
+target_link_libraries(veltra_cabinet PRIVATE ${VELTRA_ZLIB_STATIC})
+target_link_options(veltra_cabinet PRIVATE ${fdi_static_link})
+
+# Windows-side checks under Wine: the DLL on the peer cabinets, and the DLL
+# against the system's cabinet.dll.
+add_executable(fdi_windows_check
+  tests/fdi_windows_check.cpp
+  tests/test_support.cpp)
+target_include_directories(fdi_windows_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${ZLIB_INCLUDE_DIRS})
+target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC})
+target_link_options(fdi_windows_check PRIVATE -static -static-libgcc -static-libstdc++)
+add_dependencies(fdi_windows_check veltra_cabinet)
+add_test(NAME fdi_dll_peer_cabinets
+  COMMAND fdi_windows_check peer $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
+add_test(NAME fdi_dll_against_system_cabinet
+  COMMAND fdi_windows_check diff $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)

@@ -12,6 +12,8 @@
 
 namespace fdt {
 
+FdiApi linkedApi();  // test_linked_api.cpp, or the DLL loader
+
 namespace {
 
 MemoryFs g_fs;
@@ -138,8 +140,13 @@ Blob readTestFile(const std::string& path) {
     return Blob(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+FdiApi& api() {
+    static FdiApi entryPoints = linkedApi();
+    return entryPoints;
+}
+
 HFDI createContext(ERF& erf) {
-    return FDICreate(memAlloc, memFree, fileOpen, fileRead, fileWrite, fileClose, fileSeek,
+    return api().create(memAlloc, memFree, fileOpen, fileRead, fileWrite, fileClose, fileSeek,
                      cpuUNKNOWN, &erf);
 }
 
@@ -194,7 +201,7 @@ bool copySet(HFDI hfdi, const std::string& name, Handler& h, int maxRuns) {
         h.lastRequestedVolume.clear();
         std::string copy = cab;
         char empty[1] = {0};
-        ok = FDICopy(hfdi, &copy[0], empty, 0, notify, nullptr, &h) != 0;
+        ok = api().copy(hfdi, &copy[0], empty, 0, notify, nullptr, &h) != 0;
         if (h.lastRequestedVolume.empty()) break;
         cab = h.lastRequestedVolume;
     }

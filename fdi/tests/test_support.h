@@ -39,6 +39,16 @@ void resetFs();
 void addFile(const std::string& name, const Blob& data);
 Blob readTestFile(const std::string& path);
 
+// The entry points the tests call: our library's when linked in, or those
+// of a DLL taken with GetProcAddress.
+struct FdiApi {
+    PFNFDICREATE create;
+    PFNFDIISCABINET isCabinet;
+    PFNFDICOPY copy;
+    PFNFDIDESTROY destroy;
+};
+FdiApi& api();
+
 HFDI createContext(ERF& erf);
 intptr_t openForRead(const std::string& name);
 void closeHandle(intptr_t hf);
