@@ -9,6 +9,16 @@
 
 using fdi::Context;
 
+// The DLL is built without exception support to stay small; there nothing
+// of ours can throw, and the guards fall away.
+#if defined(__cpp_exceptions)
+#define FDI_TRY try
+#define FDI_CATCH_ALL catch (...)
+#else
+#define FDI_TRY if (true)
+#define FDI_CATCH_ALL else
+#endif
+
 namespace {
 
 constexpr int kErrorBadArguments = 160;  // ERROR_BAD_ARGUMENTS, for calls FDI cannot start
@@ -31,7 +41,7 @@ extern "C" HFDI FDIAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfn
         perf->fError = 1;
         return nullptr;
     }
-    try {
+    FDI_TRY {
         void* block = pfnalloc(sizeof(Context));
         if (!block) {
             perf->erfOper = FDIERROR_ALLOC_FAIL;
@@ -41,7 +51,7 @@ extern "C" HFDI FDIAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfn
         }
         fdi::Callbacks io{pfnalloc, pfnfree, pfnopen, pfnread, pfnwrite, pfnclose, pfnseek};
         return new (block) Context(io, perf);
-    } catch (...) {
+    } FDI_CATCH_ALL {
         perf->erfOper = FDIERROR_ALLOC_FAIL;
         perf->erfType = 0;
         perf->fError = 1;
@@ -56,7 +66,7 @@ extern "C" int FDIAPI FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdic
         ctx->fail(FDIERROR_NONE, kErrorBadArguments);
         return 0;
     }
-    try {
+    FDI_TRY {
         if (hf == -1) {
             ctx->fail(FDIERROR_NOT_A_CABINET);
             return 0;
@@ -70,7 +80,7 @@ extern "C" int FDIAPI FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdic
         }
         *pfdici = info;
         return 1;
-    } catch (...) {
+    } FDI_CATCH_ALL {
         ctx->fail(FDIERROR_USER_ABORT);
         return 0;
     }
@@ -86,14 +96,14 @@ extern "C" int FDIAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int
         ctx->fail(FDIERROR_NONE, kErrorBadArguments);
         return 0;
     }
-    try {
+    FDI_TRY {
         FDIERROR e = fdi::copyCabinet(*ctx, pszCabinet, pszCabPath, pfnfdin, pvUser);
         if (e != FDIERROR_NONE) {
             ctx->fail(e);
             return 0;
         }
         return 1;
-    } catch (...) {
+    } FDI_CATCH_ALL {
         ctx->fail(FDIERROR_USER_ABORT);
         return 0;
     }

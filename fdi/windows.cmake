@@ -3,7 +3,8 @@
 # in, built small. The builder stores it SZDD-compressed in every package.
 find_library(VELTRA_ZLIB_STATIC NAMES libz.a REQUIRED)
 
-set(fdi_small_flags -Os -ffunction-sections -fdata-sections)
+set(fdi_small_flags -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+  -fno-asynchronous-unwind-tables)
 set(fdi_static_link -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
 
 add_library(veltra_fdi_small OBJECT ${fdi_sources})

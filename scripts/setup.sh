@@ -12,6 +12,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   googletest libgtest-dev zlib1g-dev
   cabextract gcab mscompress
+  clang libclang-rt-14-dev
 )
 
 missing=()
