@@ -1,0 +1,116 @@
+// Writes Microsoft cabinets (format version 1.3): one cabinet, or a set of
+// volumes that a file may run across. Folders are stored (type 0) or MSZIP
+// (type 1, deflate through zlib). Data is streamed from the sources to the
+// output files in blocks of 32 KiB, so the payload is never held in memory.
+//
+// Folders. A folder is one compression stream; readers decode it from its
+// start, so a folder per cabinet would compress best, but MSZIP only looks
+// back 32 KiB and gains nothing from longer streams. A new folder therefore
+// starts before a file that is not empty
+//   - when the current folder already holds `folderTarget` bytes,
+//   - when the file would take the folder past what the format can count
+//     (65535 blocks of 32 KiB),
+//   - and, in a set, after every folder that runs into the next volume, as
+//     soon as the files it carries over have ended. Extractors that run
+//     volume by volume (FDI) cannot start a file inside a folder that began
+//     in an earlier volume, so no file begins there.
+//
+// Volumes. Each volume but the last ends with a data block that is split in
+// two (its first part has an uncompressed size of 0 and its rest opens the
+// next volume), and at least one file runs across that boundary: FDI moves to
+// the next volume only while it writes such a file. Files that touch the
+// split block are listed in both volumes, marked as continued (folder index
+// 0xFFFE / 0xFFFD / 0xFFFF). Every volume stays within its size limit and is
+// filled up to it but for a few bytes, or but for the list entries of the
+// files that would come next when those no longer fit.
+//
+// Output is deterministic: the same entries and options give the same bytes.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A DOS date and time as the cabinet stores them. The extractor applies them
+// as UTC, so the builder stores UTC.
+struct DosStamp {
+  uint16_t date = 0x21;  // 1980-01-01
+  uint16_t time = 0;
+};
+
+// UTC seconds since 1970 as a DOS stamp (2-second steps, rounded down);
+// times before 1980 give 1980-01-01 00:00:00, times after 2107 give
+// 2107-12-31 23:59:58.
+DosStamp DosStampFromUnixTime(int64_t seconds);
+// The last-write time of a host file; false when it cannot be read.
+bool DosStampOfFile(const std::string& path, DosStamp& stamp);
+
+// The attribute bits a cabinet entry may carry; the extractor passes them to
+// SetFileAttributes unchanged, so any other bit is dropped when writing.
+constexpr uint16_t kCabAttrReadOnly = 0x01;
+constexpr uint16_t kCabAttrHidden = 0x02;
+constexpr uint16_t kCabAttrSystem = 0x04;
+constexpr uint16_t kCabAttrArchive = 0x20;
+constexpr uint16_t kCabAttrAllowed = 0x27;
+
+struct CabEntry {
+  // Name as stored: backslash-separated folders, may begin with a placeholder
+  // folder such as "<SYS>\". At most 255 bytes; no empty, "." or ".."
+  // component, no '/', no leading backslash.
+  std::string storedName;
+  std::string sourcePath;  // when not empty, the file whose bytes are stored
+  std::string content;     // otherwise these bytes
+  DosStamp stamp;
+  uint16_t attributes = kCabAttrArchive;
+};
+
+// Empty when the stored name is acceptable, otherwise why not.
+std::string CheckStoredName(const std::string& storedName);
+
+enum class CabCompression : uint16_t { Stored = 0, MsZip = 1 };
+
+struct CabOptions {
+  CabCompression compression = CabCompression::MsZip;
+  int level = 6;                      // zlib level 0..9 for MSZIP
+  uint32_t volumeSize = 0;            // 0: a single cabinet; else the limit of every volume
+  uint32_t firstVolumeSize = 0;       // limit of the first volume; 0: volumeSize
+  uint32_t folderTarget = 64u << 20;  // bytes before a new folder is started
+  int32_t setId = -1;                 // 0..65535, or -1: derived from the entries
+};
+
+// Volume limits below this are refused: a volume must hold its header, a
+// worst-case data block and the list entries that run across it.
+constexpr uint32_t kMinCabVolumeSize = 64 * 1024;
+
+struct CabVolumeName {
+  std::string path;         // where the volume is written
+  std::string cabinetName;  // name the neighbouring volumes store for it (a bare file name)
+  std::string diskName;     // disk name stored beside it, shown when it is asked for
+};
+// Gives the names of volume `index` (0 = the first). Called once per volume
+// that is written, and once for the volume after each one, whose names the
+// header must hold (that volume may then not be needed).
+using CabVolumeNamer = std::function<CabVolumeName(int index)>;
+
+struct CabVolumeInfo {
+  std::string path;
+  uint64_t size = 0;
+  uint32_t files = 0;    // list entries, continued files counted in each volume
+  uint32_t folders = 0;
+};
+
+struct CabWriteResult {
+  std::vector<CabVolumeInfo> volumes;
+  uint64_t uncompressedBytes = 0;
+  uint16_t setId = 0;
+};
+
+// Writes the entries in order. With options.volumeSize 0 one cabinet is
+// written to namer(0).path. On failure `error` says why, the result is
+// false, and the files written so far are removed.
+bool WriteCabinetSet(const std::vector<CabEntry>& entries, const CabOptions& options,
+                     const CabVolumeNamer& namer, CabWriteResult& result, std::string& error);
+
+// One cabinet at `path`, whatever options.volumeSize says.
+bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options,
+                  const std::string& path, CabWriteResult& result, std::string& error);
