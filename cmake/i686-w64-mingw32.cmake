@@ -1,15 +1,4 @@
-# Cross toolchain for the 32-bit Windows tree (stub, fdi DLL, Windows-side tests).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# The product tree: 32-bit Windows (the stub and the fdi DLL that ship).
 set(triple i686-w64-mingw32)
-# The win32 thread model keeps the runtime free of winpthreads.
-set(CMAKE_C_COMPILER   ${triple}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
-set(CMAKE_RC_COMPILER  ${triple}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test programs of this tree run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian machine (run as root) for building and testing:
-# the cross toolchain, Wine with its 32-bit half, Xvfb, GoogleTest, zlib and
+# the cross toolchains, Wine, Xvfb, GoogleTest, zlib and
 # the third-party cabinet tools the interop tests compare against.
 # Skips whatever is already installed; safe to run again.
 set -euo pipefail
 
+# Wine runs the Windows-side tests on the 64-bit build of the stub: 32-bit Wine
+# needs a kernel that runs 32-bit code, which our CI machines lack.
 packages=(
-  build-essential cmake ninja-build pkg-config
-  g++-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386
+  build-essential cmake ninja-build pkg-config python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine wine64
   xvfb xauth x11-utils xdotool imagemagick
   googletest libgtest-dev zlib1g-dev
   cabextract gcab mscompress
@@ -16,18 +18,13 @@ packages=(
 )
 
 missing=()
-need_i386=0
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
-    [[ "$p" == *:i386 ]] && need_i386=1
   fi
 done
 
 if ((${#missing[@]})); then
-  if ((need_i386)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

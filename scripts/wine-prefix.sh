@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Creates (once) the 32-bit Wine prefix that every Windows-side test uses and
+# Creates (once) the Wine prefix that every Windows-side test uses and
 # prints nothing on success. The prefix lives outside the source tree.
 set -euo pipefail
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}"
-export WINEARCH=win32
 export WINEDEBUG=-all
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   # No Mono/Gecko prompts: the tests need neither.

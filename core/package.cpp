@@ -1,0 +1,80 @@
+#include "package.h"
+
+#include <cstring>
+
+const char kPackageMagic[9] = "$VELTRA$";
+const char kScramblePrefix[7] = "RUVEKA";
+const char kVirtualCabName[6] = "qalvo";
+
+namespace {
+
+int32_t ReadLe32(const uint8_t* p) {
+  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 |
+                              uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+void WriteLe32(uint8_t* p, int32_t value) {
+  const uint32_t v = static_cast<uint32_t>(value);
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// Wrapping signed 32-bit addition: the stub's offset arithmetic.
+int32_t Add32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
+PackageHeader DecodePackageHeader(const uint8_t bytes[kPackageHeaderSize]) {
+  PackageHeader h;
+  std::memcpy(h.Magic, bytes, 8);
+  h.LangTextSize = ReadLe32(bytes + 8);
+  h.Reserved1 = ReadLe32(bytes + 12);
+  h.CabLibSize = ReadLe32(bytes + 16);
+  h.InfoCabSize = ReadLe32(bytes + 20);
+  h.Reserved2 = ReadLe32(bytes + 24);
+  h.PasswordProtected = bytes[28];
+  h.Reserved3 = ReadLe32(bytes + 29);
+  return h;
+}
+
+void EncodePackageHeader(const PackageHeader& h, uint8_t bytes[kPackageHeaderSize]) {
+  std::memcpy(bytes, h.Magic, 8);
+  WriteLe32(bytes + 8, h.LangTextSize);
+  WriteLe32(bytes + 12, h.Reserved1);
+  WriteLe32(bytes + 16, h.CabLibSize);
+  WriteLe32(bytes + 20, h.InfoCabSize);
+  WriteLe32(bytes + 24, h.Reserved2);
+  bytes[28] = h.PasswordProtected;
+  WriteLe32(bytes + 29, h.Reserved3);
+}
+
+bool HasPackageMagic(const PackageHeader& h) {
+  return std::memcmp(h.Magic, kPackageMagic, 8) == 0;
+}
+
+PackageHeader MakePackageHeader(int32_t langTextSize, int32_t cabLibSize,
+                                int32_t infoCabSize, bool passwordProtected) {
+  PackageHeader h{};
+  std::memcpy(h.Magic, kPackageMagic, 8);
+  h.LangTextSize = langTextSize;
+  h.CabLibSize = cabLibSize;
+  h.InfoCabSize = infoCabSize;
+  h.PasswordProtected = passwordProtected ? 1 : 0;
+  return h;
+}
+
+PackageBlocks ComputePackageBlocks(int32_t base, const PackageHeader& h) {
+  const int32_t lang = Add32(base, kPackageHeaderSize);
+  const int32_t lib = Add32(lang, h.LangTextSize);
+  const int32_t info = Add32(lib, h.CabLibSize);
+  const int32_t payload = Add32(info, h.InfoCabSize);
+  return PackageBlocks{lang, lib, info, payload};
+}
+
+std::string MakeScrambleKey(const std::string& password) {
+  return std::string(kScramblePrefix) + password;
+}
