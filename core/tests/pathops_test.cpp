@@ -1,0 +1,106 @@
+#include "pathops.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+struct PathCase {
+  const char* path;
+  const char* directory;
+  const char* fileName;
+  const char* drive;
+};
+
+TEST(PathParts, SplitPathsIntoDriveFolderAndName) {
+  const PathCase cases[] = {
+      {"C:\\dir\\sub\\file.txt", "C:\\dir\\sub\\", "file.txt", "C:"},
+      {"C:\\file.txt", "C:\\", "file.txt", "C:"},
+      {"C:file.txt", "C:\\", "C:file.txt", "C:"},  // drive-relative: the whole path is the name
+      {"file.txt", "", "file.txt", ""},
+      {"", "", "", ""},
+      {"\\\\server\\share\\file.txt", "\\\\server\\share\\", "file.txt", "\\\\server\\share"},
+      {"\\\\server\\share\\dir\\f", "\\\\server\\share\\dir\\", "f", "\\\\server\\share"},
+      {"\\\\server", "\\\\", "server", "\\\\server"},
+      {"C:\\dir\\", "C:\\dir\\", "", "C:"},
+      {"dir\\file", "dir\\", "file", ""},
+      {"\\file", "\\", "file", ""},
+  };
+  for (const PathCase& c : cases) {
+    EXPECT_EQ(c.directory, DirectoryPart(c.path)) << c.path;
+    EXPECT_EQ(c.fileName, FileNamePart(c.path)) << c.path;
+    EXPECT_EQ(c.drive, DrivePart(c.path)) << c.path;
+  }
+}
+
+TEST(PathParts, TrailingBackslashRules) {
+  EXPECT_EQ("", AddTrailingBackslash(""));
+  EXPECT_EQ("C:\\", AddTrailingBackslash("C:\\"));
+  EXPECT_EQ("C:\\dir\\", AddTrailingBackslash("C:\\dir"));
+  EXPECT_EQ("", StripTrailingBackslash(""));
+  EXPECT_EQ("C:\\", StripTrailingBackslash("C:\\"));  // a drive root keeps it
+  EXPECT_EQ("C:\\d", StripTrailingBackslash("C:\\d\\"));
+  EXPECT_EQ("ab\\", StripTrailingBackslash("ab\\"));    // three characters stay
+  EXPECT_EQ("C:\\dir", StripTrailingBackslash("C:\\dir"));
+}
+
+TEST(PathParts, ExtensionIsWhatFollowsTheLastDot) {
+  EXPECT_EQ("gz", ExtensionPart("archive.tar.gz"));
+  EXPECT_EQ("README", ExtensionPart("README"));
+  EXPECT_EQ("", ExtensionPart("name."));
+  EXPECT_EQ("exe", ExtensionPart("C:\\my.dir\\setup.exe"));
+  EXPECT_EQ("dir\\README", ExtensionPart("C:\\my.dir\\README"));
+}
+
+TEST(Numbers, TextToInt64ReadsLeniently) {
+  const struct {
+    const char* text;
+    int64_t value;
+  } cases[] = {
+      {"  -12abc", -12},
+      {"", 0},
+      {"abc", 0},
+      {"$FF", 255},
+      {"0x1f", 31},
+      {"0XfF", 255},
+      {"-$10", -16},
+      {"+42", 42},
+      {"1048576", 1048576},
+      {"12 34", 12},
+      {"\t5", 0},  // only blanks are skipped
+      {"9223372036854775807", std::numeric_limits<int64_t>::max()},
+      {"92233720368547758079", std::numeric_limits<int64_t>::max()},  // stops before overflow
+      {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
+      {"99999999999999999999", 999999999999999999},
+      {"$FFFFFFFFFFFFFFFFFF", 0x0FFFFFFFFFFFFFFF},
+      {"-", 0},
+      {"0x", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value, TextToInt64(c.text)) << '"' << c.text << '"';
+}
+
+TEST(Numbers, Int64ToTextRoundTrips) {
+  for (int64_t v : {int64_t(0), int64_t(-1), int64_t(1048576), std::numeric_limits<int64_t>::max(),
+                    std::numeric_limits<int64_t>::min()}) {
+    EXPECT_EQ(v, TextToInt64(Int64ToText(v)));
+  }
+  EXPECT_EQ("-9223372036854775808", Int64ToText(std::numeric_limits<int64_t>::min()));
+  EXPECT_EQ("1048576", Int64ToText(1048576));
+}
+
+TEST(Texts, UpperCaseAsciiTouchesOnlyAToZ) {
+  EXPECT_EQ("SETUP.EXE", UpperCaseAscii("setup.Exe"));
+  EXPECT_EQ("\xE9T\xE9", UpperCaseAscii("\xE9t\xE9"));
+  char buffer[8];
+  EXPECT_STREQ("abc", CopyToBuffer(buffer, "abc"));
+}
+
+TEST(Texts, ReplaceAllReplacesEveryOccurrenceOnce) {
+  EXPECT_EQ("x-x-x", ReplaceAll("<S>", "x", "<S>-<S>-<S>"));
+  EXPECT_EQ("<S><S>", ReplaceAll("<S>", "<S><S>", "<S>"));  // no loop on its own token
+  EXPECT_EQ("XX", ReplaceAll("aa", "X", "aaaa"));
+  EXPECT_EQ("Xa", ReplaceAll("aa", "X", "aaa"));
+  EXPECT_EQ("unchanged", ReplaceAll("<S>", "x", "unchanged"));
+  EXPECT_EQ("", ReplaceAll("<S>", "x", ""));
+  EXPECT_EQ("text", ReplaceAll("", "x", "text"));
+  EXPECT_EQ("<s>", ReplaceAll("<S>", "x", "<s>"));  // case-sensitive
+}

@@ -1,0 +1,107 @@
+#include "assemble.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "package.h"
+#include "packagebase.h"
+#include "uObfuscate.h"
+
+int64_t FindPackageBaseField(const Bytes& stub, std::string& error) {
+  const uint8_t* tag = reinterpret_cast<const uint8_t*>(VELTRA_PACKAGE_BASE_TAG);
+  int64_t found = -1;
+  for (size_t i = 0; i + kPackageBaseTagSize + 4 <= stub.size(); ++i) {
+    if (stub[i] != tag[0] || std::memcmp(&stub[i], tag, kPackageBaseTagSize) != 0) continue;
+    if (found >= 0) {
+      error = "the stub holds the PackageBase tag more than once";
+      return -1;
+    }
+    found = static_cast<int64_t>(i + kPackageBaseTagSize);
+  }
+  if (found < 0) {
+    error = "the file is not a Veltra stub (no PackageBase tag)";
+    return -1;
+  }
+  for (int i = 0; i < 4; ++i) {
+    if (stub[found + i] != 0) {
+      error = "the stub already carries a package; use the stub as built";
+      return -1;
+    }
+  }
+  return found;
+}
+
+void ScrambleStream(Bytes& stream, const std::string& password) {
+  DescrambleAt(stream.data(), InvertKey(MakeScrambleKey(password)), stream.size(), 0);
+}
+
+namespace {
+
+void Append(Bytes& out, const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); }
+
+void WriteLe32At(Bytes& out, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool AssemblePackage(const PackageParts& parts, Bytes& out, std::string& error) {
+  const int64_t field = FindPackageBaseField(parts.Stub, error);
+  if (field < 0) return false;
+  const uint64_t total = uint64_t(parts.Stub.size()) + kPackageHeaderSize + parts.LangText.size() +
+                         parts.CabLib.size() + parts.InfoCab.size() + parts.Payload.size();
+  if (total > 0x7FFFFFFFu) {
+    error = "the package would be 2 GiB or larger; split the payload into volumes";
+    return false;
+  }
+  out = parts.Stub;
+  WriteLe32At(out, static_cast<size_t>(field), static_cast<uint32_t>(parts.Stub.size()));
+
+  const PackageHeader header = MakePackageHeader(
+      static_cast<int32_t>(parts.LangText.size()), static_cast<int32_t>(parts.CabLib.size()),
+      static_cast<int32_t>(parts.InfoCab.size()), !parts.Password.empty());
+  uint8_t headerBytes[kPackageHeaderSize];
+  EncodePackageHeader(header, headerBytes);
+  Append(out, headerBytes, sizeof headerBytes);
+  Append(out, reinterpret_cast<const uint8_t*>(parts.LangText.data()), parts.LangText.size());
+  Append(out, parts.CabLib.data(), parts.CabLib.size());
+
+  Bytes info = parts.InfoCab;
+  ScrambleStream(info, parts.Password);
+  Append(out, info.data(), info.size());
+
+  Bytes payload = parts.Payload;
+  if (!parts.Password.empty()) ScrambleStream(payload, parts.Password);
+  Append(out, payload.data(), payload.size());
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bytes.clear();
+  uint8_t buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error) {
+  const std::string temp = path + ".partial";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) {
+    error = path + ": cannot create (" + std::strerror(errno) + ")";
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = path + ": cannot write (" + std::strerror(errno) + ")";
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}

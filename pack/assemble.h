@@ -1,0 +1,33 @@
+// Puts a package together: a copy of the stub with its PackageBase set, the
+// header, the language text, the SZDD cabinet library, the information cabinet
+// (always scrambled) and the payload cabinet (scrambled with a password).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct PackageParts {
+  Bytes Stub;          // the stub as built, PackageBase still 0
+  std::string LangText;  // the block as stored (82 lines and the end marker)
+  Bytes CabLib;        // SZDD-compressed cabinet library; may be empty
+  Bytes InfoCab;       // plain cabinet; scrambled here
+  Bytes Payload;       // plain cabinet (first volume); scrambled here with a password
+  std::string Password;  // empty: not protected
+};
+
+// Where the PackageBase value sits in `stub`; -1 with `error` set when the tag
+// is missing or ambiguous, or the stub already carries a package.
+int64_t FindPackageBaseField(const Bytes& stub, std::string& error);
+
+// The finished Setup.exe image, or false with `error` set.
+bool AssemblePackage(const PackageParts& parts, Bytes& out, std::string& error);
+
+// Scrambles (or descrambles) a whole cabinet stream with the package key.
+void ScrambleStream(Bytes& stream, const std::string& password);
+
+// Reading and writing whole files. WriteFileAtomically writes a sibling
+// temporary file and renames it, so a failed run leaves no partial output.
+bool ReadWholeFile(const std::string& path, Bytes& bytes);
+bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error);
