@@ -117,6 +117,7 @@ Outcome runThrough(const FdiApi& lib, const std::string& dir, const std::string&
 
 int peerMode(const FdiApi& ours, const std::string& dir) {
     for (const Expected& want : loadExpected(dir)) {
+        std::printf("%s\n", want.cabinet.c_str());
         Outcome o = runThrough(ours, dir, want.cabinet);
         if (want.files.empty()) {
             check(!o.isCabinet && o.isCabinetError != 0, want.cabinet + ": FDIIsCabinet refuses with a code");
@@ -210,7 +211,10 @@ int diffMode(const FdiApi& ours, const std::string& dir) {
     }
     std::vector<std::string> cabs;
     for (const Expected& e : loadExpected(dir)) cabs.push_back(e.cabinet);
-    for (const std::string& cab : cabs) compareOutcomes(cab, runThrough(sys, dir, cab), runThrough(ours, dir, cab));
+    for (const std::string& cab : cabs) {
+        std::printf("%s\n", cab.c_str());
+        compareOutcomes(cab, runThrough(sys, dir, cab), runThrough(ours, dir, cab));
+    }
     return 0;
 }
 
@@ -226,6 +230,7 @@ int main(int argc, char** argv) {
         std::printf("cannot load %s\n", argv[2]);
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);  // progress shows even if the run is cut short
     std::string mode = argv[1];
     int rc = mode == "peer" ? peerMode(ours, argv[3]) : diffMode(ours, argv[3]);
     std::printf("%d passed, %d failed\n", g_passed, g_failed);

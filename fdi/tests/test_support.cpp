@@ -382,7 +382,21 @@ Blob buildCab(const CabSpec& spec) {
     Blob cab = head;
     for (size_t i = 0; i < spec.folderTypes.size(); ++i) {
         uint16_t count = 0;
-        Blob blocks = folderBlocks(spec, folderData[i], spec.folderTypes[i], count);
+        Blob blocks;
+        if (i < spec.rawBlocks.size() && !spec.rawBlocks[i].empty()) {
+            for (const auto& b : spec.rawBlocks[i]) {
+                size_t at = blocks.size();
+                blocks.resize(at + 8 + spec.dataReserve);
+                put16(blocks, at + 4, uint16_t(b.first.size()));
+                put16(blocks, at + 6, b.second);
+                if (spec.checksums)
+                    put32(blocks, at, checksum(&blocks[at + 4], 4, checksum(b.first.data(), b.first.size(), 0)));
+                blocks.insert(blocks.end(), b.first.begin(), b.first.end());
+                ++count;
+            }
+        } else {
+            blocks = folderBlocks(spec, folderData[i], spec.folderTypes[i], count);
+        }
         size_t entry = foldersAt + i * (8 + spec.folderReserve);
         put32(cab, entry, uint32_t(cab.size()));
         put16(cab, entry + 4, count);

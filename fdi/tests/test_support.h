@@ -105,6 +105,9 @@ struct CabSpec {
     uint32_t blockSize = 32768;
     uint16_t setId = 0x1234, index = 0;
     std::string prevName, prevDisk, nextName, nextDisk;
+    // Ready-made data blocks (payload, uncompressed size) per folder; an
+    // empty entry has the folder's data stored or MSZIP-compressed here.
+    std::vector<std::vector<std::pair<Blob, uint16_t>>> rawBlocks;
 };
 Blob buildCab(const CabSpec& spec);
 Blob patternData(size_t size, uint32_t seed);
