@@ -6,7 +6,8 @@
 #pragma once
 #include <cstdint>
 
-#define VELTRA_PACKAGE_BASE_TAG "VELTRA:PKGBASE\x5A\xA5"
+// 15 characters and the terminating NUL make the 16 bytes of the tag.
+#define VELTRA_PACKAGE_BASE_TAG "VELTRA:PKGBASE\xA5"
 
 struct PackageBaseRecord {
   char Tag[16];

@@ -1,0 +1,69 @@
+#include "exitsetup.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "fileops.h"
+#include "setupparams.h"
+
+namespace {
+
+// The folder reported last by the walk. A folder is reported while its own
+// search is still open, so it can only be removed at the next report.
+std::string RememberedFolder;
+
+bool DeleteWalkedEntry(const std::string& path) {
+  if (!RememberedFolder.empty()) RemoveDirectoryA(RememberedFolder.c_str());
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    RememberedFolder = path;
+  } else {
+    SetFileAttributesA(path.c_str(), 0);
+    DeleteFileA(path.c_str());
+    RememberedFolder.clear();
+  }
+  return true;
+}
+
+void DeleteGdiObject(void* handle) {
+  if (handle) DeleteObject(static_cast<HGDIOBJ>(handle));
+}
+
+}  // namespace
+
+void RemoveFolderTree(const std::string& folder) {
+  if (folder.empty()) return;
+  RememberedFolder.clear();
+  WalkFolder(folder, "*.*", true, DeleteWalkedEntry);
+  RememberedFolder.clear();
+  RemoveDirectoryA(folder.c_str());
+}
+
+void RemoveWorkDir() { RemoveFolderTree(SetupParams.WorkDir); }
+
+void RemoveUnpackDir() { RemoveFolderTree(SetupParams.UnpackDir); }
+
+void ExitSetup(unsigned code) {
+  if (SetupParams.CabinetLib) FreeLibrary(SetupParams.CabinetLib);
+  SetupParams.CabinetLib = nullptr;
+  SetupParams.FdiCreate = nullptr;
+  SetupParams.FdiIsCabinet = nullptr;
+  SetupParams.FdiCopy = nullptr;
+  SetupParams.FdiDestroy = nullptr;
+  RemoveWorkDir();
+  DeleteGdiObject(SetupParams.DialogFont);
+  DeleteGdiObject(SetupParams.TitleFont);
+  DeleteGdiObject(SetupParams.SideBitmap);
+  DeleteGdiObject(SetupParams.HeaderBitmap);
+  std::exit(static_cast<int>(code));
+}
+
+bool ShowSetupError(const std::string& text) {
+  const std::string composed = Message(60) + "\r\n" + text;
+  if (!SetupParams.Unattended) {
+    MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(0).c_str(), MB_OK | MB_ICONHAND);
+  }
+  RemoveDirectoryA(SetupParams.ExtractDir.c_str());
+  return true;
+}

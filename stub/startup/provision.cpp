@@ -1,0 +1,55 @@
+#include "provision.h"
+
+#include <windows.h>
+
+#include "_mLZ_API.h"
+#include "exitsetup.h"
+#include "packagefile.h"
+#include "setupparams.h"
+
+namespace {
+
+const char kCompressedLibrary[] = "~DLL1.$$$";
+const char kExpandedLibrary[] = "~DLL2.$$$";
+
+// The package's own copy from block 3: copied out, expanded, then loaded.
+HMODULE LoadPackagedLibrary() {
+  const std::string compressed = SetupParams.WorkDir + kCompressedLibrary;
+  const std::string expanded = SetupParams.WorkDir + kExpandedLibrary;
+  const PackageBlocks blocks = ComputePackageBlocks(PackageBase(), SetupParams.Header);
+  CopyPackageBlock(blocks.CabLib, SetupParams.Header.CabLibSize, compressed);
+  ExpandLzFile(compressed, expanded);
+  DeleteFileA(compressed.c_str());
+  const HMODULE library = LoadLibraryA(expanded.c_str());
+  if (!library) DeleteFileA(expanded.c_str());
+  return library;
+}
+
+bool TakeEntryPoints(HMODULE library) {
+  SetupParams.FdiCreate = reinterpret_cast<PFNFDICREATE>(GetProcAddress(library, "FDICreate"));
+  SetupParams.FdiIsCabinet = reinterpret_cast<PFNFDIISCABINET>(GetProcAddress(library, "FDIIsCabinet"));
+  SetupParams.FdiCopy = reinterpret_cast<PFNFDICOPY>(GetProcAddress(library, "FDICopy"));
+  SetupParams.FdiDestroy = reinterpret_cast<PFNFDIDESTROY>(GetProcAddress(library, "FDIDestroy"));
+  return SetupParams.FdiCreate && SetupParams.FdiIsCabinet && SetupParams.FdiCopy &&
+         SetupParams.FdiDestroy;
+}
+
+}  // namespace
+
+void ProvideCabinetLibrary() {
+  // The system library comes from the system folder only, never through a
+  // search that includes the folder of a downloaded Setup.exe.
+  SetupParams.CabinetLib = LoadLibraryA((SetupParams.SystemDir + "cabinet.dll").c_str());
+  if (!SetupParams.CabinetLib) SetupParams.CabinetLib = LoadPackagedLibrary();
+  // A library without all four entry points cannot serve a cabinet context.
+  if (SetupParams.CabinetLib && !TakeEntryPoints(SetupParams.CabinetLib)) {
+    FreeLibrary(SetupParams.CabinetLib);
+    SetupParams.CabinetLib = nullptr;
+  }
+  if (!SetupParams.CabinetLib) {
+    MessageBoxA(SetupParams.MainWindow, Message(65).c_str(), kFixedCaption,
+                MB_OK | MB_ICONEXCLAMATION);
+    CloseOwnFile();
+    ExitSetup(1);
+  }
+}

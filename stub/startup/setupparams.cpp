@@ -1,0 +1,5 @@
+#include "setupparams.h"
+
+SetupParamsRecord& SetupParams = *new SetupParamsRecord;
+LangTable& Lang = *new LangTable;
+const char kFixedCaption[] = "Veltra";

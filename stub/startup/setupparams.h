@@ -1,0 +1,74 @@
+// The one process-wide record of setup parameters and run state. The main
+// thread fills it during start-up; later the wizard and the extraction worker
+// read and write it without locks (two threads at most, never in the same
+// field at the same time). Folder fields end in a backslash; the empty text
+// means "no folder".
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "fdi_interface.h"
+#include "package.h"
+#include "uTrans.h"
+
+struct SetupParamsRecord {
+  // Start-up.
+  HWND MainWindow = nullptr;  // owner of message boxes once the wizard exists
+  volatile bool WorkerRunning = false;
+  std::string SourceDir;      // folder of the stub's own file
+  std::string TempDir;
+  std::string SystemDir;
+  std::string WindowsDir;
+  PackageHeader Header{};
+  HANDLE OwnFile = INVALID_HANDLE_VALUE;  // the stub's file while start-up reads it
+  std::string WorkDir;        // the private temporary folder
+  HMODULE CabinetLib = nullptr;
+  PFNFDICREATE FdiCreate = nullptr;
+  PFNFDIISCABINET FdiIsCabinet = nullptr;
+  PFNFDICOPY FdiCopy = nullptr;
+  PFNFDIDESTROY FdiDestroy = nullptr;
+  int64_t CabinetOffset = 0;  // where the presented cabinet starts in the own file
+  std::string ExtractDir;     // where FDI writes extracted files
+  bool CabinetScrambled = false;
+  std::string ScrambleKey;
+  HBITMAP SideBitmap = nullptr;
+  HBITMAP HeaderBitmap = nullptr;
+  HANDLE WorkerThread = nullptr;
+  DWORD WorkerThreadId = 0;
+  int WizardPage = 0;
+
+  // The setup script.
+  std::string AppName = "???";
+  bool Unattended = false;
+  int64_t MinFree = 0;
+  std::string DestDir;
+  uint16_t OverwriteMode = 0;  // 0 ask, 1 overwrite all, other values keep all
+  bool ShowUnpackPage = false;
+  std::string LaunchFile;
+  std::string ReadmeFile;
+  std::string RunProgram;
+  std::string RunParams;
+  std::string StartQuestion;
+  std::string FinalMessage;
+  std::string ReadmeText;
+  std::string LicenseText;
+
+  // Wizard and worker.
+  bool RemoveAfter = true;    // remove the unpacked files after the run
+  std::string UnpackDir;      // temporary unpack folder when RemoveAfter is chosen
+  HFONT DialogFont = nullptr;
+  HFONT TitleFont = nullptr;
+};
+
+// Both live on the heap and are never destroyed: ExitSetup may end the process
+// from the worker thread while the main thread still reads them.
+extern SetupParamsRecord& SetupParams;
+
+// The messages of the package's language text.
+extern LangTable& Lang;
+inline const std::string& Message(int number) { return Lang[number]; }
+
+// The caption of boxes shown before the language text is loaded.
+extern const char kFixedCaption[];  // "Veltra"

@@ -1,0 +1,10 @@
+// The start-up sequence: one named step after the other, on the main thread.
+// Every step that cannot go on ends the process through ExitSetup.
+#pragma once
+
+void InitRunState();
+void LearnFolders();
+void CheckPackage();
+void MakeWorkDir();
+void LoadLanguageText();
+void RunSetup();  // the whole sequence

@@ -1,0 +1,94 @@
+#include "fileops.h"
+
+#include <windows.h>
+
+#include "pathops.h"
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int32_t FileDosTime(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  const HANDLE search = FindFirstFileA(path.c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  FindClose(search);
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  FILETIME local;
+  WORD date = 0;
+  WORD time = 0;
+  if (!FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local) ||
+      !FileTimeToDosDateTime(&local, &date, &time)) {
+    return -1;
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(date) << 16 | time);
+}
+
+bool FileExists(const std::string& path) { return FileDosTime(path) != -1; }
+
+bool CreateFolderPath(const std::string& folder) {
+  if (folder.empty()) return true;
+  const std::string dir = StripTrailingBackslash(folder);
+  if (dir.size() < 3 || DirectoryExists(dir)) return true;
+  const std::string parent = DirectoryPart(dir);
+  if (parent == dir) return true;  // a drive root counts as present
+  if (!CreateFolderPath(parent)) return false;
+  return CreateDirectoryA(dir.c_str(), nullptr) != 0;
+}
+
+std::string CreateUniqueFolder(const std::string& base, const std::string& prefix) {
+  // A base folder that cannot be written fails every candidate alike, so the
+  // search stops after this many failed creations instead of trying 2^31 names.
+  const int kMaxFailures = 100;
+  const int64_t kMaxNumber = 1000000;
+  const std::string stem = AddTrailingBackslash(base) + prefix;
+  int failures = 0;
+  for (int64_t n = 1; n <= kMaxNumber && failures < kMaxFailures; ++n) {
+    const std::string candidate = AddTrailingBackslash(stem + Int64ToText(n));
+    if (DirectoryExists(candidate)) continue;
+    if (CreateFolderPath(candidate)) return candidate;
+    ++failures;
+  }
+  return std::string();
+}
+
+bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse,
+                WalkCallback callback) {
+  const std::string dir = AddTrailingBackslash(folder);
+  WIN32_FIND_DATAA entry;
+  const HANDLE search = FindFirstFileA((dir + mask).c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool result = true;
+  do {
+    const std::string name = entry.cFileName;
+    if (name == "." || name == "..") continue;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder && recurse) {
+      result = WalkFolder(dir + name + "\\", mask, true, callback);
+    } else {
+      result = callback(dir + name);
+    }
+  } while (result && FindNextFileA(search, &entry));
+  // The folder itself comes last, while its own search is still open.
+  if (result && (mask == "*.*" || mask == FileNamePart(folder))) result = callback(dir);
+  FindClose(search);
+  return result;
+}
+
+int64_t DiskFreeBytes(const std::string& path) {
+  if (path.empty()) return 0;
+  const std::string root = AddTrailingBackslash(DrivePart(path));
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  DWORD totalClusters = 0;
+  // A path without drive or share is relative: ask for the current drive.
+  if (!GetDiskFreeSpaceA(root.empty() ? nullptr : root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                         &totalClusters)) {
+    return 0;
+  }
+  const uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;
+  const uint64_t free = static_cast<uint64_t>(clusterBytes) * freeClusters;
+  return free > 0x7FFFFFFFFFFFFFFFull ? 2147483647 : static_cast<int64_t>(free);
+}

@@ -1,0 +1,28 @@
+// File-system queries and actions on ANSI paths. None of them shows anything:
+// failures come back as false, -1, 0 or the empty text.
+#pragma once
+#include <cstdint>
+#include <string>
+
+bool DirectoryExists(const std::string& path);
+// Last-write time of a file as a local DOS date-time (date << 16 | time); -1
+// when there is no such file, when the path names a folder, or when the time
+// lies outside the DOS range (before 1980). Wildcards answer for the first match.
+int32_t FileDosTime(const std::string& path);
+bool FileExists(const std::string& path);
+// Creates the folder and every missing parent; true when it exists afterwards.
+bool CreateFolderPath(const std::string& folder);
+// Creates base\prefixN\ for the smallest N that did not exist and could be
+// made, and returns it with its backslash; the empty text when no folder could
+// be made within a bounded number of attempts.
+std::string CreateUniqueFolder(const std::string& base, const std::string& prefix);
+
+// Called with each path of a walk; false stops the walk.
+using WalkCallback = bool (*)(const std::string& path);
+// Reports every entry that matches `mask` (subfolders after their contents when
+// recursing) and, for the mask "*.*", the folder itself last, with a trailing
+// backslash. True when the walk ran to its end and every callback said go on.
+bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse,
+                WalkCallback callback);
+// Free bytes on the drive or share of `path`; 0 when unknown.
+int64_t DiskFreeBytes(const std::string& path);
