@@ -1,8 +1,9 @@
 # Shared part of the mingw-w64 toolchain files; `triple` is set by the includer.
 set(CMAKE_SYSTEM_NAME Windows)
-# The win32 thread model keeps the runtime free of winpthreads.
-set(CMAKE_C_COMPILER   ${triple}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
+# The posix thread model gives GoogleTest its std::mutex; programs link the
+# runtime statically, so no DLL of it ships.
+set(CMAKE_C_COMPILER   ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
 set(CMAKE_RC_COMPILER  ${triple}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,0 +1,149 @@
+// File-system helpers and the folder removal of the exit procedure, run under
+// Wine on a scratch folder below the temporary folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "exitsetup.h"
+#include "fileops.h"
+#include "setupparams.h"
+
+namespace {
+
+class ScratchFolder : public ::testing::Test {
+ protected:
+  std::string root_;
+
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    root_ = std::string(temp) + "veltra-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    RemoveFolderTree(root_);
+    ASSERT_TRUE(CreateFolderPath(root_));
+  }
+  void TearDown() override { RemoveFolderTree(root_); }
+
+  void WriteFile(const std::string& path, const std::string& bytes = "data") {
+    const HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
+    DWORD written;
+    ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(f);
+  }
+};
+
+std::vector<std::string> Walked;
+bool RecordPath(const std::string& path) {
+  Walked.push_back(path);
+  return true;
+}
+bool StopAtFirst(const std::string& path) {
+  Walked.push_back(path);
+  return false;
+}
+
+}  // namespace
+
+TEST_F(ScratchFolder, UniqueFolderTakesTheFirstFreeNumber) {
+  ASSERT_TRUE(CreateDirectoryA((root_ + "VELTRA1").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((root_ + "VELTRA2").c_str(), nullptr));
+  EXPECT_EQ(root_ + "VELTRA3\\", CreateUniqueFolder(root_, "VELTRA"));
+  EXPECT_TRUE(DirectoryExists(root_ + "VELTRA3"));
+  EXPECT_EQ(root_ + "VELTRA4\\", CreateUniqueFolder(root_.substr(0, root_.size() - 1), "VELTRA"));
+}
+
+TEST_F(ScratchFolder, UniqueFolderGivesUpWhenNothingCanBeMade) {
+  // A file where the base folder should be: every candidate fails alike.
+  WriteFile(root_ + "blocked");
+  EXPECT_EQ("", CreateUniqueFolder(root_ + "blocked", "VELTRA"));
+}
+
+TEST_F(ScratchFolder, CreateFolderPathMakesParentsAndStopsAtFiles) {
+  EXPECT_TRUE(CreateFolderPath(root_ + "a\\b\\c\\"));
+  EXPECT_TRUE(DirectoryExists(root_ + "a\\b\\c"));
+  WriteFile(root_ + "file");
+  EXPECT_FALSE(CreateFolderPath(root_ + "file\\sub\\deeper"));
+  EXPECT_TRUE(CreateFolderPath(""));
+  EXPECT_FALSE(CreateFolderPath("Q:\\no-such-drive\\folder"));
+}
+
+TEST_F(ScratchFolder, FileExistsOnlyForFilesWithADosTime) {
+  WriteFile(root_ + "new.txt");
+  EXPECT_TRUE(FileExists(root_ + "new.txt"));
+  EXPECT_NE(-1, FileDosTime(root_ + "new.txt"));
+  EXPECT_FALSE(FileExists(root_ + "absent.txt"));
+  CreateDirectoryA((root_ + "folder").c_str(), nullptr);
+  EXPECT_FALSE(FileExists(root_ + "folder"));
+  EXPECT_TRUE(DirectoryExists(root_ + "folder"));
+  EXPECT_FALSE(DirectoryExists(root_ + "new.txt"));
+
+  // A last-write time in 1975 lies outside the DOS range.
+  WriteFile(root_ + "old.txt");
+  SYSTEMTIME st = {1975, 6, 0, 15, 12, 0, 0, 0};
+  FILETIME ft;
+  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+  const HANDLE f = CreateFileA((root_ + "old.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_TRUE(SetFileTime(f, nullptr, nullptr, &ft));
+  CloseHandle(f);
+  EXPECT_EQ(-1, FileDosTime(root_ + "old.txt"));
+  EXPECT_FALSE(FileExists(root_ + "old.txt"));
+}
+
+TEST_F(ScratchFolder, WalkReportsContentsBeforeTheirFolderAndTheTopLast) {
+  WriteFile(root_ + "top.txt");
+  CreateDirectoryA((root_ + "sub").c_str(), nullptr);
+  WriteFile(root_ + "sub\\inner.txt");
+  Walked.clear();
+  EXPECT_TRUE(WalkFolder(root_, "*.*", true, RecordPath));
+  ASSERT_EQ(4u, Walked.size());
+  const auto at = [](const std::string& p) {
+    for (size_t i = 0; i < Walked.size(); ++i)
+      if (Walked[i] == p) return static_cast<int>(i);
+    return -1;
+  };
+  EXPECT_GE(at(root_ + "top.txt"), 0);
+  EXPECT_EQ(at(root_ + "sub\\inner.txt") + 1, at(root_ + "sub\\"));
+  EXPECT_EQ(root_, Walked.back());
+
+  Walked.clear();
+  EXPECT_FALSE(WalkFolder(root_ + "absent", "*.*", true, RecordPath));
+  EXPECT_TRUE(Walked.empty());
+
+  Walked.clear();
+  EXPECT_FALSE(WalkFolder(root_, "*.*", true, StopAtFirst));
+  EXPECT_EQ(1u, Walked.size());
+
+  // Another mask: matching entries only, and no report of the folder itself.
+  Walked.clear();
+  EXPECT_TRUE(WalkFolder(root_, "*.txt", false, RecordPath));
+  EXPECT_EQ(std::vector<std::string>{root_ + "top.txt"}, Walked);
+}
+
+TEST_F(ScratchFolder, RemoveWorkDirDeletesReadOnlyHiddenFilesAndNestedFolders) {
+  const std::string work = root_ + "VELTRA1\\";
+  CreateFolderPath(work + "a\\b\\");
+  WriteFile(work + "~DLL2.$$$");
+  WriteFile(work + "a\\readonly.txt");
+  WriteFile(work + "a\\b\\hidden.txt");
+  SetFileAttributesA((work + "a\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA((work + "a\\b\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetupParams.WorkDir = work;
+  RemoveWorkDir();
+  EXPECT_FALSE(DirectoryExists(work));
+  EXPECT_TRUE(DirectoryExists(root_));
+
+  SetupParams.WorkDir.clear();
+  RemoveWorkDir();  // no folder: nothing touched
+  EXPECT_TRUE(DirectoryExists(root_));
+}
+
+TEST(DiskFree, AnswersForDrivesAndZeroForNothing) {
+  EXPECT_EQ(0, DiskFreeBytes(""));
+  EXPECT_GT(DiskFreeBytes("C:\\windows\\"), 0);
+  EXPECT_EQ(0, DiskFreeBytes("Q:\\nowhere\\"));
+}
