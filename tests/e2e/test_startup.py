@@ -1,0 +1,100 @@
+"""Start-up of the stub end to end: finding the package at PackageBase, the
+private work folder, the language text, and leaving nothing behind."""
+import struct
+import subprocess
+import unittest
+
+import e2e
+
+NO_PACKAGE = "No data is associated with this Package."
+NO_LANGUAGE = "No localization data could be loaded."
+NO_TEMP = "Unable to create temporary folder."
+
+
+class StartupTest(e2e.E2ETestCase):
+    def build(self, lang=None):
+        info = e2e.make_cabinet(self.tmp, {"~DAT1.": b"Demo\r\n"})
+        payload = e2e.make_cabinet(self.tmp, {"readme.txt": b"hello\r\n"})
+        return e2e.pack_assemble(self.tmp / "Setup.exe", info, payload, lang=lang)
+
+    def test_package_base_is_the_stub_length(self):
+        data = self.build().read_bytes()
+        base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+        self.assertEqual(e2e.STUB.stat().st_size, base)
+        self.assertEqual(b"$VELTRA$", data[base:base + 8])
+        # The stub as built holds 0 there, and the builder refuses a packed file as stub.
+        stub = e2e.STUB.read_bytes()
+        self.assertEqual(0, struct.unpack_from("<i", stub, e2e.package_base_field(stub))[0])
+        again = subprocess.run([str(e2e.PACK), "assemble", "--stub", str(self.tmp / "Setup.exe"),
+                                "--info", str(self.tmp / "Setup.exe"), "--payload",
+                                str(self.tmp / "Setup.exe"), "--out", str(self.tmp / "x.exe")],
+                               capture_output=True, text=True)
+        self.assertNotEqual(0, again.returncode)
+        self.assertIn("already carries a package", again.stderr)
+        self.assertFalse((self.tmp / "x.exe").exists())
+
+    def test_complete_package_runs_and_removes_its_work_folder(self):
+        process = self.start(self.build())
+        self.assertEqual(0, self.finish(process))
+        self.assertEqual(set(), self.new_work_folders())
+
+    def test_wrong_package_base_shows_no_data_and_makes_no_folder(self):
+        setup = self.build()
+        data = bytearray(setup.read_bytes())
+        field = e2e.package_base_field(data)
+        for wrong in (struct.unpack_from("<i", data, field)[0] + 1, 0, -5, 0x7FFFFFF0):
+            with self.subTest(package_base=wrong):
+                struct.pack_into("<i", data, field, wrong)
+                setup.write_bytes(bytes(data))
+                box = self.expect_box_then_exit(setup, "Veltra", NO_PACKAGE, 1)
+                self.assertEqual("exclamation", box["icon"])
+                self.assertEqual(set(), self.new_work_folders())
+
+    def test_language_text_that_fails_to_load_is_reported_and_cleaned_up(self):
+        lines = e2e.default_lang_lines()
+        self.assertEqual(82, len(lines))
+        cases = {
+            "no end marker": b"\r\n".join(lines) + b"\r\n",
+            "marker with more after it": b"\r\n".join(lines) + b"\r\n\x01more\r\n",
+        }
+        for name, text in cases.items():
+            with self.subTest(name):
+                lang = self.tmp / "lang.txt"
+                lang.write_bytes(text)
+                # The builder checks language texts, so the bad block goes in by hand.
+                setup = self.build()
+                data = bytearray(setup.read_bytes())
+                base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+                size = struct.unpack_from("<i", data, base + 8)[0]
+                data[base + 33:base + 33 + size] = text
+                struct.pack_into("<i", data, base + 8, len(text))
+                setup.write_bytes(bytes(data))
+                self.expect_box_then_exit(setup, "Veltra", NO_LANGUAGE, 1)
+                self.assertEqual(set(), self.new_work_folders())
+
+    def test_block_lengths_beyond_the_file_fail_cleanly(self):
+        setup = self.build()
+        data = bytearray(setup.read_bytes())
+        base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+        struct.pack_into("<i", data, base + 8, 0x7FFF0000)  # LangTextSize far past the end
+        setup.write_bytes(bytes(data))
+        self.expect_box_then_exit(setup, "Veltra", NO_LANGUAGE, 1)
+        self.assertEqual(set(), self.new_work_folders())
+
+    def test_unwritable_temporary_folder_stops_with_a_message(self):
+        # Point TMP and TEMP at a path below a file: no VELTRA folder can be made there.
+        temp = e2e.wine_temp_folder()
+        blocker = temp / "veltra-blocker"
+        blocker.write_bytes(b"")
+        saved = e2e.user_environment()
+        try:
+            blocked = "C:\\users\\%s\\Temp\\veltra-blocker\\sub" % temp.parent.name
+            e2e.set_user_environment({"TMP": ("REG_SZ", blocked), "TEMP": ("REG_SZ", blocked)})
+            self.expect_box_then_exit(self.build(), "Veltra", NO_TEMP, 1)
+        finally:
+            e2e.set_user_environment({name: saved.get(name) for name in ("TMP", "TEMP")})
+            blocker.unlink()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
