@@ -1,9 +1,8 @@
-// Test helpers for the cabinet writer: temporary folders, files, running the
-// third-party tools, and a small independent reader of the cabinet layout that
-// checks every data block's checksum while it walks the folders.
+// Test helpers for the cabinet writer: temporary folders, files, the peer
+// tools, and a small independent reader of the cabinet layout that checks
+// every data block's checksum while it walks the folders.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -12,16 +11,15 @@
 #include <unistd.h>
 #include <vector>
 
-namespace cabtest {
+#include "cabwriter.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace cabtest {
 
 class TempDir {
  public:
   TempDir() {
     char tmpl[] = "/tmp/cabtest.XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    path_ = made ? made : "/tmp";
+    path_ = mkdtemp(tmpl) ? tmpl : "/tmp";
   }
   ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   const std::string& Path() const { return path_; }
@@ -32,8 +30,7 @@ class TempDir {
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(bytes.data(), std::streamsize(bytes.size()));
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 inline std::string ReadFile(const std::string& path) {
@@ -43,13 +40,14 @@ inline std::string ReadFile(const std::string& path) {
 
 inline bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-inline bool HaveTool(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Runs a shell command with its output going to `log`; true on exit code 0.
+// Runs a shell command, its output going to `log`; true on exit code 0.
 inline bool RunTool(const std::string& command, const std::string& log) {
   return std::system((command + " >'" + log + "' 2>&1").c_str()) == 0;
+}
+
+inline std::string HostPath(std::string stored) {
+  for (char& c : stored) c = c == '\\' ? '/' : c;
+  return stored;
 }
 
 inline std::string RandomBytes(size_t n, uint32_t seed) {
@@ -60,45 +58,28 @@ inline std::string RandomBytes(size_t n, uint32_t seed) {
 }
 
 inline std::string SomeText(size_t n, uint32_t seed) {
-  static const char* words[] = {"cabinet", "setup", "the", "file", "volume", "folder", "Windows",
-                                "extract", "of", "and", "package", "\r\n", "0123", "data"};
+  static const char* words[] = {"cabinet", "setup", "the", "file", "volume", "folder", "\r\n", "0123"};
   std::mt19937 rng(seed);
   std::string s;
-  while (s.size() < n) {
-    s += words[rng() % 14];
-    s += ' ';
-  }
-  s.resize(n);
-  return s;
+  while (s.size() < n) s += std::string(words[rng() % 8]) + ' ';
+  return s.substr(0, n);
+}
+
+inline CabEntry Entry(const std::string& name, const std::string& bytes, DosStamp stamp = {},
+                      uint16_t attributes = kCabAttrArchive) {
+  return CabEntry{name, "", bytes, stamp, attributes};
 }
 
 // --- an independent reader of what the writer produced -----------------------
 
-struct ParsedBlock {
-  uint16_t cbData = 0;
-  uint16_t cbUncomp = 0;
-};
-
-struct ParsedFolder {
-  uint32_t offset = 0;
-  uint16_t blockCount = 0;
-  uint16_t type = 0;
-  std::vector<ParsedBlock> blocks;
-};
-
-struct ParsedFile {
-  uint32_t size = 0;
-  uint32_t folderOffset = 0;
-  uint16_t folderIndex = 0;
-  uint16_t date = 0, time = 0, attributes = 0;
-  std::string name;
-};
+struct ParsedBlock { uint16_t cbData = 0, cbUncomp = 0; };
+struct ParsedFolder { uint32_t offset = 0; uint16_t blockCount = 0, type = 0; std::vector<ParsedBlock> blocks; };
+struct ParsedFile { uint32_t size = 0, folderOffset = 0; uint16_t folderIndex = 0, date = 0, time = 0, attributes = 0; std::string name; };
 
 struct ParsedCabinet {
-  uint32_t cabinetSize = 0;
-  size_t folderReserve = 0, dataReserve = 0;  // reserved areas (peer cabinets only)
-  uint32_t fileSize = 0;
+  uint32_t cabinetSize = 0, fileSize = 0;
   uint16_t flags = 0, setId = 0, index = 0;
+  size_t folderReserve = 0, dataReserve = 0;  // reserved areas (peer cabinets only)
   std::string prevCabinet, prevDisk, nextCabinet, nextDisk;
   std::vector<ParsedFolder> folders;
   std::vector<ParsedFile> files;
@@ -129,62 +110,53 @@ inline bool ReadText(const std::string& b, size_t& at, std::string& out) {
 }
 
 // Reads a folder's blocks, which must start at `at`; leaves `at` behind them.
-inline bool ReadBlocks(const std::string& b, ParsedFolder& folder, size_t reserve, size_t& at,
-                       std::string& error) {
-  if (folder.offset != at) return (error = "folder data does not follow what came before"), false;
+inline std::string ReadBlocks(const std::string& b, ParsedFolder& folder, size_t reserve, size_t& at) {
+  if (folder.offset != at) return "folder data does not follow what came before";
   for (int k = 0; k < folder.blockCount; ++k) {
     size_t data = at + 8 + reserve;
-    if (data > b.size()) return (error = "data block header past the end"), false;
+    if (data > b.size()) return "data block header past the end";
     ParsedBlock block{uint16_t(Le(b, at + 4, 2)), uint16_t(Le(b, at + 6, 2))};
-    if (data + block.cbData > b.size()) return (error = "data block past the end"), false;
+    if (data + block.cbData > b.size()) return "data block past the end";
     uint32_t sum = Checksum(b, at + 4, 4, Checksum(b, data, block.cbData, 0));
-    if (Le(b, at, 4) != 0 && sum != Le(b, at, 4)) return (error = "bad data block checksum"), false;
+    if (Le(b, at, 4) != 0 && sum != Le(b, at, 4)) return "bad data block checksum";
     folder.blocks.push_back(block);
     at = data + block.cbData;
   }
-  return true;
+  return "";
 }
 
 inline ParsedCabinet ParseCabinet(const std::string& b) {
   ParsedCabinet c;
   c.fileSize = uint32_t(b.size());
-  if (b.size() < 36 || b.compare(0, 4, "MSCF") != 0) return (c.error = "no cabinet header"), c;
+  if (b.size() < 36 || b.compare(0, 4, "MSCF") != 0 || b[24] != 3 || b[25] != 1)
+    return c.error = "no cabinet 1.3 header", c;
   c.cabinetSize = Le(b, 8, 4);
-  size_t coffFiles = Le(b, 16, 4), folders = Le(b, 26, 2), files = Le(b, 28, 2);
+  size_t coffFiles = Le(b, 16, 4), folders = Le(b, 26, 2), files = Le(b, 28, 2), at = 36;
   c.flags = uint16_t(Le(b, 30, 2));
   c.setId = uint16_t(Le(b, 32, 2));
   c.index = uint16_t(Le(b, 34, 2));
-  if (b[24] != 3 || b[25] != 1) return (c.error = "not version 1.3"), c;
-  if (c.flags & ~7u) return (c.error = "unexpected header flags"), c;
-  size_t at = 36;
   if (c.flags & 4) {
-    if (b.size() < 40) return (c.error = "no reserve sizes"), c;
     at = 40 + Le(b, 36, 2);
     c.folderReserve = uint8_t(b[38]);
     c.dataReserve = uint8_t(b[39]);
   }
-  if ((c.flags & 1) && !(ReadText(b, at, c.prevCabinet) && ReadText(b, at, c.prevDisk)))
-    return (c.error = "bad previous names"), c;
-  if ((c.flags & 2) && !(ReadText(b, at, c.nextCabinet) && ReadText(b, at, c.nextDisk)))
-    return (c.error = "bad next names"), c;
-  for (size_t i = 0; i < folders; ++i, at += 8 + c.folderReserve) {
-    if (at + 8 > b.size()) return (c.error = "folders past the end"), c;
+  bool namesOk = (!(c.flags & 1) || (ReadText(b, at, c.prevCabinet) && ReadText(b, at, c.prevDisk))) &&
+                 (!(c.flags & 2) || (ReadText(b, at, c.nextCabinet) && ReadText(b, at, c.nextDisk)));
+  if (!namesOk || at + folders * (8 + c.folderReserve) > b.size()) return c.error = "bad names or folders", c;
+  for (size_t i = 0; i < folders; ++i, at += 8 + c.folderReserve)
     c.folders.push_back({Le(b, at, 4), uint16_t(Le(b, at + 4, 2)), uint16_t(Le(b, at + 6, 2)), {}});
-  }
-  if (at != coffFiles) return (c.error = "coffFiles does not follow the folders"), c;
+  if (at != coffFiles) return c.error = "coffFiles does not follow the folders", c;
   for (size_t i = 0; i < files; ++i) {
-    if (at + 16 > b.size()) return (c.error = "files past the end"), c;
-    ParsedFile f{Le(b, at, 4), Le(b, at + 4, 4), uint16_t(Le(b, at + 8, 2)),
-                 uint16_t(Le(b, at + 10, 2)), uint16_t(Le(b, at + 12, 2)),
-                 uint16_t(Le(b, at + 14, 2)), ""};
+    if (at + 16 > b.size()) return c.error = "files past the end", c;
+    ParsedFile f{Le(b, at, 4), Le(b, at + 4, 4), uint16_t(Le(b, at + 8, 2)), uint16_t(Le(b, at + 10, 2)),
+                 uint16_t(Le(b, at + 12, 2)), uint16_t(Le(b, at + 14, 2)), ""};
     at += 16;
-    if (!ReadText(b, at, f.name)) return (c.error = "unterminated file name"), c;
+    if (!ReadText(b, at, f.name)) return c.error = "unterminated file name", c;
     c.files.push_back(f);
   }
   for (ParsedFolder& f : c.folders)
-    if (!ReadBlocks(b, f, c.dataReserve, at, c.error)) return c;
-  if (at != b.size()) c.error = "bytes after the last data block";
-  if (c.cabinetSize != b.size()) c.error = "cbCabinet differs from the file size";
+    if (!(c.error = ReadBlocks(b, f, c.dataReserve, at)).empty()) return c;
+  if (at != b.size() || c.cabinetSize != b.size()) c.error = "cbCabinet, data and file size disagree";
   return c;
 }
 
