@@ -78,9 +78,9 @@ struct CabOptions {
   int32_t setId = -1;                 // 0..65535, or -1: derived from the entries
 };
 
-// Volume limits below this are refused: a volume must hold its header, a
-// worst-case data block and the list entries that run across it.
-constexpr uint32_t kMinCabVolumeSize = 64 * 1024;
+// Volume limits below this are refused: a volume must hold its header, two
+// worst-case data blocks and the list entries that run across into it.
+constexpr uint32_t kMinCabVolumeSize = 128 * 1024;
 
 struct CabVolumeName {
   std::string path;         // where the volume is written

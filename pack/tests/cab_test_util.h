@@ -42,7 +42,7 @@ inline bool FileExists(const std::string& path) { return access(path.c_str(), F_
 
 // Runs a shell command, its output going to `log`; true on exit code 0.
 inline bool RunTool(const std::string& command, const std::string& log) {
-  return std::system((command + " >'" + log + "' 2>&1").c_str()) == 0;
+  return std::system(("(" + command + ") >'" + log + "' 2>&1").c_str()) == 0;
 }
 
 inline std::string HostPath(std::string stored) {

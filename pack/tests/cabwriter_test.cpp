@@ -21,6 +21,8 @@ struct SingleCase {
   size_t folders = 1;
 };
 
+uint32_t Stamp(uint32_t date, uint32_t time) { return date << 16 | time; }
+
 std::vector<CabEntry> ManySmallFiles(int count) {
   std::vector<CabEntry> files;
   for (int i = 0; i < count; ++i)
@@ -67,7 +69,7 @@ void CheckLayout(const ParsedCabinet& cab, const SingleCase& c) {
     const ParsedFile& f = cab.files[i];
     const CabEntry& e = c.files[i];
     EXPECT_EQ(f.name + "|" + std::to_string(f.size), e.storedName + "|" + std::to_string(e.content.size()));
-    EXPECT_EQ(f.date * 65536 + f.time, e.stamp.date * 65536 + e.stamp.time);
+    EXPECT_EQ(Stamp(f.date, f.time), Stamp(e.stamp.date, e.stamp.time));
     EXPECT_EQ(f.attributes, e.attributes & 0x27);
     ASSERT_LT(f.folderIndex, cab.folders.size());
     EXPECT_EQ(f.folderOffset, folderEnd[f.folderIndex]) << f.name;
@@ -191,19 +193,20 @@ TEST(CabWriter, DosStampsAreUtcAndClamped) {
   };
   for (const Case& c : cases) {
     DosStamp s = DosStampFromUnixTime(c.seconds);
-    EXPECT_EQ(s.date * 65536 + s.time, c.date * 65536 + c.time) << c.seconds;
+    EXPECT_EQ(Stamp(s.date, s.time), Stamp(c.date, c.time)) << c.seconds;
   }
   TempDir dir;
   WriteFile(dir.File("f"), "x");
   std::system(("touch -d '2001-09-09 01:46:40 UTC' " + dir.File("f")).c_str());
   DosStamp s;
   ASSERT_TRUE(DosStampOfFile(dir.File("f"), s));
-  EXPECT_EQ(s.date * 65536 + s.time, (((21 << 9) | (9 << 5) | 9) << 16) + ((1 << 11) | (46 << 5) | 20));
+  EXPECT_EQ(Stamp(s.date, s.time), Stamp((21 << 9) | (9 << 5) | 9, (1 << 11) | (46 << 5) | 20));
   EXPECT_FALSE(DosStampOfFile(dir.File("missing"), s));
 }
 
 TEST(CabWriter, StoredNamesAreChecked) {
-  for (std::string ok : {"a.txt", "<SYS>\\x.dll", "dir\\sub\\f", "a b\\c d.txt", std::string(255, 'n').c_str()})
+  for (std::string ok : {std::string("a.txt"), std::string("<SYS>\\x.dll"), std::string("dir\\sub\\f"),
+                         std::string("a b\\c d.txt"), std::string(255, 'n')})
     EXPECT_EQ(CheckStoredName(ok), "") << ok;
   for (std::string bad : {std::string(256, 'n'), std::string(), std::string("a/b"), std::string("\\lead"),
                           std::string("trail\\"), std::string("a\\\\b"), std::string("a\\..\\b"),
