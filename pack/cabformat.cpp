@@ -1,5 +1,6 @@
 #include "cabformat.h"
 
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -132,6 +133,11 @@ std::string CheckStoredName(const std::string& name) {
   if (name.find('\0') != std::string::npos) return "the stored name holds a NUL byte";
   if (name.find('/') != std::string::npos)
     return "the stored name uses '/' instead of '\\': " + name;
+  // '<' and '>' stay: they mark placeholders such as "<SYS>".
+  for (char c : name) {
+    if (uint8_t(c) < 0x20 || std::strchr(":*?\"|", c))
+      return "the stored name holds a character Windows does not allow in file names: " + name;
+  }
   size_t start = 0;
   while (true) {
     size_t end = name.find('\\', start);

@@ -56,7 +56,7 @@ constexpr uint16_t kCabAttrAllowed = 0x27;
 struct CabEntry {
   // Name as stored: backslash-separated folders, may begin with a placeholder
   // folder such as "<SYS>\". At most 255 bytes; no empty, "." or ".."
-  // component, no '/', no leading backslash.
+  // component, no leading backslash, none of / : * ? " | or control characters.
   std::string storedName;
   std::string sourcePath;  // when not empty, the file whose bytes are stored
   std::string content;     // otherwise these bytes

@@ -210,7 +210,8 @@ TEST(CabWriter, StoredNamesAreChecked) {
     EXPECT_EQ(CheckStoredName(ok), "") << ok;
   for (std::string bad : {std::string(256, 'n'), std::string(), std::string("a/b"), std::string("\\lead"),
                           std::string("trail\\"), std::string("a\\\\b"), std::string("a\\..\\b"),
-                          std::string("."), std::string("a\0b", 3)})
+                          std::string("."), std::string("a\0b", 3), std::string("C:\\x"), std::string("a?"),
+                          std::string("tab\t"), std::string("p|q")})
     EXPECT_NE(CheckStoredName(bad), "") << bad;
 }
 
