@@ -3,14 +3,32 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "cabcontext.h"
 #include "exitsetup.h"
 #include "fileops.h"
 #include "packagefile.h"
 #include "pathops.h"
+#include "placeholders.h"
+#include "prompts.h"
 #include "provision.h"
 #include "setupparams.h"
+#include "setupscript_reader.h"
+#include "streamio.h"
+#include "worker.h"
 
 namespace {
+
+const int kWizardTemplate = 2000;
+
+// A picture from the information cabinet; none when absent or unreadable.
+// The file goes as soon as it has been read.
+HBITMAP LoadPicture(const std::string& path) {
+  if (!FileExists(path)) return nullptr;
+  const HANDLE image = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                  LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+  DeleteFileA(path.c_str());
+  return static_cast<HBITMAP>(image);
+}
 
 // Boxes shown before the language text is loaded carry fixed English texts.
 [[noreturn]] void FailEarly(const char* text) {
@@ -63,6 +81,86 @@ void LoadLanguageText() {
   if (!loaded) FailEarly("No localization data could be loaded.");
 }
 
+void PrepareInfoCabinet() {
+  const PackageBlocks blocks = ComputePackageBlocks(PackageBase(), SetupParams.Header);
+  SetupParams.CabinetOffset = blocks.InfoCab;
+  SetupParams.ExtractDir = SetupParams.WorkDir;
+  SetupParams.CabinetScrambled = true;
+  SetupParams.ScrambleKey = kScramblePrefix;
+  if (SetupParams.Header.PasswordProtected != 0) SetupParams.ScrambleKey += AskPassword();
+}
+
+void ExtractInfoCabinet() {
+  CabContext = CabCreate();
+  if (!CabContext) {
+    ShowSetupError("Unable to prepare for decompression!");
+    ExitSetup(1);
+  }
+  if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {
+    MessageBoxA(SetupParams.MainWindow, Message(63).c_str(), Message(1).c_str(), MB_OK | MB_ICONHAND);
+    ExitSetup(2);
+  }
+  if (!CabCopy(CabContext)) {
+    ShowSetupError(CabErrorText(CabError));
+    ExitSetup(1);
+  }
+  CabDestroy(CabContext);
+  CabContext = nullptr;
+}
+
+void LoadPictures() {
+  SetupParams.SideBitmap = LoadPicture(SetupParams.WorkDir + "~DAT2A.");
+  SetupParams.HeaderBitmap = LoadPicture(SetupParams.WorkDir + "~DAT2B.");
+}
+
+void ReadScript() {
+  const std::string path = SetupParams.WorkDir + "~DAT1.";
+  const bool read = ReadSetupScript(path);
+  DeleteFileA(path.c_str());
+  if (!read) {
+    MessageBoxA(SetupParams.MainWindow, "Unable to read info", "", MB_OK);
+    ExitSetup(4);
+  }
+}
+
+void ExpandCaption() { Lang[0] = ExpandPlaceholders(Lang[0], false); }
+
+void AskStartQuestion() {
+  if (SetupParams.StartQuestion.empty()) return;
+  const std::string question = ExpandPlaceholders(SetupParams.StartQuestion, true);
+  if (MessageBoxA(SetupParams.MainWindow, question.c_str(), Message(0).c_str(),
+                  MB_OKCANCEL | MB_ICONQUESTION) == IDCANCEL) {
+    ExitSetup(2);
+  }
+}
+
+void RunUnattended() {
+  const PackageBlocks blocks = ComputePackageBlocks(PackageBase(), SetupParams.Header);
+  SetupParams.CabinetOffset = blocks.Payload;
+  SetupParams.CabinetScrambled = SetupParams.Header.PasswordProtected != 0;
+  SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
+  if (!StartExtractionWorker()) {
+    ShowSetupError("Unable to prepare for decompression!");
+    ExitSetup(1);
+  }
+  // The worker ends the process itself on every failure; when it returns,
+  // the run is done.
+  WaitForSingleObject(SetupParams.WorkerThread, INFINITE);
+  if (!SetupParams.FinalMessage.empty()) {
+    MessageBoxA(nullptr, ExpandPlaceholders(SetupParams.FinalMessage, true).c_str(),
+                Message(0).c_str(), MB_OK | MB_ICONINFORMATION);
+  }
+  ExitSetup(0);
+}
+
+void RunWizard() {
+  SetupParams.WizardPage = 1;
+  SetupParams.ExtractDir = ExpandPlaceholders(SetupParams.DestDir, false);
+  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kWizardTemplate), nullptr,
+                  WizardFrameProc, 0);
+  ExitSetup(0);
+}
+
 void RunSetup() {
   InitRunState();
   LearnFolders();
@@ -70,5 +168,12 @@ void RunSetup() {
   MakeWorkDir();
   LoadLanguageText();
   ProvideCabinetLibrary();
-  ExitSetup(0);
+  PrepareInfoCabinet();
+  ExtractInfoCabinet();
+  LoadPictures();
+  ReadScript();
+  ExpandCaption();
+  AskStartQuestion();
+  if (SetupParams.Unattended) RunUnattended();
+  RunWizard();
 }

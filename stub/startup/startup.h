@@ -7,4 +7,12 @@ void LearnFolders();
 void CheckPackage();
 void MakeWorkDir();
 void LoadLanguageText();
+void PrepareInfoCabinet();
+void ExtractInfoCabinet();
+void LoadPictures();
+void ReadScript();
+void ExpandCaption();
+void AskStartQuestion();
+[[noreturn]] void RunUnattended();
+[[noreturn]] void RunWizard();
 void RunSetup();  // the whole sequence

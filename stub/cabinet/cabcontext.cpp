@@ -1,0 +1,84 @@
+#include "cabcontext.h"
+
+#include <cstring>
+
+#include "cabnotify.h"
+#include "exitsetup.h"
+#include "pathops.h"
+#include "setupparams.h"
+#include "streamio.h"
+
+HFDI CabContext = nullptr;
+ERF CabError;
+FDICABINETINFO CabInfo;
+std::string NextCabinet;
+const char kNewCabMarker[] = "$NEWCAB$";
+
+namespace {
+
+void ClearCabError() { std::memset(&CabError, 0, sizeof CabError); }
+
+// Runs FDICopy on one cabinet: FDI opens folder + name through StreamOpen.
+bool CopyOneCabinet(HFDI context, const std::string& cabinet) {
+  std::string name = FileNamePart(cabinet);
+  std::string folder = DirectoryPart(cabinet);
+  ClearCabError();
+  return SetupParams.FdiCopy(context, &name[0], &folder[0], 0, CabNotify, nullptr, nullptr) != 0;
+}
+
+}  // namespace
+
+HFDI CabCreate() {
+  ClearCabError();
+  return SetupParams.FdiCreate(StreamAlloc, StreamFree, StreamOpen, StreamRead, StreamWrite,
+                               StreamClose, StreamSeek, cpuUNKNOWN, &CabError);
+}
+
+bool CabIsCabinet(HFDI context, const std::string& cabinet, FDICABINETINFO* info) {
+  std::string path = cabinet;
+  const intptr_t handle = StreamOpen(&path[0], 0, 0);
+  ClearCabError();
+  const bool isCabinet = handle != -1 && SetupParams.FdiIsCabinet(context, handle, info) != 0;
+  if (handle != -1) StreamClose(handle);
+  return isCabinet;
+}
+
+bool CabCopy(HFDI context) {
+  bool ok = CopyOneCabinet(context, VirtualCabName);
+  // Each run extracts the files that begin in one volume; the handler records
+  // the next volume whenever a file continues there.
+  while (!NextCabinet.empty()) {
+    if (!CabIsCabinet(CabContext, NextCabinet, &CabInfo)) {
+      ShowSetupError(NextCabinet + "\r\n" + Message(71));
+      ExitSetup(1);
+    }
+    const std::string cabinet = NextCabinet;
+    NextCabinet = kNewCabMarker;
+    ok = CopyOneCabinet(context, cabinet);
+    if (NextCabinet == kNewCabMarker) NextCabinet.clear();
+  }
+  return ok;
+}
+
+bool CabDestroy(HFDI context) {
+  ClearCabError();
+  return SetupParams.FdiDestroy(context) != 0;
+}
+
+std::string CabErrorText(ERF error) {
+  switch (error.erfOper) {
+    case FDIERROR_NONE: return "?";
+    case FDIERROR_CABINET_NOT_FOUND: return Message(67);
+    case FDIERROR_NOT_A_CABINET: return Message(70);
+    case FDIERROR_UNKNOWN_CABINET_VERSION: return Message(69);
+    case FDIERROR_CORRUPT_CABINET: return Message(71);
+    case FDIERROR_ALLOC_FAIL: return Message(72);
+    case FDIERROR_BAD_COMPR_TYPE: return Message(68);
+    case FDIERROR_MDI_FAIL: return "CabFailDecode";
+    case FDIERROR_TARGET_FILE: return Message(73);
+    case FDIERROR_RESERVE_MISMATCH: return Message(74);
+    case FDIERROR_WRONG_CABINET: return Message(75);
+    case FDIERROR_USER_ABORT: return Message(76);
+    default: return Message(77);
+  }
+}

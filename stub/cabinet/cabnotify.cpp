@@ -1,0 +1,160 @@
+#include "cabnotify.h"
+
+#include <windows.h>
+
+#include "cabcontext.h"
+#include "exitsetup.h"
+#include "fileops.h"
+#include "pathops.h"
+#include "placeholders.h"
+#include "prompts.h"
+#include "setupparams.h"
+#include "streamio.h"
+
+std::string NextCabinetName;
+std::string NextDiskName;
+std::string NextCabinetPath;
+
+namespace {
+
+const int kStatusLine = 51;
+const int kNextVolumeTemplate = 5000;
+const int kOpenCreate = 0x0100;
+// Windows rejects the cabinet's execute (0x40) and name-is-UTF (0x80) bits in
+// SetFileAttributesA, which would then apply none of the others.
+const unsigned kApplicableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+// FDI's cabinet-path buffer, terminating zero included.
+const size_t kCabPathBuffer = 256;
+
+// How often FDI may refuse the volume at one location before the run stops:
+// the same file would be found again and again without a prompt.
+const int kMaxRefusedVolumes = 3;
+int RefusedVolumes = 0;
+
+bool EnsureTargetFolder(const std::string& folder) {
+  for (;;) {
+    CreateFolderPath(folder);
+    if (DirectoryExists(folder)) return true;
+    if (AskAbortRetryIgnore(Message(62) + "\r\n" + folder) == 0) return false;
+  }
+}
+
+bool RemoveExistingTarget(const std::string& target) {
+  for (;;) {
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(target.c_str())) return true;
+    if (AskAbortRetryIgnore(Message(61) + "\r" + target) == 0) return false;
+  }
+}
+
+intptr_t CreateTarget(const std::string& target) {
+  for (;;) {
+    std::string path = target;
+    const intptr_t handle = StreamOpen(&path[0], kOpenCreate, 0);
+    if (handle != -1) return handle;
+    if (AskAbortRetryIgnore(Message(61) + "\r" + target) == 0) return 0;
+  }
+}
+
+intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
+  const std::string stored = pfdin->psz1;
+  const std::string target = TargetPath(stored);
+  SendDlgItemMessageA(PageWindow, kStatusLine, WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(49)).c_str()));
+  if (NextCabinet == kNewCabMarker) NextCabinet.clear();
+  RefusedVolumes = 0;
+  if (!EnsureTargetFolder(DirectoryPart(target))) return 0;
+  if (FileExists(target)) {
+    if (!DecideOverwrite(target)) {
+      BytesDone += static_cast<int32_t>(pfdin->cb);
+      SendProgress();
+      return 0;
+    }
+    if (!RemoveExistingTarget(target)) return 0;
+  }
+  return CreateTarget(target);
+}
+
+intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
+  const std::string target = TargetPath(pfdin->psz1);
+  // The stored time is applied as it is, as UTC: the builder stores UTC.
+  FILETIME written;
+  DosDateTimeToFileTime(pfdin->date, pfdin->time, &written);
+  const HANDLE handle = reinterpret_cast<HANDLE>(pfdin->hf);
+  SetFileTime(handle, nullptr, nullptr, &written);
+  CloseHandle(handle);
+  SetFileAttributesA(target.c_str(), pfdin->attribs & kApplicableAttributes);
+  return 1;
+}
+
+intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
+  NextDiskName = pfdin->psz2;
+  std::string cabPath = pfdin->psz3;
+  const std::string cabName = FileNamePart(pfdin->psz1);
+  // FDI asks again, with the reason, when the volume it opened was unusable.
+  if (pfdin->fdie != FDIERROR_NONE && ++RefusedVolumes >= kMaxRefusedVolumes) {
+    ShowSetupError(AddTrailingBackslash(cabPath) + cabName + "\r\n" + Message(75));
+    ExitSetup(1);
+  }
+  LocateNextCabinet(cabName, NextDiskName, cabPath);
+  CopyToBuffer(pfdin->psz3, cabPath);
+  return 0;
+}
+
+}  // namespace
+
+intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
+  switch (fdint) {
+    case fdintCOPY_FILE: return OnCopyFile(pfdin);
+    case fdintCLOSE_FILE_INFO: return OnCloseFileInfo(pfdin);
+    case fdintNEXT_CABINET: return OnNextCabinet(pfdin);
+    default: return 0;
+  }
+}
+
+std::string TargetPath(const std::string& storedName) {
+  if (storedName.find('<') != std::string::npos) return ExpandPlaceholders(storedName, false);
+  return SetupParams.ExtractDir + storedName;
+}
+
+bool DecideOverwrite(const std::string& path) {
+  if (SetupParams.OverwriteMode == 1) return true;
+  if (SetupParams.OverwriteMode != 0) return false;
+  return AskOverwrite(path);
+}
+
+int AskAbortRetryIgnore(const std::string& text) {
+  if (SetupParams.Unattended) ExitSetup(1);
+  const int answer = MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(1).c_str(),
+                                 MB_ABORTRETRYIGNORE | MB_ICONERROR);
+  if (answer == IDRETRY) return 1;
+  if (answer == IDIGNORE) return 0;
+  ExitSetup(1);
+}
+
+void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath) {
+  if (cabPath.empty()) cabPath = SetupParams.SourceDir;
+  if (cabPath == "\\") cabPath.clear();
+  NextCabinetName = cabName;
+  NextCabinetPath = StripTrailingBackslash(cabPath);
+  for (;;) {
+    const std::string folder = AddTrailingBackslash(cabPath);
+    // The folder goes back to FDI in a 256-byte buffer: a longer one cannot be used.
+    if (folder.size() < kCabPathBuffer && FileExists(folder + cabName)) break;
+    NextDiskName = diskName;
+    NextCabinetName = cabName;
+    if (SetupParams.Unattended) ExitSetup(2);
+    if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kNextVolumeTemplate),
+                        SetupParams.MainWindow, NextVolumeDlgProc, 0) == IDCANCEL) {
+      ExitSetup(2);
+    }
+    cabPath = AddTrailingBackslash(NextCabinetPath);
+  }
+  cabPath = AddTrailingBackslash(cabPath);
+  NextCabinet = cabPath + cabName;
+  if (!CabIsCabinet(CabContext, NextCabinet, &CabInfo)) {
+    ShowSetupError("1. " + NextCabinet + "\r\n" + Message(71));
+    ExitSetup(1);
+  }
+}

@@ -1,0 +1,24 @@
+// The notification handler that FDICopy calls for every file it extracts and
+// for every follow-up volume it needs.
+#pragma once
+#include <string>
+
+#include "fdi_interface.h"
+
+// What the next-volume prompt shows, and the location it hands back.
+extern std::string NextCabinetName;
+extern std::string NextDiskName;
+extern std::string NextCabinetPath;
+
+intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
+
+// Where a stored name lands: expanded when it holds a placeholder, otherwise
+// below ExtractDir.
+std::string TargetPath(const std::string& storedName);
+// True when an existing target is to be replaced, by OverwriteMode or the prompt.
+bool DecideOverwrite(const std::string& path);
+// 1 = retry, 0 = ignore; abort (and every case in unattended mode) ends the run.
+int AskAbortRetryIgnore(const std::string& text);
+// Finds the volume `cabName`, prompting where it is missing; `cabPath` comes
+// back as the folder where it was found. Sets NextCabinet.
+void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath);

@@ -1,0 +1,72 @@
+#include "worker.h"
+
+#include <commctrl.h>
+
+#include "cabcontext.h"
+#include "exitsetup.h"
+#include "launch.h"
+#include "placeholders.h"
+#include "prompts.h"
+#include "setupparams.h"
+#include "streamio.h"
+
+namespace {
+
+const int kStatusLine = 51;
+const int kProgressBar = 70;
+const int64_t kProgressRangeMax = 32767;
+
+// Waits for the progress page without burning a processor, then sets the
+// bar's range: 0..32767 scaled for large installations, unscaled otherwise.
+void SetUpProgressBar() {
+  while (!PageWindow) Sleep(10);
+  const int64_t total = SetupParams.MinFree;
+  if (total > kProgressRangeMax) {
+    ProgressScale = static_cast<float>(static_cast<long double>(kProgressRangeMax) / total);
+    SendDlgItemMessageA(PageWindow, kProgressBar, PBM_SETRANGE, 0, MAKELONG(0, kProgressRangeMax));
+  } else {
+    ProgressScale = -1.0f;
+    SendDlgItemMessageA(PageWindow, kProgressBar, PBM_SETRANGE, 0,
+                        MAKELONG(0, static_cast<uint16_t>(total)));
+  }
+}
+
+void ExtractPayload() {
+  CabContext = CabCreate();
+  if (!CabContext) {
+    ShowSetupError("Unable to prepare for decompression!");
+    ExitSetup(1);
+  }
+  if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {
+    ShowSetupError(Message(71));
+    ExitSetup(2);
+  }
+  if (!CabCopy(CabContext)) {
+    ShowSetupError("Unable to read from myself: " + CabErrorText(CabError));
+    ExitSetup(1);
+  }
+}
+
+}  // namespace
+
+DWORD WINAPI ExtractionWorker(LPVOID) {
+  SetupParams.WorkerRunning = true;
+  if (PageWindow) SetItemText(PageWindow, kStatusLine, Message(48));
+  if (!SetupParams.Unattended) SetUpProgressBar();
+  BytesDone = 0;
+  ExtractPayload();
+  ShowWindow(SetupParams.MainWindow, SW_HIDE);
+  SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
+  SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
+  ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, true);
+  if (SetupParams.RemoveAfter) RemoveUnpackDir();
+  SetupParams.WorkerRunning = false;
+  if (SetupParams.MainWindow) PostMessageA(SetupParams.MainWindow, WM_EXTRACTIONDONE, 0, 0);
+  return 0;
+}
+
+bool StartExtractionWorker() {
+  SetupParams.WorkerThread = CreateThread(nullptr, 0, ExtractionWorker, nullptr, 0,
+                                          &SetupParams.WorkerThreadId);
+  return SetupParams.WorkerThread != nullptr;
+}

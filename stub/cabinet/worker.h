@@ -1,0 +1,15 @@
+// The extraction worker: extracts the payload into ExtractDir, runs the
+// package's program and waits for it, and removes the unpacked files when
+// asked. It ends its own thread when the run is done; the thread that waits
+// for it finishes the run (exit code 0).
+#pragma once
+#include <windows.h>
+
+// Posted to MainWindow when the worker has finished in wizard mode, so that
+// the frame can finish the run.
+constexpr UINT WM_EXTRACTIONDONE = WM_APP + 2;
+
+DWORD WINAPI ExtractionWorker(LPVOID unused);
+
+// Starts the worker thread into WorkerThread / WorkerThreadId.
+bool StartExtractionWorker();
