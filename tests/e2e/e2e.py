@@ -17,6 +17,7 @@ import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "driver"))
+import cabfile  # noqa: E402
 import driver  # noqa: E402
 
 STUB = pathlib.Path(os.environ.get("VELTRA_STUB", ""))
@@ -64,6 +65,38 @@ def pack_assemble(out, info, payload, lang=None, password=None):
         args += ["--password", password]
     subprocess.run(args, check=True)
     return out
+
+
+def setup_script(app="Demo", unattended=True, min_free=0, dest="C:\\veltra-e2e\\dest",
+                 overwrite=0, unpack_page=False, launch="", readme_file="", run="", params="",
+                 question="", final="", readme=(), licence=()):
+    """The bytes of a setup script "~DAT1." with the given fields."""
+    lines = [app, "", "1" if unattended else "0", str(min_free), dest, str(overwrite),
+             "1" if unpack_page else "0", "", launch, readme_file, run, params, question, final,
+             *readme, "\x01\x01\x01", *licence, "\x03\x03\x03"]
+    return "".join(line + "\r\n" for line in lines).encode("latin-1")
+
+
+def build_package(folder, script, payload_entries, password=None):
+    """Setup.exe in `folder` around the stub: the script (bytes) in the
+    information cabinet and the entries (see cabfile) in the payload."""
+    folder = pathlib.Path(folder)
+    stamp = cabfile.dos_stamp(2021, 6, 1, 12, 0, 0)
+    info = cabfile.write_cabinet(folder / "info.cab", [("~DAT1.", script, stamp, 0x20)])
+    payload = cabfile.write_cabinet(folder / "payload.cab", payload_entries)
+    return pack_assemble(folder / "Setup.exe", info, payload, password=password)
+
+
+def prefix_path(windows_path):
+    """Where a C:\\ path of the prefix lies on the host."""
+    assert windows_path[:3].upper() == "C:\\", windows_path
+    return PREFIX / "drive_c" / windows_path[3:].replace("\\", "/")
+
+
+def dos_attributes(windows_path):
+    """The attribute letters that Wine's attrib shows for a file."""
+    out = wine("cmd", "/c", "attrib", windows_path).stdout.strip()
+    return set(out[:out.find(":") - 1].split()) if ":" in out else set()
 
 
 def package_base_field(data):
