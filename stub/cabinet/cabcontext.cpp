@@ -22,8 +22,19 @@ void ClearCabError() { std::memset(&CabError, 0, sizeof CabError); }
 bool CopyOneCabinet(HFDI context, const std::string& cabinet) {
   std::string name = FileNamePart(cabinet);
   std::string folder = DirectoryPart(cabinet);
+  AnnouncedCabinet.clear();
   ClearCabError();
   return SetupParams.FdiCopy(context, &name[0], &folder[0], 0, CabNotify, nullptr, nullptr) != 0;
+}
+
+// FDI moves on to the next volume only while it writes a file that crosses
+// into it. When no such file was written (it was kept, skipped, or no file
+// crosses the boundary), the files that begin in later volumes would be lost
+// silently; the volume that the last cabinet announced is run all the same.
+void FollowAnnouncedVolume() {
+  if (!NextCabinet.empty() || AnnouncedCabinet.empty()) return;
+  std::string folder = AnnouncedFolder;
+  LocateNextCabinet(FileNamePart(AnnouncedCabinet), AnnouncedDisk, folder);
 }
 
 }  // namespace
@@ -45,6 +56,7 @@ bool CabIsCabinet(HFDI context, const std::string& cabinet, FDICABINETINFO* info
 
 bool CabCopy(HFDI context) {
   bool ok = CopyOneCabinet(context, VirtualCabName);
+  if (ok) FollowAnnouncedVolume();
   // Each run extracts the files that begin in one volume; the handler records
   // the next volume whenever a file continues there.
   while (!NextCabinet.empty()) {
@@ -56,6 +68,7 @@ bool CabCopy(HFDI context) {
     NextCabinet = kNewCabMarker;
     ok = CopyOneCabinet(context, cabinet);
     if (NextCabinet == kNewCabMarker) NextCabinet.clear();
+    if (ok) FollowAnnouncedVolume();
   }
   return ok;
 }

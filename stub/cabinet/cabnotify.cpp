@@ -14,6 +14,9 @@
 std::string NextCabinetName;
 std::string NextDiskName;
 std::string NextCabinetPath;
+std::string AnnouncedCabinet;
+std::string AnnouncedDisk;
+std::string AnnouncedFolder;
 
 namespace {
 
@@ -88,6 +91,15 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
   return 1;
 }
 
+// Every cabinet FDI opens names the volume after it; CabCopy continues there
+// even when no file carried the run across.
+intptr_t OnCabinetInfo(PFDINOTIFICATION pfdin) {
+  AnnouncedCabinet = pfdin->psz1 ? pfdin->psz1 : "";
+  AnnouncedDisk = pfdin->psz2 ? pfdin->psz2 : "";
+  AnnouncedFolder = pfdin->psz3 ? pfdin->psz3 : "";
+  return 0;
+}
+
 intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
   NextDiskName = pfdin->psz2;
   std::string cabPath = pfdin->psz3;
@@ -106,6 +118,7 @@ intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
 
 intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
   switch (fdint) {
+    case fdintCABINET_INFO: return OnCabinetInfo(pfdin);
     case fdintCOPY_FILE: return OnCopyFile(pfdin);
     case fdintCLOSE_FILE_INFO: return OnCloseFileInfo(pfdin);
     case fdintNEXT_CABINET: return OnNextCabinet(pfdin);

@@ -9,6 +9,11 @@
 extern std::string NextCabinetName;
 extern std::string NextDiskName;
 extern std::string NextCabinetPath;
+// The volume that the cabinet opened last names as its successor (empty for
+// the last one of a set), with its disk name and the folder FDI read from.
+extern std::string AnnouncedCabinet;
+extern std::string AnnouncedDisk;
+extern std::string AnnouncedFolder;
 
 intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 
