@@ -24,6 +24,19 @@ int64_t FindPackageBaseField(const Bytes& stub, std::string& error);
 // The finished Setup.exe image, or false with `error` set.
 bool AssemblePackage(const PackageParts& parts, Bytes& out, std::string& error);
 
+// Everything before the payload: the stub with PackageBase set, the header,
+// the language text, the cabinet library and the scrambled information
+// cabinet. `payloadSize` only serves the check that the package stays below
+// 2 GiB; parts.Payload is not used.
+bool AssemblePackagePrefix(const PackageParts& parts, uint64_t payloadSize, Bytes& out, std::string& error);
+
+// Writes a whole Setup.exe to `outPath` with the payload streamed from the
+// file `payloadPath` (scrambled on the way when parts.Password is set), so a
+// large payload is never held in memory. parts.Payload is not used. On
+// failure `outPath` is removed.
+bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath, const std::string& outPath,
+                      std::string& error);
+
 // Scrambles (or descrambles) a whole cabinet stream with the package key.
 void ScrambleStream(Bytes& stream, const std::string& password);
 

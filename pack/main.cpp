@@ -5,12 +5,22 @@
 #include <string>
 
 #include "assemble.h"
+#include "commands.h"
 #include "uTrans.h"
 
 namespace {
 
 const char kUsage[] =
     "usage:\n"
+    "  veltra-pack build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none]\n"
+    "                    [--password TEXT]\n"
+    "      Builds Setup.exe (and its follow-up volumes) from a project file.\n"
+    "  veltra-pack info Setup.exe [--password TEXT]\n"
+    "      Shows the header, the blocks, the setup script and the files.\n"
+    "  veltra-pack list Setup.exe [--password TEXT]\n"
+    "  veltra-pack extract Setup.exe [--to FOLDER] [--password TEXT]\n"
+    "  veltra-pack verify Setup.exe [--password TEXT]\n"
+    "      Lists, extracts, or decompresses and checks the payload without running it.\n"
     "  veltra-pack assemble --stub FILE --info CAB --payload CAB --out FILE\n"
     "                       [--lang FILE] [--cablib FILE] [--password TEXT]\n"
     "      Appends a package made of the given blocks to a copy of the stub.\n"
@@ -88,6 +98,14 @@ int Assemble(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "assemble") == 0) return Assemble(argc, argv);
+  static const struct {
+    const char* name;
+    int (*run)(const Arguments&, std::FILE*, std::FILE*);
+  } commands[] = {{"build", BuildCommand}, {"info", InfoCommand}, {"list", ListCommand},
+                  {"extract", ExtractCommand}, {"verify", VerifyCommand}};
+  for (const auto& c : commands) {
+    if (argc >= 2 && std::strcmp(argv[1], c.name) == 0) return c.run(Arguments(argv + 2, argv + argc), stdout, stderr);
+  }
   std::fputs(kUsage, argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
   return argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
 }

@@ -1,0 +1,57 @@
+// Reading a finished Setup.exe without running it: the PackageBase value,
+// the header and blocks, and the two cabinets through FDI, the way the stub
+// reads them (the information cabinet and the payload presented in place and
+// descrambled on the fly; follow-up volumes looked for beside Setup.exe).
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "package.h"
+
+struct PackageImage {
+  std::string path;
+  uint64_t fileSize = 0;
+  int64_t baseField = -1;  // where the PackageBase value sits
+  int32_t base = 0;        // its value
+  PackageHeader header{};
+  PackageBlocks blocks{};
+};
+
+// Finds PackageBase and reads the header; false, with `error`, when the file
+// is no Veltra stub, carries no package, or its header does not fit the file.
+bool OpenPackageImage(const std::string& path, PackageImage& image, std::string& error);
+
+// The bytes of a block; false when it cannot be read.
+bool ReadPackageBlock(const PackageImage& image, int64_t offset, int64_t size, std::string& bytes);
+
+struct PackageFile {
+  std::string name;  // as stored
+  uint32_t size = 0;
+  uint16_t date = 0, time = 0, attributes = 0;
+  int volume = 1;    // where it begins
+};
+
+// The files of the information cabinet, extracted in memory.
+bool ReadInfoCabinet(const PackageImage& image, const std::string& password,
+                     std::map<std::string, std::string>& files, std::string& error);
+
+struct PayloadWalk {
+  std::vector<PackageFile> files;
+  std::vector<std::string> volumes;  // "Setup.exe" for the first, then the volume files read
+  uint64_t bytes = 0;                // uncompressed bytes extracted or checked
+};
+
+enum class PayloadAction {
+  List,     // read the file lists of every volume, decompress nothing
+  Verify,   // decompress everything, write nothing
+  Extract,  // write every file below a folder
+};
+
+// Walks the payload and its follow-up volumes. For Extract, stored names go
+// below `targetFolder` with their folders; a placeholder's angle brackets are
+// dropped ("<SYS>\x.dll" lands in SYS/x.dll); names that would leave the
+// folder are refused. Time stamps are set as stored (taken as UTC).
+bool WalkPayload(const PackageImage& image, const std::string& password, PayloadAction action,
+                 const std::string& targetFolder, PayloadWalk& walk, std::string& error);
