@@ -1,0 +1,131 @@
+// The stream callbacks over the program's own file and the error texts of the
+// cabinet context, run on the test program itself as "own file".
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cabcontext.h"
+#include "packagefile.h"
+#include "setupparams.h"
+#include "streamio.h"
+#include "uObfuscate.h"
+
+namespace {
+
+std::vector<uint8_t> OwnBytes(size_t offset, size_t count) {
+  std::vector<uint8_t> bytes(count);
+  const HANDLE f = CreateFileA(OwnExecutablePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  SetFilePointer(f, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+  DWORD read = 0;
+  ReadFile(f, bytes.data(), static_cast<DWORD>(count), &read, nullptr);
+  CloseHandle(f);
+  bytes.resize(read);
+  return bytes;
+}
+
+class OwnFileStream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetupParams.CabinetOffset = 1000;
+    SetupParams.CabinetScrambled = false;
+    SetupParams.ScrambleKey = "RUVEKA";
+  }
+  intptr_t OpenVirtual() {
+    char name[] = "qalvo";
+    return StreamOpen(name, 0, 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(OwnFileStream, VirtualNamePresentsTheCabinetFromItsFirstByte) {
+  const intptr_t hf = OpenVirtual();
+  ASSERT_NE(-1, hf);
+  EXPECT_TRUE(IsOwnFile(hf));
+  EXPECT_EQ(0, StreamSeek(hf, 0, SEEK_CUR));
+  EXPECT_EQ(100, StreamSeek(hf, 100, SEEK_SET));
+  EXPECT_EQ(1100u, SetFilePointer(reinterpret_cast<HANDLE>(hf), 0, nullptr, FILE_CURRENT));
+  EXPECT_EQ(110, StreamSeek(hf, 10, SEEK_CUR));
+  uint8_t buffer[16];
+  EXPECT_EQ(16u, StreamRead(hf, buffer, 16));
+  EXPECT_EQ(OwnBytes(1110, 16), std::vector<uint8_t>(buffer, buffer + 16));
+  EXPECT_EQ(0, StreamClose(hf));
+  EXPECT_FALSE(IsOwnFile(hf));
+}
+
+TEST_F(OwnFileStream, ScrambledReadsFollowTheStreamPosition) {
+  SetupParams.CabinetScrambled = true;
+  SetupParams.ScrambleKey = "RUVEKA!";  // length 7: position 9 starts at key index 3
+  const intptr_t hf = OpenVirtual();
+  ASSERT_NE(-1, hf);
+  StreamSeek(hf, 9, SEEK_SET);
+  uint8_t buffer[20];
+  ASSERT_EQ(20u, StreamRead(hf, buffer, 20));
+  std::vector<uint8_t> expected = OwnBytes(1009, 20);
+  Descramble(expected.data(), InvertKey("RUVEKA!"), 20, 3);
+  EXPECT_EQ(expected, std::vector<uint8_t>(buffer, buffer + 20));
+  StreamClose(hf);
+}
+
+TEST_F(OwnFileStream, OtherNamesAreOrdinaryFiles) {
+  char upper[] = "QALVO";
+  EXPECT_EQ(-1, StreamOpen(upper, 0, 0));  // no such file in the current folder
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string path = std::string(temp) + "veltra-stream-test.bin";
+  DeleteFileA(path.c_str());
+  const intptr_t created = StreamOpen(&path[0], 0x0100, 0);
+  ASSERT_NE(-1, created);
+  EXPECT_FALSE(IsOwnFile(created));
+  EXPECT_EQ(5, StreamSeek(created, 5, SEEK_SET));  // not shifted by CabinetOffset
+  StreamClose(created);
+  EXPECT_EQ(-1, StreamOpen(&path[0], 0x0100, 0));  // creating an existing file fails
+  int32_t err = 0;
+  EXPECT_EQ(-1, StreamOpenEx(path.c_str(), 0x0100, 0, &err, nullptr));
+  EXPECT_EQ(ERROR_FILE_EXISTS, err);
+  DeleteFileA(path.c_str());
+}
+
+TEST(Progress, WritesMoveTheBarScaledAndRoundedToEven) {
+  const HWND page = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+  ASSERT_TRUE(InitCommonControlsEx(&classes));
+  const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, page,
+                                   reinterpret_cast<HMENU>(70), nullptr, nullptr);
+  ASSERT_NE(nullptr, page);
+  ASSERT_NE(nullptr, bar) << GetLastError();
+  SendMessageA(bar, PBM_SETRANGE32, 0, 100000);
+  PageWindow = page;
+  const struct {
+    float scale;
+    int64_t done;
+    int position;
+  } cases[] = {{-1.0f, 1234, 1234}, {0.5f, 5, 2}, {0.5f, 7, 4}, {0.25f, 10, 2}};
+  for (const auto& c : cases) {
+    ProgressScale = c.scale;
+    BytesDone = c.done;
+    SendProgress();
+    EXPECT_EQ(c.position, SendMessageA(bar, PBM_GETPOS, 0, 0)) << c.scale << " " << c.done;
+  }
+  PageWindow = nullptr;
+  DestroyWindow(page);
+}
+
+TEST(CabErrorText, MapsEveryCodeToItsMessage) {
+  for (int i = 0; i < kLangMessageCount; ++i) Lang[i] = "message " + std::to_string(i);
+  const struct {
+    int code;
+    std::string text;
+  } cases[] = {{0, "?"},          {1, "message 67"}, {2, "message 70"}, {3, "message 69"},
+               {4, "message 71"}, {5, "message 72"}, {6, "message 68"}, {7, "CabFailDecode"},
+               {8, "message 73"}, {9, "message 74"}, {10, "message 75"}, {11, "message 76"},
+               {12, "message 77"}, {-1, "message 77"}};
+  for (const auto& c : cases) {
+    ERF error = {c.code, 0, 1};
+    EXPECT_EQ(c.text, CabErrorText(error)) << c.code;
+  }
+}
