@@ -13,6 +13,9 @@ export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}" WINEDEBUG=-all
 # shellcheck source=scripts/xdisplay.sh
 source "$src/scripts/xdisplay.sh"
 start_x_display
+# A Wine server left from a run without a display would serve windowless
+# desktops to every test: start from a fresh one.
+wineserver -k 2>/dev/null || true
 # One Wine server for the whole run spares every test its start-up.
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true; stop_x_display' EXIT
