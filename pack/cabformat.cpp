@@ -3,6 +3,9 @@
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -112,20 +115,36 @@ DosStamp DosStampFromUnixTime(int64_t seconds) {
   DosStamp s;
   if (seconds < first) return s;
   if (seconds > last) seconds = last;
-  time_t t = time_t(seconds);
-  struct tm u;
-  gmtime_r(&t, &u);
-  s.date = uint16_t(((u.tm_year + 1900 - 1980) << 9) | ((u.tm_mon + 1) << 5) | u.tm_mday);
-  s.time = uint16_t((u.tm_hour << 11) | (u.tm_min << 5) | (u.tm_sec / 2));
+  // The civil date of a day count (proleptic Gregorian), so that every host
+  // computes the same stamp without its C library's time functions.
+  const int64_t days = seconds / 86400, second = seconds % 86400;
+  const int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  s.date = uint16_t(((year - 1980) << 9) | (month << 5) | day);
+  s.time = uint16_t(((second / 3600) << 11) | ((second / 60 % 60) << 5) | (second % 60 / 2));
   return s;
 }
 
+#ifdef _WIN32
+bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  // 100-ns ticks since 1601, in UTC.
+  const uint64_t ticks = uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+  stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
+  return true;
+}
+#else
 bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
   stamp = DosStampFromUnixTime(int64_t(st.st_mtime));
   return true;
 }
+#endif
 
 std::string CheckStoredName(const std::string& name) {
   if (name.empty()) return "the stored name is empty";

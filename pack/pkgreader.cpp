@@ -340,11 +340,12 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
       walk.volumes.push_back(name);
     } else if (!s.located.empty()) {
       // As the stub does: the next run starts in the last volume FDI went
-      // on into, for the files that begin there.
+      // on into, for the files that begin there...
       name = s.located;
     } else if (!s.nextName.empty() && s.nextName != "\x01") {
-      return error = "the set goes on after volume " + std::to_string(s.volume) + " (" + s.nextName +
-                     "), but no file runs across into it, so the stub would stop there", false;
+      // ...or, when no file carried FDI across, in the volume announced.
+      name = s.nextName;
+      walk.volumes.push_back(name);
     } else {
       return true;
     }

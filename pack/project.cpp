@@ -1,6 +1,7 @@
 #include "project.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "hostfiles.h"
@@ -19,11 +20,13 @@ void Diagnostics::Warning(const std::string& file, int line, const std::string& 
 
 bool ParseByteCount(const std::string& text, uint64_t& value) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  const uint64_t limit = uint64_t(INT64_MAX);  // MinFree is a signed 64-bit number
   uint64_t v = 0;
   size_t i = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (v > (uint64_t(1) << 63) / 10) return false;
-    v = v * 10 + uint64_t(text[i] - '0');
+    const uint64_t digit = uint64_t(text[i] - '0');
+    if (v > (limit - digit) / 10) return false;
+    v = v * 10 + digit;
   }
   int shift = 0;
   if (i + 1 == text.size()) {
@@ -33,7 +36,7 @@ bool ParseByteCount(const std::string& text, uint64_t& value) {
   } else if (i != text.size()) {
     return false;
   }
-  if (v > ((uint64_t(1) << 63) >> shift)) return false;
+  if (v > (limit >> shift)) return false;
   value = v << shift;
   return true;
 }

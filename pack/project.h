@@ -74,5 +74,6 @@ bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnos
 int KeyLine(const Project& project, const std::string& section, const std::string& key);
 
 // Parses a byte count: digits with an optional K, M or G suffix (binary
-// units). False for anything else or a value above 2^63.
+// units). False for anything else, or a value that a signed 64-bit number
+// cannot hold.
 bool ParseByteCount(const std::string& text, uint64_t& value);
