@@ -5,6 +5,7 @@
 #include "cabcontext.h"
 #include "exitsetup.h"
 #include "fileops.h"
+#include "pausegate.h"
 #include "pathops.h"
 #include "placeholders.h"
 #include "prompts.h"
@@ -117,6 +118,7 @@ intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
 }  // namespace
 
 intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
+  PassPauseGate();
   switch (fdint) {
     case fdintCABINET_INFO: return OnCabinetInfo(pfdin);
     case fdintCOPY_FILE: return OnCopyFile(pfdin);

@@ -9,6 +9,7 @@
 
 #include "exitsetup.h"
 #include "packagefile.h"
+#include "pausegate.h"
 #include "setupparams.h"
 #include "uObfuscate.h"
 
@@ -97,6 +98,7 @@ unsigned int StreamReadEx(intptr_t hf, void* pv, unsigned int cb, int32_t* err, 
 }
 
 unsigned int StreamWriteEx(intptr_t hf, void* pv, unsigned int cb, int32_t* err, void*) {
+  PassPauseGate();
   SetError(err, false);
   DWORD n = 0;
   if (!WriteFile(AsHandle(hf), pv, cb, &n, nullptr)) SetError(err, true);

@@ -1,0 +1,47 @@
+#include "pausegate.h"
+
+namespace {
+
+// Manual-reset events, made before any thread exists: Open is signalled while
+// the worker may go on, Parked while a thread waits at the closed gate.
+const HANDLE GateOpen = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+const HANDLE GateParked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+volatile DWORD ClosingThread = 0;
+
+}  // namespace
+
+void PassPauseGate() {
+  if (!GateOpen || WaitForSingleObject(GateOpen, 0) == WAIT_OBJECT_0) return;
+  if (GetCurrentThreadId() == ClosingThread) return;
+  SetEvent(GateParked);
+  WaitForSingleObject(GateOpen, INFINITE);
+  ResetEvent(GateParked);
+}
+
+void ClosePauseGate() {
+  ClosingThread = GetCurrentThreadId();
+  // A mark left from an earlier pause must not pass for a parked worker.
+  ResetEvent(GateParked);
+  ResetEvent(GateOpen);
+}
+
+void OpenPauseGate() {
+  SetEvent(GateOpen);
+  ClosingThread = 0;
+}
+
+bool WaitWorkerAtGate(HANDLE worker, DWORD timeoutMs) {
+  const HANDLE waits[2] = {GateParked, worker};
+  const DWORD count = worker ? 2 : 1;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    const DWORD result = MsgWaitForMultipleObjects(count, waits, FALSE, timeoutMs - elapsed, QS_SENDMESSAGE);
+    if (result < WAIT_OBJECT_0 + count) return true;
+    if (result != WAIT_OBJECT_0 + count) return false;
+    // Handles the messages sent by other threads and nothing else.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
