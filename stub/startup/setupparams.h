@@ -60,6 +60,13 @@ struct SetupParamsRecord {
   std::string UnpackDir;      // temporary unpack folder when RemoveAfter is chosen
   HFONT DialogFont = nullptr;
   HFONT TitleFont = nullptr;
+
+  // --- Wizard pages and prompts (stub/wizard/) ---
+  HMODULE ShellModule = nullptr;  // shell32.dll, source of the progress animation
+  std::string EnteredPassword;    // what the password prompt was given
+  std::string OverwriteFileName;  // the existing file the overwrite prompt names
+  bool OverwriteAnswer = false;   // the overwrite prompt's answer: replace the file
+  // --- end of the wizard's fields ---
 };
 
 // Both live on the heap and are never destroyed: ExitSetup may end the process

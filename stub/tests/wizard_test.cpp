@@ -1,0 +1,110 @@
+// The wizard's arithmetic without windows: the page sequence and its skips,
+// the header picture's width and the large title's height.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dialoghelpers.h"
+#include "wizard.h"
+
+namespace {
+
+// The pages a person meets, in order: a model of the sequence built from
+// the three settings alone, against which the step function is checked.
+std::vector<int> ShownPages(const PageSequence& s) {
+  std::vector<int> pages = {kWelcomePage};
+  if (s.HasLicence) pages.push_back(kLicencePage);
+  if (s.HasReadme) pages.push_back(kReadmePage);
+  if (s.ShowUnpackPage) pages.push_back(kUnpackPage);
+  pages.push_back(kProgressPage);
+  return pages;
+}
+
+std::vector<PageSequence> AllSequences() {
+  std::vector<PageSequence> all;
+  for (int bits = 0; bits < 8; ++bits) all.push_back({(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0});
+  return all;
+}
+
+std::string Name(const PageSequence& s) {
+  return std::string("licence=") + (s.HasLicence ? "1" : "0") + " readme=" + (s.HasReadme ? "1" : "0") +
+         " unpack=" + (s.ShowUnpackPage ? "1" : "0");
+}
+
+TEST(PageSequence, ForwardVisitsEveryShownPageInOrder) {
+  for (const PageSequence& s : AllSequences()) {
+    SCOPED_TRACE(Name(s));
+    const std::vector<int> expected = ShownPages(s);
+    int page = kWelcomePage;
+    std::vector<int> visited = {page};
+    while (page != kProgressPage && visited.size() < 10) {
+      bool removeAfter = true;
+      const int from = page;
+      page = StepTarget(page, true, s, removeAfter);
+      // RemoveAfter is forced exactly when the step jumps over the unpack page.
+      EXPECT_EQ(!s.ShowUnpackPage && page == kProgressPage, removeAfter) << "from " << from;
+      visited.push_back(page);
+    }
+    EXPECT_EQ(expected, visited);
+  }
+}
+
+TEST(PageSequence, BackReturnsToThePreviousShownPage) {
+  for (const PageSequence& s : AllSequences()) {
+    SCOPED_TRACE(Name(s));
+    const std::vector<int> shown = ShownPages(s);
+    // The progress page has no way back; every other page returns one step.
+    for (size_t i = 1; i + 1 < shown.size(); ++i) {
+      bool removeAfter = true;
+      EXPECT_EQ(shown[i - 1], StepTarget(shown[i], false, s, removeAfter)) << "from " << shown[i];
+      EXPECT_FALSE(removeAfter);
+    }
+  }
+}
+
+TEST(PageSequence, PagesWithoutAStepStayWhereTheyAre) {
+  const PageSequence all = {true, true, true};
+  struct Case {
+    int page;
+    bool forward;
+    int expected;
+  };
+  const Case cases[] = {
+      {kWelcomePage, false, kWelcomePage},     {kProgressPage, false, kProgressPage},
+      {kProgressPage, true, kCompletionPage},  {kCompletionPage, true, kCompletionPage},
+      {kCompletionPage, false, kCompletionPage},
+  };
+  for (const Case& c : cases) {
+    bool removeAfter = true;
+    EXPECT_EQ(c.expected, StepTarget(c.page, c.forward, all, removeAfter)) << c.page << " " << c.forward;
+    EXPECT_FALSE(removeAfter);
+  }
+}
+
+TEST(HeaderPicture, WidthKeepsTheProportionsRoundedHalfToEven) {
+  struct Case {
+    int band, width, height;
+    unsigned expected;
+  };
+  const Case cases[] = {
+      {58, 98, 49, 116},  // twice as wide as high
+      {57, 98, 49, 114},
+      {49, 49, 49, 49},
+      {3, 1, 2, 2},       // 1.5 rounds up to even
+      {5, 1, 2, 2},       // 2.5 rounds down to even
+      {7, 1, 2, 4},       // 3.5 rounds up to even
+      {58, 100, 3, 1933}, // 1933.33...
+      {40, 70000, 1, 47488},  // 2 800 000 cut to 16 bits
+      {58, 10, 0, 0},     // no height: nothing to scale
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, HeaderPictureWidth(c.band, c.width, c.height)) << c.band << " " << c.width << "x" << c.height;
+  }
+}
+
+TEST(TitleFont, LargeHeightIsOneAndAHalfRoundedHalfToEven) {
+  const int cases[][2] = {{-11, -16}, {-13, -20}, {-12, -18}, {-8, -12}, {11, 16}, {13, 20}, {0, 0}, {-1, -2}};
+  for (const auto& c : cases) EXPECT_EQ(c[1], LargeTitleHeight(c[0])) << c[0];
+}
+
+}  // namespace

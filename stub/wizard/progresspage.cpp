@@ -1,0 +1,98 @@
+// The progress page: prepares the folder that receives the payload, shows
+// the shell's copying animation, a status line and a bar, and starts the
+// extraction worker, which fills both from then on.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+
+#include "dialoghelpers.h"
+#include "exitsetup.h"
+#include "fileops.h"
+#include "pathops.h"
+#include "prompts.h"
+#include "setupparams.h"
+#include "wizard.h"
+#include "worker.h"
+
+namespace {
+
+const int kCopyAnimation = 161;  // AVI resource of shell32.dll
+const DWORD kAnimationStyle = WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY;
+
+// With RemoveAfter the payload goes into a fresh folder under TEMP, removed
+// once the package's program has run. Without such a folder the files would
+// land in the current folder, so the run stops instead.
+void PrepareUnpackFolder() {
+  if (!SetupParams.RemoveAfter) return;
+  SetupParams.UnpackDir = CreateUniqueFolder(SetupParams.TempDir, "~SSET");
+  if (SetupParams.UnpackDir.empty()) {
+    ShowSetupError(Message(59));
+    ExitSetup(1);
+  }
+  SetupParams.ExtractDir = AddTrailingBackslash(SetupParams.UnpackDir);
+}
+
+HMODULE ShellLibrary() {
+  HMODULE shell = GetModuleHandleA("shell32.dll");
+  if (reinterpret_cast<uintptr_t>(shell) < 32) shell = LoadLibraryA("shell32.dll");
+  return shell;
+}
+
+// The animation sits under the header band; it takes the size of its clip.
+void StartAnimation(HWND page) {
+  RECT band = {0, 0, 0, 0};
+  GetWindowRect(GetDlgItem(page, kBand), &band);
+  SetupParams.ShellModule = ShellLibrary();
+  const HWND animation = CreateWindowExA(0, "SysAnimate32", "ANIME", kAnimationStyle, 5,
+                                         band.bottom - band.top + 2, 0, 0, page,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAnimation)),
+                                         SetupParams.ShellModule, nullptr);
+  if (animation) SendMessageA(animation, ACM_OPENA, 0, kCopyAnimation);
+}
+
+void StartWorker() {
+  if (StartExtractionWorker()) return;
+  ShowSetupError("Unable to prepare for decompression!");
+  ExitSetup(1);
+}
+
+void InitProgressPage(HWND page) {
+  PrepareUnpackFolder();
+  PlaceHeaderBitmap(page);
+  CreateDialogFont();
+  ApplyDialogFont(page);
+  CreateTitleFont(page, kTitle, false);
+  StartAnimation(page);
+  SetItemText(page, kTitle, Message(15));
+  SetItemText(page, kSubtitle, Message(16));
+  SetItemText(page, kLine1, Message(31));
+  SetItemText(page, kLine2, Message(48));
+  SendDlgItemMessageA(page, kProgressBar, PBM_SETRANGE, 0, 0);
+  SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, 0, 0);
+  const HWND frame = GetParent(page);
+  FocusControl(frame, GetDlgItem(frame, kCancelButton));
+  StartWorker();
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitProgressPage(page);
+      return FALSE;
+    case WM_CTLCOLORSTATIC: {
+      const HWND control = reinterpret_cast<HWND>(lParam);
+      return PageChromeColour(control, reinterpret_cast<HDC>(wParam), GetDlgCtrlID(control) == kBand);
+    }
+    case WM_CLOSE:
+      SendMessageA(GetParent(page), WM_CLOSE, 0, 0);
+      return FALSE;
+    case WM_DESTROY:
+      ReleasePagePicture(page);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
