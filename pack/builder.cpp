@@ -113,6 +113,7 @@ class Build {
   PackageParts parts_;
   std::vector<CabEntry> entries_;
   CabSetSummary givenSet_;
+  std::vector<std::string> inPlace_;  // given volumes that already lie beside Setup.exe
 };
 
 bool Build::LoadStub() {
@@ -252,6 +253,15 @@ bool Build::CopyGivenVolumes() {
   for (size_t i = 0; i < givenSet_.volumeNames.size(); ++i) {
     const std::string final = JoinHostPath(HostFolderOf(setupPath_), givenSet_.volumeNames[i]);
     std::string error;
+    if (SameHostFile(givenSet_.volumePaths[i + 1], final)) {
+      // The set lies where Setup.exe goes: a plain volume is right as it is,
+      // but scrambling it would destroy the project's own file.
+      if (!parts_.Password.empty())
+        return Error("Cabinet", "with a password the volumes are written scrambled, which would overwrite " +
+                                    final + "; write Setup.exe to another folder"), false;
+      inPlace_.push_back(final);
+      continue;
+    }
     if (!CopyHostFile(givenSet_.volumePaths[i + 1], pending_.Add(final), !parts_.Password.empty(),
                       parts_.Password, error))
       return Error("Cabinet", error), false;
@@ -267,6 +277,7 @@ bool Build::WriteSetup() {
   if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
   r_.outputs.assign(finals.rbegin(), finals.rbegin() + 1);
   r_.outputs.insert(r_.outputs.end(), finals.begin(), finals.end() - 1);
+  r_.outputs.insert(r_.outputs.end(), inPlace_.begin(), inPlace_.end());
   r_.setupSize = 0;
   if (std::FILE* f = std::fopen(setupPath_.c_str(), "rb")) {
     fseeko(f, 0, SEEK_END);

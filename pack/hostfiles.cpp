@@ -75,6 +75,21 @@ void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes) {
                                                                    : FILE_ATTRIBUTE_NORMAL);
 }
 
+bool SameHostFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION info[2];
+  const std::string* paths[2] = {&a, &b};
+  for (int i = 0; i < 2; ++i) {
+    HANDLE h = CreateFileA(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, &info[i]);
+    CloseHandle(h);
+    if (!ok) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   error = to + ": cannot put the finished file in place (Windows error " +
@@ -137,6 +152,11 @@ void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes) {
   struct stat st;
   if (!(cabAttributes & kCabAttrReadOnly) || stat(path.c_str(), &st) != 0) return;
   chmod(path.c_str(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH));
+}
+
+bool SameHostFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {

@@ -37,6 +37,9 @@ std::string HostNameOf(const std::string& path);
 // "\" and "/" both turned into the host's separator.
 std::string ToHostSeparators(const std::string& path);
 
+// True when both paths name one existing file.
+bool SameHostFile(const std::string& a, const std::string& b);
+
 // Renames `from` to `to`, replacing a file that is there already.
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error);
 

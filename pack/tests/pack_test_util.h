@@ -55,7 +55,7 @@ class ProjectDir {
     Mkdir("files/sub/deeper");
     Write("files/a.txt", "alpha\r\n");
     Write("files/sub/b.txt", "bravo");
-    Write("files/sub/deeper/c.bin", cabtest::RandomBytes(70000, 7));
+    Write("files/sub/deeper/c.bin", cabtest::RandomBytes(300000, 7));
     Write("side.bmp", SmallBitmap());
     Write("not-a-bitmap.bmp", "\x89PNG\r\n\x1A\n" + std::string(60, '\0'));
     Write("stub.exe", FakeStub());

@@ -163,7 +163,7 @@ TEST(ProjectFile, ReadsEveryKeyWithPathsRelativeToTheProject) {
                                              "sub\\deeper\\c.bin"};
   EXPECT_EQ(expected, names);
   EXPECT_EQ(dir.File("files/sub/deeper/c.bin"), p.files[2].sourcePath);
-  EXPECT_EQ(70000u, p.files[2].size);
+  EXPECT_EQ(300000u, p.files[2].size);
   EXPECT_EQ(32, p.files[2].line);
   // The readme's leading empty lines were dropped, and that is said.
   ASSERT_EQ(1u, l.diagnostics.Warnings().size());

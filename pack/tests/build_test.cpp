@@ -1,0 +1,323 @@
+// veltra-pack build, run as a program on scratch projects, and what it wrote
+// read back with the peer tools (cabextract, gcab, Wine's extrac32) and with
+// readers written here independently of the builder.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sys/stat.h>
+
+#include "pack_test_util.h"
+#include "setupscript.h"
+#include "szdd.h"
+
+using cabtest::FileExists;
+using cabtest::ReadFile;
+using cabtest::RunTool;
+using packtest::ProjectDir;
+using packtest::RunPack;
+
+namespace {
+
+// A Setup.exe taken apart by its header, without the builder's code.
+struct Dissected {
+  uint32_t base = 0;
+  std::string header, lang, lib, info, payload;
+};
+
+Dissected Dissect(const std::string& exe) {
+  Dissected d;
+  const std::string tag = std::string(VELTRA_PACKAGE_BASE_TAG, kPackageBaseTagSize);
+  const size_t at = exe.find(tag);
+  if (at == std::string::npos) return d;
+  d.base = cabtest::Le(exe, at + tag.size(), 4);
+  if (d.base + 33 > exe.size()) return d;
+  d.header = exe.substr(d.base, 33);
+  const uint32_t lang = cabtest::Le(d.header, 8, 4), lib = cabtest::Le(d.header, 16, 4),
+                 info = cabtest::Le(d.header, 20, 4);
+  size_t p = d.base + 33;
+  d.lang = exe.substr(p, lang);
+  d.lib = exe.substr(p += lang, lib);
+  d.info = exe.substr(p += lib, info);
+  d.payload = exe.substr(p + info);
+  return d;
+}
+
+// y = x ^ ~K[p mod L], written out here once more.
+std::string Descrambled(std::string bytes, const std::string& password) {
+  const std::string key = "RUVEKA" + password;
+  for (size_t p = 0; p < bytes.size(); ++p) bytes[p] = char(bytes[p] ^ ~key[p % key.size()]);
+  return bytes;
+}
+
+std::string Project(const std::string& package, const std::string& files = "\\ = files\n") {
+  return "[Setup]\nAppName = Test <APPNAME>\nUnattended = 1\nDestDir = <TEMP>\\Test\n"
+         "OverwriteMode = overwrite\nReadmeText = readme.txt\nLicenseText = license.txt\n"
+         "[Package]\nStub = stub.exe\nCabinetLibrary = lib.dll\nSidePicture = side.bmp\n" +
+         package + "[Files]\n" + files;
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+// Every source file under files/ compared with what a tool extracted.
+void ExpectSameTree(const ProjectDir& dir, const std::string& extracted, const std::string& tool) {
+  for (const char* name : {"a.txt", "sub/b.txt", "sub/deeper/c.bin"}) {
+    EXPECT_TRUE(ReadFile(dir.File(std::string("files/") + name)) == ReadFile(extracted + "/" + name))
+        << tool << " gave other bytes for " << name;
+  }
+}
+
+struct Variant {
+  const char* title;
+  std::string package;
+  std::string password;
+  bool split;
+};
+
+std::vector<Variant> Variants() {
+  return {
+      {"single MSZIP", "", "", false},
+      {"single stored", "Compression = stored\n", "", false},
+      {"single MSZIP level 1", "CompressionLevel = 1\n", "", false},
+      {"single with password", "Password = Secret word\n", "Secret word", false},
+      {"split", "VolumeSize = 150K\nCompression = stored\n", "", true},
+      {"split with password", "VolumeSize = 150K\nCompression = stored\nPassword = pw\n", "pw", true},
+  };
+}
+
+// The payload as plain cabinet files in `folder`: the first volume under
+// the name the set stores for it (Setup.exe), the others under theirs.
+std::vector<std::string> PlainVolumes(const ProjectDir& dir, const Dissected& d, const std::string& password,
+                                      const std::string& folder) {
+  std::vector<std::string> names = {"Setup.exe"};
+  cabtest::WriteFile(folder + "/Setup.exe", password.empty() ? d.payload : Descrambled(d.payload, password));
+  for (int i = 2; FileExists(dir.File("Setup-" + std::to_string(i) + ".cab")); ++i) {
+    const std::string name = "Setup-" + std::to_string(i) + ".cab";
+    const std::string stored = ReadFile(dir.File(name));
+    EXPECT_EQ(stored.compare(0, 4, "MSCF") != 0, !password.empty()) << name << " scrambled exactly with a password";
+    cabtest::WriteFile(folder + "/" + name, password.empty() ? stored : Descrambled(stored, password));
+    names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST(Build, PackagesReadBackByPeersAndByOurReader) {
+  ASSERT_TRUE(RunTool("command -v cabextract && command -v gcab", "/dev/null"));
+  for (const Variant& v : Variants()) {
+    SCOPED_TRACE(v.title);
+    ProjectDir dir;
+    dir.Write("p.ini", Project(v.package));
+    std::string out;
+    ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+    const Dissected d = Dissect(ReadFile(dir.File("Setup.exe")));
+    EXPECT_EQ(ReadFile(dir.File("stub.exe")).size(), d.base);
+    ASSERT_EQ(33u, d.header.size());
+    EXPECT_EQ(0, d.header.compare(0, 8, "$VELTRA$"));
+    EXPECT_EQ(v.password.empty() ? 0 : 1, d.header[28]);
+    EXPECT_EQ(WriteLangText(DefaultLangTable()), d.lang);
+    std::vector<uint8_t> library;
+    ASSERT_EQ(SzddStatus::Ok, SzddExpand(reinterpret_cast<const uint8_t*>(d.lib.data()), d.lib.size(), library));
+    EXPECT_TRUE(std::string(library.begin(), library.end()) == ReadFile(dir.File("lib.dll")));
+
+    // The information cabinet: always scrambled, with the password in the key.
+    EXPECT_NE(0, d.info.compare(0, 4, "MSCF"));
+    const std::string scratch = dir.File("scratch");
+    dir.Mkdir("scratch");
+    cabtest::WriteFile(scratch + "/info.cab", Descrambled(d.info, v.password));
+    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(scratch + "/info") + " " + Quote(scratch + "/info.cab"), scratch + "/log"));
+    SetupScript script;
+    ASSERT_TRUE(ParseSetupScript(ReadFile(scratch + "/info/~DAT1."), script));
+    EXPECT_EQ("Test <APPNAME>", script.AppName);
+    EXPECT_TRUE(script.Unattended);
+    EXPECT_EQ(7 + 5 + 300000, script.MinFree);  // computed: the payload's size
+    EXPECT_EQ("Read me\r\n\r\nsecond paragraph", script.ReadmeText);
+    EXPECT_TRUE(ReadFile(scratch + "/info/~DAT2A.") == ReadFile(dir.File("side.bmp")));
+    EXPECT_FALSE(FileExists(scratch + "/info/~DAT2B."));
+
+    // The payload: scrambled exactly with a password; read whole by cabextract.
+    EXPECT_EQ(d.payload.compare(0, 4, "MSCF") != 0, !v.password.empty());
+    dir.Mkdir("scratch/set");
+    const std::vector<std::string> volumes = PlainVolumes(dir, d, v.password, scratch + "/set");
+    EXPECT_EQ(v.split, volumes.size() > 1) << volumes.size() << " volumes";
+    const std::string first = Quote(scratch + "/set/Setup.exe");
+    EXPECT_TRUE(RunTool("cabextract -t " + first, scratch + "/log")) << ReadFile(scratch + "/log");
+    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(scratch + "/cx") + " " + first, scratch + "/log"));
+    ExpectSameTree(dir, scratch + "/cx", "cabextract");
+    if (!v.split) {
+      ASSERT_TRUE(RunTool("mkdir " + Quote(scratch + "/gx") + " && gcab -x -C " + Quote(scratch + "/gx") + " " + first,
+                          scratch + "/log")) << ReadFile(scratch + "/log");
+      ExpectSameTree(dir, scratch + "/gx", "gcab");
+    }
+    // Our own reader, through FDI, the way the stub walks the volumes.
+    const std::string pw = v.password.empty() ? "" : " --password " + Quote(v.password);
+    EXPECT_EQ(0, RunPack("verify Setup.exe" + pw, out, dir.Path())) << out;
+    EXPECT_EQ(0, RunPack("extract Setup.exe --to ours" + pw, out, dir.Path())) << out;
+    ExpectSameTree(dir, dir.File("ours"), "veltra-pack extract");
+    EXPECT_EQ(0, RunPack("info Setup.exe" + pw, out, dir.Path())) << out;
+    EXPECT_NE(out.find("Test <APPNAME>"), std::string::npos) << out;
+    EXPECT_NE(out.find("3 files, 300012 bytes in " + std::to_string(volumes.size()) + " volume(s)"), std::string::npos) << out;
+  }
+}
+
+// Wine's extrac32 reads what the builder wrote: a whole single cabinet, and
+// of a set the files that begin in the first volume (FDI follows a file into
+// the next volume, but extrac32 runs only the first).
+TEST(Build, WineExtrac32ReadsThePayload) {
+  if (!RunTool("command -v wine", "/dev/null")) GTEST_SKIP() << "no Wine";
+  for (const Variant& v : Variants()) {
+    if (v.password.empty() && std::string(v.title) != "single MSZIP" && !v.split) continue;
+    SCOPED_TRACE(v.title);
+    ProjectDir dir;
+    dir.Write("p.ini", Project(v.package));
+    std::string out;
+    ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+    const std::string scratch = dir.File("scratch");
+    dir.Mkdir("scratch");
+    dir.Mkdir("scratch/wx");
+    PlainVolumes(dir, Dissect(ReadFile(dir.File("Setup.exe"))), v.password, scratch);
+    ASSERT_TRUE(RunTool("cd " + Quote(scratch) + " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
+                        "wine extrac32 /Y /E /L wx Setup.exe", scratch + "/log")) << ReadFile(scratch + "/log");
+    // Here every file begins in the first volume; the last one runs on
+    // into the others.
+    ExpectSameTree(dir, scratch + "/wx", "extrac32");
+  }
+}
+
+// The listing shows each file's time as stored, which is its modification
+// time in UTC, and its attributes.
+TEST(Build, TimeStampsAndAttributesSurviveTheListing) {
+  ProjectDir dir;
+  dir.Write("files/.hidden", "h");
+  std::system(("touch -d '2003-04-05 06:07:08 UTC' " + Quote(dir.File("files/a.txt"))).c_str());
+  std::system(("touch -d '1999-12-31 23:59:59 UTC' " + Quote(dir.File("files/sub/b.txt"))).c_str());
+  std::system(("touch -d '1975-01-01 00:00:00 UTC' " + Quote(dir.File("files/.hidden"))).c_str());
+  ::chmod(dir.File("files/sub/b.txt").c_str(), 0444);
+  dir.Write("p.ini", Project(""));
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+  dir.Mkdir("scratch");
+  cabtest::WriteFile(dir.File("scratch/p.cab"), Dissect(ReadFile(dir.File("Setup.exe"))).payload);
+  ASSERT_TRUE(RunTool("TZ=UTC cabextract -l " + Quote(dir.File("scratch/p.cab")), dir.File("scratch/log")));
+  const std::string listing = ReadFile(dir.File("scratch/log"));
+  EXPECT_NE(listing.find("05.04.2003 06:07:08 | a.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("31.12.1999 23:59:58 | sub/b.txt"), std::string::npos) << listing;  // 2-second steps
+  EXPECT_NE(listing.find("01.01.1980 00:00:00 | .hidden"), std::string::npos) << listing;    // clamped
+  ASSERT_TRUE(RunTool("TZ=UTC gcab -l -v " + Quote(dir.File("scratch/p.cab")), dir.File("scratch/log")));
+  const std::string attributes = ReadFile(dir.File("scratch/log"));
+  EXPECT_NE(attributes.find("a.txt 7 2003-04-05 06:07:08 0x20"), std::string::npos) << attributes;
+  EXPECT_NE(attributes.find("sub\\b.txt 5 1999-12-31 23:59:58 0x21"), std::string::npos) << attributes;
+  EXPECT_NE(attributes.find(".hidden 1 1980-01-01 00:00:00 0x22"), std::string::npos) << attributes;
+  ::chmod(dir.File("files/sub/b.txt").c_str(), 0644);
+}
+
+TEST(Build, SameInputsGiveTheSameBytes) {
+  ProjectDir dir;
+  dir.Write("p.ini", Project("VolumeSize = 150K\nCompression = stored\nPassword = x\n"));
+  dir.Mkdir("one");
+  dir.Mkdir("two");
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini -o one/Setup.exe", out, dir.Path())) << out;
+  // Another time, another working folder, another copy of the project.
+  cabtest::TempDir copy;
+  ASSERT_TRUE(RunTool("sleep 1 && cp -a " + Quote(dir.Path()) + "/. " + Quote(copy.Path()), "/dev/null"));
+  ASSERT_EQ(0, RunPack("build " + Quote(copy.File("p.ini")) + " -o " + Quote(dir.File("two/Setup.exe")), out, "/"))
+      << out;
+  for (const char* name : {"Setup.exe", "Setup-2.cab", "Setup-3.cab"}) {
+    const std::string a = ReadFile(dir.File(std::string("one/") + name));
+    EXPECT_FALSE(a.empty()) << name;
+    EXPECT_TRUE(a == ReadFile(dir.File(std::string("two/") + name))) << name << " differs between two builds";
+  }
+  // The volumes are named after the output, and the set names them.
+  ASSERT_EQ(0, RunPack("build p.ini -o other.exe", out, dir.Path())) << out;
+  EXPECT_NE(Descrambled(Dissect(ReadFile(dir.File("other.exe"))).payload, "x").find("other-2.cab"), std::string::npos);
+  EXPECT_TRUE(FileExists(dir.File("other-3.cab")));
+}
+
+TEST(Build, FailuresLeaveNothingBehind) {
+  const struct {
+    const char* title;
+    std::string project;
+    std::string args;
+    const char* says;
+  } cases[] = {
+      {"project mistake", Project("", "a.txt = files/none.txt\n"), "", "p.ini:13: error: file or folder not found"},
+      {"no stub tag", Project("", "\\ = files\n"), "--stub files/a.txt", "not a Veltra stub"},
+      {"stub that is a package", Project(""), "--stub stub-used.exe", "already carries a package"},
+      {"library of no known kind", Project(""), "--cablib files/a.txt", "must be a DLL or its SZDD"},
+      {"damaged SZDD library", Project(""), "--cablib broken.sz", "damaged SZDD"},
+      {"volume too small for Setup.exe", Project("VolumeSize = 130K\n"), "", "leaves Setup.exe less than"},
+      {"missing output folder", Project(""), "-o nowhere/Setup.exe", "does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    ProjectDir dir;
+    dir.Write("p.ini", c.project);
+    std::string used = packtest::FakeStub();
+    used[used.find(std::string(VELTRA_PACKAGE_BASE_TAG, kPackageBaseTagSize)) + kPackageBaseTagSize] = 1;
+    dir.Write("stub-used.exe", used);
+    dir.Write("broken.sz", std::string("SZDD\x88\xF0\x27\x33\x41\x00\xFF\xFF\x00\x00\x00", 15));
+    const std::string before = dir.Listing();
+    std::string out;
+    EXPECT_EQ(1, RunPack("build p.ini " + c.args, out, dir.Path())) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_EQ(before, dir.Listing()) << "files were left behind:\n" << out;
+  }
+}
+
+TEST(Build, StaleVolumesAreReported) {
+  ProjectDir dir;
+  dir.Write("p.ini", Project(""));
+  dir.Write("Setup-2.cab", "from an earlier build");
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+  EXPECT_NE(out.find("Setup-2.cab: warning: left from an earlier build"), std::string::npos) << out;
+}
+
+// A finished cabinet set as the payload: the first volume goes into
+// Setup.exe as it is, the others beside it under the names the set stores.
+TEST(Build, AnExistingCabinetSetIsUsedAsItIs) {
+  for (const std::string password : {"", "pw"}) {
+    SCOPED_TRACE(password.empty() ? "plain" : "with password");
+    ProjectDir dir;
+    std::vector<CabEntry> entries = {cabtest::Entry("one.bin", cabtest::RandomBytes(200000, 1)),
+                                     cabtest::Entry("two.bin", cabtest::RandomBytes(150000, 2))};
+    CabOptions options;
+    options.compression = CabCompression::Stored;
+    options.volumeSize = 128 * 1024;
+    CabWriteResult written;
+    std::string error, out;
+    CabVolumeNamer namer = [&dir](int i) {
+      const std::string name = "data" + std::to_string(i + 1) + ".cab";
+      return CabVolumeName{dir.File(name), name, "disk"};
+    };
+    ASSERT_TRUE(WriteCabinetSet(entries, options, namer, written, error)) << error;
+    ASSERT_GE(written.volumes.size(), 3u);
+    dir.Write("p.ini", "[Setup]\nAppName = Given\n[Package]\nStub = stub.exe\nCabinetLibrary = none\n"
+                       "Cabinet = data1.cab\nOutput = out/Setup.exe\n" +
+                       (password.empty() ? "" : "Password = " + password + "\n"));
+    dir.Mkdir("out");
+    ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+    const Dissected d = Dissect(ReadFile(dir.File("out/Setup.exe")));
+    EXPECT_EQ(0u, cabtest::Le(d.header, 16, 4)) << "CabinetLibrary = none leaves block 3 empty";
+    EXPECT_TRUE((password.empty() ? d.payload : Descrambled(d.payload, password)) == ReadFile(dir.File("data1.cab")));
+    for (size_t i = 2; i <= written.volumes.size(); ++i) {
+      const std::string name = "data" + std::to_string(i) + ".cab";
+      const std::string copy = ReadFile(dir.File("out/" + name));
+      EXPECT_TRUE((password.empty() ? copy : Descrambled(copy, password)) == ReadFile(dir.File(name))) << name;
+    }
+    dir.Mkdir("scratch");
+    cabtest::WriteFile(dir.File("scratch/info.cab"), Descrambled(d.info, password));
+    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(dir.File("scratch")) + " " + Quote(dir.File("scratch/info.cab")), "/dev/null"));
+    SetupScript script;
+    ASSERT_TRUE(ParseSetupScript(ReadFile(dir.File("scratch/~DAT1.")), script));
+    EXPECT_EQ(350000, script.MinFree);
+    EXPECT_EQ(0, RunPack("verify out/Setup.exe --password '" + password + "'", out, dir.Path())) << out;
+    // Beside the set itself: fine when plain, refused when it would be scrambled.
+    const int code = RunPack("build p.ini -o Setup.exe", out, dir.Path());
+    EXPECT_EQ(password.empty() ? 0 : 1, code) << out;
+    EXPECT_TRUE(ReadFile(dir.File("data2.cab")) == ReadFile(dir.File("out/data2.cab")) || !password.empty());
+    if (!password.empty()) EXPECT_NE(out.find("would overwrite"), std::string::npos) << out;
+    EXPECT_EQ(cabtest::ParseCabinetFile(dir.File("data2.cab")).error, "") << "the given volume was changed";
+  }
+}
