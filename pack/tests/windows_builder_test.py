@@ -1,0 +1,146 @@
+"""The builder built for Windows, run under Wine, writes the same bytes as the
+host builder on the same projects, and reads them back the same way.
+
+Environment (set by ctest): VELTRA_PACK_HOST, VELTRA_PACK_WINDOWS (the .exe),
+VELTRA_WINE (scripts/wine-run.sh).
+"""
+import os
+import pathlib
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+HOST = os.environ.get("VELTRA_PACK_HOST", "")
+WINDOWS = os.environ.get("VELTRA_PACK_WINDOWS", "")
+WINE = os.environ.get("VELTRA_WINE", "wine")
+TAG = b"VELTRA:PKGBASE\xa5\x00"
+
+
+def bitmap():
+    header = b"BM" + (58).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+    info = (40).to_bytes(4, "little") + (1).to_bytes(4, "little") * 2 + b"\x01\x00\x18\x00" + bytes(24)
+    return header + info + b"\x00\x00\xff\x00"
+
+
+def make_tree(root):
+    """A project tree with what differs between hosts if anything does: nested
+    folders, a read-only file, a dot file, names that sort differently by
+    case, and line ends of both kinds."""
+    rng = random.Random(5)
+    files = root / "files"
+    (files / "Docs" / "deep").mkdir(parents=True)
+    (files / "docs2").mkdir()
+    (files / "readme.txt").write_bytes(b"Read me\nsecond line\n")
+    (files / "Docs" / "guide.txt").write_bytes(b"guide\r\n" * 500)
+    (files / "Docs" / "deep" / "data.bin").write_bytes(bytes(rng.getrandbits(8) for _ in range(400000)))
+    (files / "docs2" / "B.txt").write_bytes(b"B")
+    (files / "docs2" / "a.txt").write_bytes(b"a")
+    (files / ".config").write_bytes(b"hidden on both hosts")
+    locked = files / "locked.txt"
+    locked.write_bytes(b"read-only")
+    locked.chmod(0o444)
+    for i, path in enumerate(sorted(files.rglob("*"))):
+        if path.is_file():
+            os.utime(path, (1600000000 + i * 3601, 1600000000 + i * 3601))
+    (root / "side.bmp").write_bytes(bitmap())
+    (root / "license.txt").write_bytes(b"\n\nLicence\nterms\n")
+    (root / "stub.exe").write_bytes(b"MZ" + bytes(3000) + TAG + bytes(4) + bytes(2000))
+    (root / "lib.dll").write_bytes(b"MZ" + b"FDICopy FDICreate " * 3000)
+
+
+PROJECT = """[Setup]
+AppName = Same Bytes
+Unattended = 0
+DestDir = <PROGRAM FILES>\\Same
+LicenseText = license.txt
+[Package]
+Stub = stub.exe
+CabinetLibrary = lib.dll
+SidePicture = side.bmp
+HeaderPicture = side.bmp
+{package}
+[Files]
+\\ = files
+<SYS>\\same.ini = files/readme.txt
+"""
+
+VARIANTS = {
+    "single": "",
+    "stored": "Compression = stored",
+    "split-password": "VolumeSize = 160K\nCompressionLevel = 9\nPassword = Wine & Linux",
+}
+
+
+def outputs(folder):
+    return {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()}
+
+
+class WindowsBuilderTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not (os.path.isfile(HOST) and os.path.isfile(WINDOWS)):
+            raise unittest.SkipTest("VELTRA_PACK_HOST and VELTRA_PACK_WINDOWS must name the built programs")
+
+    def setUp(self):
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="veltra-winpack-"))
+        make_tree(self.root)
+
+    def tearDown(self):
+        (self.root / "files" / "locked.txt").chmod(0o644)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run_pack(self, windows, *args):
+        command = [WINE, WINDOWS] if windows else [HOST]
+        done = subprocess.run(command + list(args), cwd=self.root, capture_output=True, text=True,
+                              timeout=600)
+        return done.returncode, done.stdout, done.stderr
+
+    def build_both(self, project):
+        (self.root / "p.ini").write_text(project, newline="\r\n")
+        results = {}
+        for name, windows in (("linux", False), ("windows", True)):
+            (self.root / name).mkdir()
+            code, out, err = self.run_pack(windows, "build", "p.ini", "-o", name + "/Setup.exe")
+            self.assertEqual(0, code, name + ": " + out + err)
+            results[name] = outputs(self.root / name)
+        return results
+
+    def test_same_bytes_for_every_variant(self):
+        for variant, package in VARIANTS.items():
+            with self.subTest(variant):
+                for name in ("linux", "windows"):
+                    shutil.rmtree(self.root / name, ignore_errors=True)
+                results = self.build_both(PROJECT.format(package=package))
+                self.assertEqual(sorted(results["linux"]), sorted(results["windows"]))
+                for file, data in results["linux"].items():
+                    self.assertTrue(data == results["windows"][file], variant + ": " + file + " differs")
+                if variant == "split-password":
+                    self.assertIn("Setup-3.cab", results["linux"])
+
+    def test_windows_build_reads_back_like_the_host_build(self):
+        results = self.build_both(PROJECT.format(package=VARIANTS["split-password"]))
+        self.assertIn("Setup-2.cab", results["windows"])
+        listings = []
+        for windows in (False, True):
+            code, out, err = self.run_pack(windows, "list", "windows/Setup.exe", "--password", "Wine & Linux")
+            self.assertEqual(0, code, out + err)
+            listings.append(out.replace("\r\n", "\n"))
+        self.assertEqual(listings[0], listings[1])
+        self.assertRegex(listings[0], r"R--A +9  locked\.txt")  # read-only
+        self.assertRegex(listings[0], r"-H-A +20  \.config")     # a dot file is hidden
+        code, out, err = self.run_pack(True, "verify", "windows/Setup.exe", "--password", "Wine & Linux")
+        self.assertEqual(0, code, out + err)
+
+    def test_same_errors_and_nothing_written(self):
+        (self.root / "p.ini").write_text(PROJECT.format(package="Colour = red"), newline="\r\n")
+        for windows in (False, True):
+            code, out, err = self.run_pack(windows, "build", "p.ini")
+            self.assertEqual(1, code, out + err)
+            self.assertIn("p.ini:11: error: unknown key Colour in [Package]", err)
+            self.assertFalse((self.root / "Setup.exe").exists())
+
+
+if __name__ == "__main__":
+    unittest.main()
