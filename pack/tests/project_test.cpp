@@ -294,3 +294,33 @@ TEST(ProjectFiles, StoredNamesSortWithFoldersTogether) {
   const std::vector<std::string> expected = {"B", "a", "a\\b\\c", "a\\z", "a-b", "a.txt"};
   EXPECT_EQ(expected, names);
 }
+
+// The README's example project, with the files it names, loads cleanly and
+// means what the README says.
+TEST(ProjectFile, TheReadmeExampleLoads) {
+  const std::string readme = cabtest::ReadFile(std::string(VELTRA_TESTDATA) + "/../README.md");
+  const size_t start = readme.find("```ini\n"), end = readme.find("```\n", start + 7);
+  ASSERT_NE(std::string::npos, start);
+  ASSERT_NE(std::string::npos, end);
+  ProjectDir dir;
+  for (const char* folder : {"texts", "art", "build", "manual", "extras", "config", "dist"}) dir.Mkdir(folder);
+  for (const char* file : {"texts/readme.txt", "texts/license.txt", "build/acme.exe", "build/helper.dll",
+                           "manual/guide.txt", "extras/notes.txt", "config/acme.ini", "build/shared.dat",
+                           "build/license.rtf"})
+    dir.Write(file, std::string("content of ") + file + "\n");
+  dir.Write("texts/german.txt", WriteLangText(DefaultLangTable()));
+  dir.Write("art/side.bmp", packtest::SmallBitmap());
+  dir.Write("art/header.bmp", packtest::SmallBitmap());
+  const Loaded l = Load(dir, readme.substr(start + 7, end - start - 7));
+  ASSERT_TRUE(l.ok) << l.AllErrors();
+  EXPECT_TRUE(l.diagnostics.Warnings().empty());
+  EXPECT_EQ("Acme Tools", l.project.script.AppName);
+  EXPECT_EQ("/quiet \"<INSTALL>\"", l.project.script.RunParams);
+  EXPECT_EQ(dir.File("dist/AcmeSetup.exe"), l.project.output);
+  EXPECT_TRUE(l.project.password.empty());
+  std::vector<std::string> names;
+  for (const PayloadFile& f : l.project.files) names.push_back(f.storedName);
+  const std::vector<std::string> expected = {"<PROGRAM FILES>\\<APPNAME>\\shared.dat", "<SYS>\\acme.ini", "acme.exe",
+                                             "bin\\helper.dll", "docs\\guide.txt", "license.rtf", "notes.txt"};
+  EXPECT_EQ(expected, names);
+}
