@@ -321,3 +321,28 @@ TEST(Build, AnExistingCabinetSetIsUsedAsItIs) {
     EXPECT_EQ(cabtest::ParseCabinetFile(dir.File("data2.cab")).error, "") << "the given volume was changed";
   }
 }
+
+// A package made elsewhere may store names that would leave the target
+// folder; extract refuses them and writes nothing outside it.
+TEST(Build, ExtractRefusesNamesThatLeaveTheFolder) {
+  ProjectDir dir;
+  std::vector<CabEntry> entries = {cabtest::Entry("ok.txt", "fine"), cabtest::Entry("xx\\evil.txt", "evil")};
+  CabWriteResult written;
+  std::string error, out;
+  ASSERT_TRUE(WriteCabinet(entries, CabOptions(), dir.File("payload.cab"), written, error)) << error;
+  std::string cab = ReadFile(dir.File("payload.cab"));
+  const size_t name = cab.find("xx\\evil.txt");
+  ASSERT_NE(std::string::npos, name);
+  cab.replace(name, 2, "..");  // names carry no checksum
+  cabtest::WriteFile(dir.File("payload.cab"), cab);
+  std::vector<CabEntry> info = {cabtest::Entry("~DAT1.", "x\r\n")};
+  ASSERT_TRUE(WriteCabinet(info, CabOptions(), dir.File("info.cab"), written, error)) << error;
+  ASSERT_EQ(0, RunPack("assemble --stub stub.exe --info info.cab --payload payload.cab --out Setup.exe", out,
+                       dir.Path())) << out;
+  dir.Mkdir("target");
+  EXPECT_EQ(1, RunPack("extract Setup.exe --to target", out, dir.Path())) << out;
+  EXPECT_NE(out.find("refusing to write the stored name ..\\evil.txt"), std::string::npos) << out;
+  EXPECT_FALSE(FileExists(dir.File("evil.txt")));
+  EXPECT_EQ(0, RunPack("list Setup.exe", out, dir.Path())) << out;
+  EXPECT_NE(out.find("..\\evil.txt"), std::string::npos) << out;
+}
