@@ -191,7 +191,7 @@ BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_AUTORADIOBUTTON = 0x1, 0x3, 0x9
 BS_TOP, BS_MULTILINE = 0x400, 0x2000
 SS_ICON, SS_BLACKFRAME, SS_BITMAP, SS_ETCHEDHORZ = 0x3, 0x7, 0xE, 0x10
 SS_NOPREFIX, SS_CENTERIMAGE = 0x80, 0x200
-ES_MULTILINE, ES_AUTOHSCROLL, ES_READONLY = 0x4, 0x80, 0x800
+ES_MULTILINE, ES_PASSWORD, ES_AUTOHSCROLL, ES_READONLY = 0x4, 0x20, 0x80, 0x800
 PBS_SMOOTH = 0x1
 
 CV = WS_CHILD | WS_VISIBLE
@@ -267,13 +267,13 @@ def template_mismatches(controls, template, origin, base):
         # What the system changes at run time: the dialog manager moves the
         # default look between push buttons, a checked radio button takes
         # the tab stop, an edit control draws its own border instead of
-        # WS_BORDER; and the program shows, hides and disables controls.
+        # WS_BORDER and marks a password field; and the program shows, hides and disables controls.
         changing = WS_VISIBLE | WS_DISABLED
         if cls == "Button":
             kind = style & 0xF
             changing |= WS_TABSTOP if kind == BS_AUTORADIOBUTTON else BS_DEFPUSHBUTTON if kind <= 1 else 0
         if cls == "Edit":
-            changing |= WS_BORDER
+            changing |= WS_BORDER | ES_PASSWORD
         mask = ~changing
         if int(control["style"], 16) & mask & 0xFFFFFFFF != style & mask & 0xFFFFFFFF:
             problems.append("%d: style %s, template 0x%08X" % (cid, control["style"], style))
