@@ -346,3 +346,19 @@ TEST(Build, ExtractRefusesNamesThatLeaveTheFolder) {
   EXPECT_EQ(0, RunPack("list Setup.exe", out, dir.Path())) << out;
   EXPECT_NE(out.find("..\\evil.txt"), std::string::npos) << out;
 }
+
+// Block 3 as the stub gets it: Wine's expand program runs the Windows LZ
+// expansion (LZOpenFile, LZCopy) and must give the library back byte for byte.
+TEST(Build, CabinetLibraryExpandsThroughWinesLzFunctions) {
+  if (!RunTool("command -v wine", "/dev/null")) GTEST_SKIP() << "no Wine";
+  ProjectDir dir;
+  // A DLL-like file with long repeats and incompressible stretches.
+  dir.Write("lib.dll", packtest::FakeLibrary() + cabtest::RandomBytes(50000, 3) + packtest::FakeLibrary());
+  dir.Write("p.ini", Project(""));
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
+  cabtest::WriteFile(dir.File("block3.dl_"), Dissect(ReadFile(dir.File("Setup.exe"))).lib);
+  ASSERT_TRUE(RunTool("cd " + Quote(dir.Path()) + " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
+                      "wine expand block3.dl_ expanded.dll", dir.File("log"))) << ReadFile(dir.File("log"));
+  EXPECT_TRUE(ReadFile(dir.File("expanded.dll")) == ReadFile(dir.File("lib.dll")));
+}
