@@ -362,3 +362,32 @@ TEST(Build, CabinetLibraryExpandsThroughWinesLzFunctions) {
                       "wine expand block3.dl_ expanded.dll", dir.File("log"))) << ReadFile(dir.File("log"));
   EXPECT_TRUE(ReadFile(dir.File("expanded.dll")) == ReadFile(dir.File("lib.dll")));
 }
+
+// Without Stub and CabinetLibrary the builder takes the product's files from
+// beside itself (or the build tree); when they are not there it says where it
+// looked and writes nothing, unless the project asks for no library.
+TEST(Build, DefaultStubAndLibraryAreFoundBesideTheBuilder) {
+  ProjectDir dir;
+  dir.Mkdir("tool");
+  ASSERT_TRUE(RunTool("cp '" VELTRA_PACK_EXE "' " + Quote(dir.File("tool/veltra-pack")), "/dev/null"));
+  const std::string pack = Quote(dir.File("tool/veltra-pack"));
+  dir.Write("p.ini", "[Setup]\nAppName = Defaults\n[Files]\nfiles/a.txt\n");
+  dir.Write("none.ini", "[Setup]\nAppName = Defaults\n[Package]\nCabinetLibrary = none\n[Files]\nfiles/a.txt\n");
+  const std::string log = dir.File("log");
+  EXPECT_FALSE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log));
+  EXPECT_NE(ReadFile(log).find("no stub given and none found"), std::string::npos) << ReadFile(log);
+  EXPECT_NE(ReadFile(log).find(dir.File("tool/veltra-stub.exe")), std::string::npos) << ReadFile(log);
+  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("stub.exe")) + " " + Quote(dir.File("tool/veltra-stub.exe")), "/dev/null"));
+  EXPECT_FALSE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log));
+  EXPECT_NE(ReadFile(log).find("cabinet-veltra.dll was not found"), std::string::npos) << ReadFile(log);
+  EXPECT_NE(ReadFile(log).find("CabinetLibrary = none"), std::string::npos) << ReadFile(log);
+  EXPECT_FALSE(FileExists(dir.File("Setup.exe")));
+  EXPECT_TRUE(RunTool(pack + " build " + Quote(dir.File("none.ini")), log)) << ReadFile(log);
+  EXPECT_TRUE(Dissect(ReadFile(dir.File("Setup.exe"))).lib.empty());
+  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("lib.dll")) + " " + Quote(dir.File("tool/cabinet-veltra.dll")), "/dev/null"));
+  EXPECT_TRUE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log)) << ReadFile(log);
+  const std::string lib = Dissect(ReadFile(dir.File("Setup.exe"))).lib;
+  std::vector<uint8_t> expanded;
+  ASSERT_EQ(SzddStatus::Ok, SzddExpand(reinterpret_cast<const uint8_t*>(lib.data()), lib.size(), expanded));
+  EXPECT_TRUE(std::string(expanded.begin(), expanded.end()) == ReadFile(dir.File("lib.dll")));
+}
