@@ -90,7 +90,10 @@ class Driver:
         """Ends the session process, if one runs."""
         if self._session is None:
             return
-        self._session.stdin.close()
+        try:
+            self._session.stdin.close()
+        except OSError:
+            pass  # it has gone already
         try:
             self._session.wait(30)
         except subprocess.TimeoutExpired:
@@ -122,8 +125,12 @@ class Driver:
                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                              stderr=subprocess.DEVNULL)
             self._pending = b""
-        self._session.stdin.write(session_line(argv))
-        self._session.stdin.flush()
+        try:
+            self._session.stdin.write(session_line(argv))
+            self._session.stdin.flush()
+        except OSError:
+            self.stop()
+            raise DriverError(argv, -1, "the driver session has ended") from None
         deadline = time.monotonic() + limit_s
         lines = []
         while True:

@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -17,8 +18,21 @@ MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK = 0x10, 0x20, 
 MB_DEFBUTTON2 = 0x100
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 # A program started under Wine may take minutes to show its first window here.
-LAUNCH_MS = 600000
+LAUNCH_S = 600
 EXIT_WAIT_S = 600
+POLL_MS = 5000
+DRIVER = None  # one session for all tests keeps Wine's server up between them
+
+
+def setUpModule():
+    global DRIVER
+    if os.path.isfile(FIXTURE):
+        DRIVER = drv.Driver()
+
+
+def tearDownModule():
+    if DRIVER:
+        DRIVER.stop()
 
 
 class Fixture:
@@ -26,6 +40,16 @@ class Fixture:
 
     def __init__(self, *args):
         self.proc = drv.launch(FIXTURE, *args, stdout=subprocess.PIPE)
+
+    def first(self, call, *args):
+        """What `call` finds once the program shows it; fails at once if the program has ended."""
+        deadline = time.monotonic() + LAUNCH_S
+        while True:
+            try:
+                return call(*args, timeout_ms=POLL_MS)
+            except drv.DriverError:
+                if self.proc.poll() is not None or time.monotonic() > deadline:
+                    raise
 
     def results(self):
         """Each round's result as the fixture printed it, and its exit code."""
@@ -38,7 +62,7 @@ class Fixture:
     def __exit__(self, *exc):
         if self.proc.poll() is None:
             self.proc.kill()
-            self.proc.communicate()
+        self.proc.communicate()
 
 
 def labels(buttons):
@@ -48,13 +72,9 @@ def labels(buttons):
 class DriverTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if not os.path.isfile(FIXTURE):
+        if not DRIVER:
             raise unittest.SkipTest("VELTRA_DRIVER_FIXTURE is not set")
-        cls.d = drv.Driver()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.d.stop()
+        cls.d = DRIVER
 
     def by_id(self, controls):
         table = {}
@@ -80,10 +100,8 @@ class MessageBoxTest(DriverTest):
     def test_reads_and_answers_message_boxes(self):
         specs = [str(x) for case in self.CASES for x in (hex(case[0]), case[1], case[2])]
         with Fixture("msgbox", *specs) as f:
-            timeout = LAUNCH_MS
             for flags, caption, text, names, icon, default, press, answer in self.CASES:
-                box = self.d.message_box(caption, timeout_ms=timeout)
-                timeout = drv.DEFAULT_TIMEOUT_MS
+                box = f.first(self.d.message_box, caption)
                 shown = self.d.info(box)
                 pressed = self.d.click(box, press)
                 self.assertEqual(pressed["id"], answer)
@@ -96,7 +114,7 @@ class MessageBoxTest(DriverTest):
 
     def test_twin_captions_need_a_handle(self):
         with Fixture("twins", "Twin") as f:
-            self.d.message_box("Twin", timeout_ms=LAUNCH_MS)
+            f.first(self.d.message_box, "Twin")
             twins = []
             for _ in range(100):  # the second box may appear a moment later
                 twins = [w for w in self.d.windows() if w["caption"] == "Twin"]
@@ -115,8 +133,8 @@ class MessageBoxTest(DriverTest):
 
 
 class DialogTest(DriverTest):
-    def open_dialog(self, timeout_ms=drv.DEFAULT_TIMEOUT_MS):
-        start = self.d.message_box("Fixture Start", timeout_ms=timeout_ms)
+    def open_dialog(self, fixture):
+        start = fixture.first(self.d.message_box, "Fixture Start")
         self.assertEqual((start["icon"], labels(start["buttons"])), ("question", ["OK", "Cancel"]))
         self.d.click(start, "OK")
         frame = self.d.wait_window("Driver Fixture")
@@ -155,24 +173,23 @@ class DialogTest(DriverTest):
         return c
 
     def test_reads_and_works_a_dialog_then_leaves_it_every_way(self):
-        def cancel_start():
-            self.d.click(self.d.message_box("Fixture Start"), IDCANCEL)
-            return None
+        def cancel_start(f):
+            self.d.click(f.first(self.d.message_box, "Fixture Start"), IDCANCEL)
         ways = [  # how the round ends, the fixture's result for it
-            ("walk through", lambda: self.walk_through(self.open_dialog(LAUNCH_MS)), 10 + 1 + 2 + 4),
-            ("cancel the start question", cancel_start, 4),
-            ("close box", lambda: self.d.close(self.open_dialog()) and None, 3),
-            ("alt+f4", lambda: self.leave_by_key("alt+f4"), 3),
-            ("escape", lambda: self.leave_by_key("escape"), 3),
+            (lambda f: self.walk_through(self.open_dialog(f)), 10 + 1 + 2 + 4),
+            (cancel_start, 4),
+            (lambda f: self.d.close(self.open_dialog(f)), 3),
+            (lambda f: self.leave_by_key(f, "alt+f4"), 3),
+            (lambda f: self.leave_by_key(f, "escape"), 3),
         ]
         with Fixture("dialog", len(ways)) as f:
-            for name, leave, _ in ways:
-                leave()
+            for leave, _ in ways:
+                leave(f)
                 self.d.wait_gone("Driver Fixture")
-            self.assertEqual(f.results(), ([code for _, _, code in ways], ways[-1][-1]))
+            self.assertEqual(f.results(), ([code for _, code in ways], ways[-1][-1]))
 
-    def leave_by_key(self, key):
-        frame = self.open_dialog()
+    def leave_by_key(self, fixture, key):
+        frame = self.open_dialog(fixture)
         focused = self.d.control(frame, 200)
         self.assertTrue(focused["focused"])
         self.assertEqual(self.d.key(frame, key)["hwnd"], focused["hwnd"])
