@@ -35,10 +35,10 @@ class DriverError(RuntimeError):
 def wine_environment(prefix=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = prefix or env.get("WINEPREFIX") or os.path.expanduser("~/.veltra-wine")
-    env.setdefault("WINEARCH", "win32")  # used only when the prefix is made
     env["WINEDEBUG"] = "-all"
     # Wine reads program arguments in the locale's character set; UTF-8 keeps every text.
-    if "UTF-8" not in (env.get("LC_ALL") or env.get("LC_CTYPE") or env.get("LANG") or "").upper():
+    locale = (env.get("LC_ALL") or env.get("LC_CTYPE") or env.get("LANG") or "").upper()
+    if "UTF-8" not in locale and "UTF8" not in locale:
         env["LC_ALL"] = "C.UTF-8"
     return env
 
