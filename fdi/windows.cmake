@@ -27,7 +27,9 @@ target_include_directories(fdi_windows_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
 target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC})
 target_link_options(fdi_windows_check PRIVATE -static -static-libgcc -static-libstdc++)
 add_dependencies(fdi_windows_check veltra_cabinet)
-add_test(NAME fdi_dll_peer_cabinets
-  COMMAND fdi_windows_check peer $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
-add_test(NAME fdi_dll_against_system_cabinet
-  COMMAND fdi_windows_check diff $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
+if(VELTRA_RUN_WINDOWS_TESTS)
+  add_test(NAME fdi_dll_peer_cabinets
+    COMMAND fdi_windows_check peer $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
+  add_test(NAME fdi_dll_against_system_cabinet
+    COMMAND fdi_windows_check diff $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
+endif()

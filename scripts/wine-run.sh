@@ -1,5 +1,13 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the project's prefix, quietly.
+# Wine may start helper processes (the desktop, services) that outlive the
+# program and inherit its output; ctest waits for every holder of its pipe
+# to let go. So the program writes to a file, which is shown once it ends.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-exec wine "$@"
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+status=0
+wine "$@" >"$out" 2>&1 </dev/null || status=$?
+cat "$out"
+exit $status

@@ -37,6 +37,30 @@ void FollowAnnouncedVolume() {
   LocateNextCabinet(FileNamePart(AnnouncedCabinet), AnnouncedDisk, folder);
 }
 
+uint32_t ReadLE32(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The key is the fixed prefix and the password, used cyclically, so under a
+// wrong password every byte whose key position falls within the prefix still
+// comes out right: the signature always, and with a password of the same
+// length as the true one, half the cabinet. Some cabinet libraries check no
+// more than signature and version and then run into the garbage. The rest of
+// the fixed header is checked here: the reserved fields are zero, the
+// cabinet fits in what the file holds, and its file list starts inside it.
+bool HasSoundCabinetHeader(intptr_t handle) {
+  uint8_t header[36];
+  const bool read = StreamRead(handle, header, sizeof header) == sizeof header;
+  const uint32_t available = static_cast<uint32_t>(StreamSeek(handle, 0, SEEK_END));
+  StreamSeek(handle, 0, SEEK_SET);
+  if (!read || std::memcmp(header, "MSCF", 4) != 0) return false;
+  const uint32_t cabinetSize = ReadLE32(header + 8);
+  const uint32_t filesOffset = ReadLE32(header + 16);
+  return ReadLE32(header + 4) == 0 && ReadLE32(header + 12) == 0 && ReadLE32(header + 20) == 0 &&
+         header[24] == 3 && header[25] == 1 && cabinetSize >= sizeof header &&
+         cabinetSize <= available && filesOffset >= sizeof header && filesOffset < cabinetSize;
+}
+
 }  // namespace
 
 HFDI CabCreate() {
@@ -49,7 +73,8 @@ bool CabIsCabinet(HFDI context, const std::string& cabinet, FDICABINETINFO* info
   std::string path = cabinet;
   const intptr_t handle = StreamOpen(&path[0], 0, 0);
   ClearCabError();
-  const bool isCabinet = handle != -1 && SetupParams.FdiIsCabinet(context, handle, info) != 0;
+  const bool isCabinet = handle != -1 && HasSoundCabinetHeader(handle) &&
+                         SetupParams.FdiIsCabinet(context, handle, info) != 0;
   if (handle != -1) StreamClose(handle);
   return isCabinet;
 }

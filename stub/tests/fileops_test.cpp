@@ -71,6 +71,17 @@ TEST_F(ScratchFolder, CreateFolderPathMakesParentsAndStopsAtFiles) {
   EXPECT_FALSE(CreateFolderPath("Q:\\no-such-drive\\folder"));
 }
 
+TEST_F(ScratchFolder, CreateFolderPathEndsOnNamesWithAColon) {
+  // Names from a damaged cabinet can hold colons; each call must come back,
+  // true exactly when the folder is there afterwards. Windows refuses such
+  // names; other systems may make them.
+  for (const char* name : {"a:", "a:\\", "x\\a:b\\c", "b:c:", "c\\:"}) {
+    const bool made = CreateFolderPath(root_ + name);
+    EXPECT_EQ(DirectoryExists(root_ + name), made) << name;
+  }
+  EXPECT_TRUE(CreateFolderPath(root_ + "fine\\"));
+}
+
 TEST_F(ScratchFolder, FileExistsOnlyForFilesWithADosTime) {
   WriteFile(root_ + "new.txt");
   EXPECT_TRUE(FileExists(root_ + "new.txt"));

@@ -33,6 +33,10 @@ bool CreateFolderPath(const std::string& folder) {
   if (dir.size() < 3 || DirectoryExists(dir)) return true;
   const std::string parent = DirectoryPart(dir);
   if (parent == dir) return true;  // a drive root counts as present
+  // A name that ends in a colon is its own parent ("C:\a:" gives "C:\a:\"), and
+  // a colon inside a path leads to such a name; there is nothing shorter to
+  // make first, and recursing would never end.
+  if (StripTrailingBackslash(parent) == dir) return CreateDirectoryA(dir.c_str(), nullptr) != 0;
   if (!CreateFolderPath(parent)) return false;
   return CreateDirectoryA(dir.c_str(), nullptr) != 0;
 }

@@ -13,7 +13,7 @@ NO_TEMP = "Unable to create temporary folder."
 
 class StartupTest(e2e.E2ETestCase):
     def build(self, lang=None):
-        info = e2e.make_cabinet(self.tmp, {"~DAT1.": b"Demo\r\n"})
+        info = e2e.make_cabinet(self.tmp, {"~DAT1.": e2e.setup_script(dest="C:\\veltra-e2e\\startup")})
         payload = e2e.make_cabinet(self.tmp, {"readme.txt": b"hello\r\n"})
         return e2e.pack_assemble(self.tmp / "Setup.exe", info, payload, lang=lang)
 
@@ -79,6 +79,45 @@ class StartupTest(e2e.E2ETestCase):
         struct.pack_into("<i", data, base + 8, 0x7FFF0000)  # LangTextSize far past the end
         setup.write_bytes(bytes(data))
         self.expect_box_then_exit(setup, "Veltra", NO_LANGUAGE, 1)
+        self.assertEqual(set(), self.new_work_folders())
+
+    def test_information_cabinet_under_another_key_reads_as_wrong_password(self):
+        # Scrambled with a password, but the header says there is none: the
+        # stub descrambles with the prefix alone and finds no cabinet.
+        info = e2e.make_cabinet(self.tmp, {"~DAT1.": e2e.setup_script()})
+        payload = e2e.make_cabinet(self.tmp, {"a.txt": b"a"})
+        setup = e2e.pack_assemble(self.tmp / "Setup.exe", info, payload, password="secret")
+        data = bytearray(setup.read_bytes())
+        base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+        data[base + 28] = 0
+        setup.write_bytes(bytes(data))
+        message_63 = ("Unable to open the Package with this Password. Your Password may be "
+                      "wrong or the Package may have been damaged.")
+        box = self.expect_box_then_exit(setup, "Error", message_63, 2)
+        self.assertEqual("hand", box["icon"])
+        self.assertEqual(set(), self.new_work_folders())
+
+    def test_information_cabinet_that_cannot_be_extracted_shows_the_raw_caption(self):
+        # A sound cabinet header over damaged data: recognised, then failing
+        # during extraction, before the caption is expanded.
+        info = e2e.make_cabinet(self.tmp, {"~DAT1.": e2e.setup_script() * 2000})
+        data = bytearray(info.read_bytes())
+        half = len(data) // 2
+        data[half:] = bytes(len(data) - half)
+        info.write_bytes(bytes(data))
+        payload = e2e.make_cabinet(self.tmp, {"a.txt": b"a"})
+        setup = e2e.pack_assemble(self.tmp / "Setup.exe", info, payload)
+        process = self.start(setup)
+        try:
+            box = self.driver.message_box("<APPNAME> Setup")
+            self.assertTrue(box["text"].startswith(
+                "Setup cannot continue because of the following problem:\r\n"), box["text"])
+            self.assertEqual("hand", box["icon"])
+            self.driver.click(box, "OK")
+            self.assertEqual(1, self.finish(process))
+        finally:
+            if process.poll() is None:
+                process.kill()
         self.assertEqual(set(), self.new_work_folders())
 
     def test_unwritable_temporary_folder_stops_with_a_message(self):
