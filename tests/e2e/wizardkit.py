@@ -74,17 +74,64 @@ def screenshot_folder():
     return pathlib.Path(folder) if folder else None
 
 
+def save_screen(path, windows=(), margin=8):
+    """Saves what the X display shows as a PNG: the whole screen, or the
+    smallest box around the given windows (driver records) and `margin`
+    pixels more. True when ImageMagick's `import` wrote the file."""
+    if not shutil.which("import") or not os.environ.get("DISPLAY"):
+        return False
+    crop = []
+    if windows:
+        left = max(0, min(w["left"] for w in windows) - margin)
+        top = max(0, min(w["top"] for w in windows) - margin)
+        right = max(w["left"] + w["width"] for w in windows) + margin
+        bottom = max(w["top"] + w["height"] for w in windows) + margin
+        crop = ["-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage"]
+    time.sleep(0.5)  # let the last paint land
+    done = subprocess.run(["import", "-window", "root", *crop, str(path)], check=False,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return done.returncode == 0 and pathlib.Path(path).is_file()
+
+
 def snap(name):
     """Saves the screen as <VELTRA_SCREENSHOTS>/<name>.png, when asked to."""
     folder = screenshot_folder()
-    if folder is None or not shutil.which("import") or not os.environ.get("DISPLAY"):
+    if folder is None:
         return None
     folder.mkdir(parents=True, exist_ok=True)
     path = folder / (name + ".png")
-    time.sleep(0.5)  # let the last paint land
-    subprocess.run(["import", "-window", "root", str(path)], check=False,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return path
+    return path if save_screen(path) else None
+
+
+def shown_page(driver, frame):
+    """The page dialog now shown in the frame, with its controls by id
+    ("controls") and the frame's own ("frame_controls"); LookupError unless
+    exactly one page is shown."""
+    controls = driver.controls(frame)
+    pages = [c for c in controls if c["parent"] == frame["hwnd"] and c["class"] == "#32770"
+             and c["visible"]]
+    if len(pages) != 1:
+        raise LookupError("%d pages shown" % len(pages))
+    page = pages[0]
+    page["controls"] = {c["id"]: c for c in controls if c["parent"] == page["hwnd"]}
+    page["frame_controls"] = {c["id"]: c for c in controls if c["parent"] == frame["hwnd"]}
+    return page
+
+
+def wait_page(driver, frame, title, timeout_s=60):
+    """Waits until the shown page carries `title`; returns the page, or None
+    when it did not come within `timeout_s`."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        try:
+            page = shown_page(driver, frame)
+            if page["controls"].get(100, {}).get("text") == title:
+                return page
+        except LookupError:
+            pass
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(0.2)
 
 
 def visible_children(controls, parent):
@@ -130,14 +177,10 @@ class WizardTestCase(e2e.E2ETestCase):
 
     def page(self, frame):
         """The page dialog now shown in the frame, with its controls by id."""
-        controls = self.controls(frame)
-        pages = [c for c in controls if c["parent"] == frame["hwnd"] and c["class"] == "#32770"
-                 and c["visible"]]
-        self.assertEqual(1, len(pages), "one page is shown")
-        page = pages[0]
-        page["controls"] = {c["id"]: c for c in controls if c["parent"] == page["hwnd"]}
-        page["frame_controls"] = {c["id"]: c for c in controls if c["parent"] == frame["hwnd"]}
-        return page
+        try:
+            return shown_page(self.driver, frame)
+        except LookupError as error:
+            self.fail("one page is shown: %s" % error)
 
     def page_title(self, frame):
         return self.page(frame)["controls"][100]["text"]
@@ -150,17 +193,10 @@ class WizardTestCase(e2e.E2ETestCase):
 
     def wait_title(self, frame, title, timeout_s=60):
         """Waits until the shown page carries `title`; returns the page."""
-        deadline = time.monotonic() + timeout_s
-        while True:
-            try:
-                page = self.page(frame)
-                if page["controls"].get(100, {}).get("text") == title:
-                    return page
-            except (AssertionError, LookupError):
-                pass
-            if time.monotonic() > deadline:
-                self.fail("no page titled %r within %d s" % (title, timeout_s))
-            time.sleep(0.2)
+        page = wait_page(self.driver, frame, title, timeout_s)
+        if page is None:
+            self.fail("no page titled %r within %d s" % (title, timeout_s))
+        return page
 
     def click(self, window, button):
         return self.driver.click(window, button)
