@@ -2,12 +2,13 @@
 # Runs a Windows program under Wine in the project's prefix, quietly.
 # Wine may start helper processes (the desktop, services) that outlive the
 # program and inherit its output; ctest waits for every holder of its pipe
-# to let go. So the program writes to a file, which is shown once it ends.
+# to let go. So the program writes to files, which are shown once it ends.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
 status=0
-wine "$@" >"$out" 2>&1 </dev/null || status=$?
+wine "$@" >"$out" 2>"$err" </dev/null || status=$?
 cat "$out"
+cat "$err" >&2
 exit $status

@@ -290,7 +290,12 @@ int CmdMsgbox(const Args& a) {
         }
         Sleep(kPollMs);
     }
-    // A box that has just appeared may not be painted yet; its icon is read from the screen.
+    // A box that has just appeared may still be filling in its text, and a
+    // click sent before it is ready can be lost.
+    for (DWORD shown = GetTickCount();
+         ControlText(MessageBoxTextControl(box)).empty() && IsWindow(box) && !TimedOut(shown, 2000);)
+        Sleep(kPollMs);
+    // Nor may it be painted yet; its icon is read from the screen.
     HWND icon = MessageBoxIconControl(box);
     for (DWORD shown = GetTickCount(); icon && RecognizeIcon(icon) == "other" && !TimedOut(shown, 2000);)
         Sleep(kPollMs);

@@ -6,6 +6,7 @@ Environment (set by ctest): VELTRA_STUB, VELTRA_PACK, VELTRA_DRIVER,
 WINEPREFIX. Tests that look at the temporary folder hold ctest's resource
 lock "wine-temp", so no other run makes VELTRA folders meanwhile.
 """
+import contextlib
 import os
 import pathlib
 import shutil
@@ -24,7 +25,7 @@ STUB = pathlib.Path(os.environ.get("VELTRA_STUB", ""))
 PACK = pathlib.Path(os.environ.get("VELTRA_PACK", ""))
 PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", os.path.expanduser("~/.veltra-wine")))
 TAG = b"VELTRA:PKGBASE\xa5\x00"
-RUN_TIMEOUT_S = 600
+RUN_TIMEOUT_S = 180
 
 
 def default_lang_lines():
@@ -117,6 +118,14 @@ def work_folders():
     return {p.name for p in wine_temp_folder().glob("VELTRA*")}
 
 
+def stop_process(process):
+    """Ends a run that is still going (a failed test) and waits until it is gone,
+    so that its windows cannot be taken for the next run's."""
+    if process.poll() is None:
+        process.kill()
+    process.wait()
+
+
 def wine(*args, check=True):
     return subprocess.run(["wine", *args], env=driver.wine_environment(), check=check,
                           capture_output=True, text=True)
@@ -168,6 +177,15 @@ class E2ETestCase(unittest.TestCase):
     def start(self, setup_exe):
         return driver.launch(str(setup_exe))
 
+    @contextlib.contextmanager
+    def running(self, setup_exe):
+        """Starts the package; whatever happens in the block, it is gone after."""
+        process = self.start(setup_exe)
+        try:
+            yield process
+        finally:
+            stop_process(process)
+
     def finish(self, process):
         return process.wait(RUN_TIMEOUT_S)
 
@@ -176,14 +194,10 @@ class E2ETestCase(unittest.TestCase):
 
     def expect_box_then_exit(self, setup_exe, caption, text, code):
         """Runs the package, reads the one box it shows, answers OK and checks the exit."""
-        process = self.start(setup_exe)
-        try:
+        with self.running(setup_exe) as process:
             box = self.driver.message_box(caption)
             self.assertEqual(caption, box["caption"])
             self.assertEqual(text, box["text"])
             self.driver.click(box, "OK")
             self.assertEqual(code, self.finish(process))
-        finally:
-            if process.poll() is None:
-                process.kill()
         return box

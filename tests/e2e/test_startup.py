@@ -107,17 +107,13 @@ class StartupTest(e2e.E2ETestCase):
         info.write_bytes(bytes(data))
         payload = e2e.make_cabinet(self.tmp, {"a.txt": b"a"})
         setup = e2e.pack_assemble(self.tmp / "Setup.exe", info, payload)
-        process = self.start(setup)
-        try:
+        with self.running(setup) as process:
             box = self.driver.message_box("<APPNAME> Setup")
             self.assertTrue(box["text"].startswith(
                 "Setup cannot continue because of the following problem:\r\n"), box["text"])
             self.assertEqual("hand", box["icon"])
             self.driver.click(box, "OK")
             self.assertEqual(1, self.finish(process))
-        finally:
-            if process.poll() is None:
-                process.kill()
         self.assertEqual(set(), self.new_work_folders())
 
     def test_unwritable_temporary_folder_stops_with_a_message(self):

@@ -110,8 +110,7 @@ class UnattendedTest(e2e.E2ETestCase):
         setup = e2e.build_package(self.tmp, e2e.setup_script(
             app="Finisher", dest=self.dest, final="All done for <APPNAME>.<br/>Enjoy."),
             [("f.txt", b"f", STAMP, ARCHIVE)])
-        process = self.start(setup)
-        try:
+        with self.running(setup) as process:
             box = self.driver.message_box("Finisher Setup")
             self.assertEqual("All done for Finisher.\r\nEnjoy.", box["text"])
             self.assertEqual("asterisk", box["icon"])  # the information icon
@@ -119,9 +118,6 @@ class UnattendedTest(e2e.E2ETestCase):
             self.assertTrue((e2e.prefix_path(self.dest) / "f.txt").exists())
             self.driver.click(box, "OK")
             self.assertEqual(0, self.finish(process))
-        finally:
-            if process.poll() is None:
-                process.kill()
         self.assertEqual(set(), self.new_work_folders())
 
     def test_start_question_cancel_ends_with_2_and_ok_installs(self):
@@ -129,15 +125,11 @@ class UnattendedTest(e2e.E2ETestCase):
         setup = e2e.build_package(self.tmp, script, [("q.txt", b"q", STAMP, ARCHIVE)])
         for answer, code in (("Cancel", 2), ("OK", 0)):
             with self.subTest(answer=answer):
-                process = self.start(setup)
-                try:
+                with self.running(setup) as process:
                     box = self.driver.message_box("Asker Setup")
                     self.assertEqual("Install Asker?", box["text"])
                     self.driver.click(box, answer)
                     self.assertEqual(code, self.finish(process))
-                finally:
-                    if process.poll() is None:
-                        process.kill()
                 self.assertEqual(code == 0, (e2e.prefix_path(self.dest) / "q.txt").exists())
                 self.assertEqual(set(), self.new_work_folders())
 

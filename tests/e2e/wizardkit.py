@@ -151,7 +151,7 @@ class WizardTestCase(e2e.E2ETestCase):
         """Starts Setup.exe, one run at a time: a run that an earlier subtest
         left behind is ended first, so that its windows answer for nothing."""
         for earlier in getattr(self, "_runs", []):
-            self.stop_process(earlier)
+            e2e.stop_process(earlier)
         saved = dict(os.environ)
         os.environ.update(env or {})
         try:
@@ -159,15 +159,9 @@ class WizardTestCase(e2e.E2ETestCase):
         finally:
             os.environ.clear()
             os.environ.update(saved)
-        self.addCleanup(self.stop_process, process)
+        self.addCleanup(e2e.stop_process, process)
         self._runs = getattr(self, "_runs", []) + [process]
         return process
-
-    @staticmethod
-    def stop_process(process):
-        if process.poll() is None:
-            process.kill()
-        process.wait()
 
     def frame(self, timeout_ms=e2e.driver.DEFAULT_TIMEOUT_MS):
         return self.driver.wait_window(self.caption, timeout_ms=timeout_ms, cls="#32770")
