@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, packs the demo package
 # (demo/demo.ini) for the 32-bit product stub and for the 64-bit one, and runs
-# the 64-bit Setup.exe under Wine. Usage: scripts/demo.sh [build-root]
+# the 64-bit Setup.exe under Wine. Then it packs the wizard demo
+# (demo/wizard.ini) the same two ways and walks the 64-bit wizard through
+# every page and prompt, with a screenshot of each in <build-root>/demo/screens.
+# Usage: scripts/demo.sh [build-root]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 root=$(realpath -m "${1:-$src/build}")
@@ -39,4 +42,15 @@ for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/App
     (cd "$temp/VeltraDemo" && find . -type f | sort | sed 's/^\.\//  /')
   fi
 done
-exit $code
+((code == 0)) || exit $code
+
+# The wizard demo: pictures rendered first, then Setup.exe and Setup-2.cab
+# for each stub.
+"$src/demo/make-art.sh"
+mkdir -p "$out/wizard-win32" "$out/wizard-win64"
+"$pack" build "$src/demo/wizard.ini" -o "$out/wizard-win32/Setup.exe"
+"$pack" build "$src/demo/wizard.ini" -o "$out/wizard-win64/Setup.exe" \
+  --stub "$root/win64/stub/veltra-stub.exe" --cablib "$root/win64/fdi/cabinet-veltra.dll"
+VELTRA_DRIVER="$root/win64/tests/driver/veltra-driver.exe" VELTRA_PACK="$pack" \
+  VELTRA_STUB="$root/win64/stub/veltra-stub.exe" PYTHONDONTWRITEBYTECODE=1 \
+  python3 "$src/scripts/demo-walk.py" "$out/wizard-win64/Setup.exe" "$out/screens"

@@ -7,11 +7,13 @@ set -euo pipefail
 
 # Wine runs the Windows-side tests on the 64-bit build of the stub: 32-bit Wine
 # needs a kernel that runs 32-bit code, which our CI machines lack.
+# fonts-wine is Wine's own Tahoma, the face behind "MS Shell Dlg": without it
+# dialogs get a wider substitute, and their pictures no longer fit.
 packages=(
   build-essential cmake ninja-build pkg-config python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick fonts-wine
   googletest libgtest-dev zlib1g-dev
   cabextract gcab mscompress
   clang libclang-rt-14-dev
