@@ -25,5 +25,5 @@ convert -size 164x314 gradient:'#0b3d91-#5b8fd6' \
 convert -size 49x49 xc:white \
   \( -size 100x100 xc:none -draw "$parcel" -resize 45x45 \) \
   -gravity center -composite -type TrueColor BMP3:"$out/header.bmp"
-# Fractal noise hardly compresses: the payload stays about 360 KB.
-convert -seed 7 -size 400x300 plasma:'#1d4e89-#f4c26b' -type TrueColor BMP3:"$out/wallpaper.bmp"
+# Fractal noise hardly compresses: the payload stays about 520 KB.
+convert -seed 7 -size 480x360 plasma:'#1d4e89-#f4c26b' -type TrueColor BMP3:"$out/wallpaper.bmp"

@@ -4,8 +4,8 @@ person would and saves a screenshot of every page and prompt.
 
     scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER
 
-SETUP_EXE is the built package; its second volume (Setup-2.cab beside it) is
-moved into a folder of its own first, so that the next-volume prompt shows.
+SETUP_EXE is the built package; its further volumes (Setup-2.cab, ... beside
+it) are copied into a folder of their own, so that the next-volume prompt shows.
 Before the files go in, the destination gets an older readme.txt, so that
 the overwrite prompt shows. The screenshots land in SCREENS_FOLDER as
 NN-name.png. Needs VELTRA_DRIVER (veltra-driver.exe), WINEPREFIX, DISPLAY;
@@ -83,10 +83,10 @@ class Walk:
         shutil.rmtree(walk, ignore_errors=True)
         (walk / "disk2").mkdir(parents=True)
         shutil.copyfile(self.setup_exe, walk / WALK_EXE)
-        volume = self.setup_exe.with_name("Setup-2.cab")
-        if not volume.is_file():
+        if not self.setup_exe.with_name("Setup-2.cab").is_file():
             raise WalkError("no second volume beside " + str(self.setup_exe))
-        shutil.copyfile(volume, walk / "disk2" / "Setup-2.cab")
+        for volume in self.setup_exe.parent.glob("Setup-*.cab"):
+            shutil.copyfile(volume, walk / "disk2" / volume.name)
         shutil.rmtree(self.screens, ignore_errors=True)
         self.screens.mkdir(parents=True)
         return walk
