@@ -1,0 +1,757 @@
+#!/usr/bin/env python3
+"""Side-by-side benchmarks of the stub, our cabinet library and the builder
+against their peers, on one generated payload. Run through scripts/bench.sh,
+which builds the trees and provides the Wine prefix, the Wine server and an X
+display. Prints figures only; nothing here passes or fails on them.
+
+Every comparison runs its contenders in turns (the order rotates from round to
+round) on the same input, so that the load of a shared machine falls on all of
+them alike; the median and the spread (min-max) of the rounds are reported.
+The first round of each Windows and native extraction is a warm-up that also
+checks the output against the source tree; it is not counted.
+"""
+import argparse
+import datetime
+import glob
+import hashlib
+import os
+import pathlib
+import platform
+import random
+import re
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SRC = pathlib.Path(__file__).resolve().parent.parent
+MiB = 1 << 20
+PACKAGE_TAG = b"VELTRA:PKGBASE\xa5\x00"
+HEADER_SIZE = 33
+APP_NAME = "Veltra Bench"
+PASSWORD = "bench-Pa55"
+
+
+# ---------------------------------------------------------------- payload
+
+def text_corpus():
+    corpus = b"".join(pathlib.Path(p).read_bytes()
+                      for p in sorted(glob.glob("/usr/share/common-licenses/*")) if os.path.isfile(p))
+    if len(corpus) < MiB // 4:  # a machine without the licence texts
+        words = b"setup cabinet folder volume install the of and to a in is file data".split()
+        rng = random.Random(1)
+        corpus += b" ".join(rng.choice(words) for _ in range(60000))
+    return corpus + corpus
+
+
+def binary_sources():
+    """Real machine code, Windows DLLs where Wine is installed."""
+    for pattern in ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/*.dll",
+                    "/usr/lib/wine/x86_64-windows/*.dll", "/usr/lib/x86_64-linux-gnu/*.so*", "/usr/bin/*"):
+        found = [p for p in sorted(glob.glob(pattern)) if os.path.isfile(p) and not os.path.islink(p)]
+        if len(found) > 20:
+            return found
+    raise SystemExit("no binaries found to build the payload from")
+
+
+def make_tree(folder, total_mib, seed=2024):
+    """A quarter small text files (512 B - 45 KiB, in 120 folders), nine
+    sixteenths real DLLs, the rest incompressible noise in 8 MiB (or 1 MiB)
+    files. Stamps are fixed, so the same machine gives the same cabinet."""
+    folder = pathlib.Path(folder)
+    rng = random.Random(seed)
+    corpus = text_corpus()
+    total = total_mib * MiB
+    budgets = [total // 4, total * 9 // 16]
+    budgets.append(total - sum(budgets))
+    done, n = 0, 0
+    while done < budgets[0]:
+        size = min(int(2 ** rng.uniform(9, 15.5)), budgets[0] - done)
+        at = rng.randrange(len(corpus) // 2)
+        sub = folder / "docs" / ("topic%02d" % rng.randrange(40)) / ("part%d" % rng.randrange(3))
+        sub.mkdir(parents=True, exist_ok=True)
+        (sub / ("note%05d.txt" % n)).write_bytes(corpus[at:at + size])
+        done, n = done + size, n + 1
+    (folder / "bin").mkdir()
+    done = 0
+    for path in binary_sources():
+        if done >= budgets[1]:
+            break
+        data = pathlib.Path(path).read_bytes()[:budgets[1] - done]
+        (folder / "bin" / os.path.basename(path)).write_bytes(data)
+        done += len(data)
+    (folder / "media").mkdir()
+    left, i = budgets[2], 0
+    while left > 0:
+        size = min(left, 8 * MiB if total_mib >= 128 else MiB)
+        (folder / "media" / ("clip%02d.bin" % i)).write_bytes(rng.randbytes(size))
+        left, i = left - size, i + 1
+    stamp = datetime.datetime(2024, 5, 1, 12, 0, tzinfo=datetime.timezone.utc).timestamp()
+    for path in folder.rglob("*"):
+        os.utime(path, (stamp, stamp))
+    return manifest(folder)
+
+
+def manifest(folder):
+    """{relative path: (size, md5)} of every file below `folder`."""
+    folder = pathlib.Path(folder)
+    out = {}
+    for path in sorted(folder.rglob("*")):
+        if path.is_file():
+            data = path.read_bytes()
+            out[path.relative_to(folder).as_posix()] = (len(data), hashlib.md5(data).hexdigest())
+    return out
+
+
+def check_output(expected, folder, flatten=False):
+    got = manifest(folder)
+    want = {k.replace("/", "_") if flatten else k: v for k, v in expected.items()}
+    if got != want:
+        missing = sorted(set(want) - set(got))[:3]
+        extra = sorted(set(got) - set(want))[:3]
+        wrong = sorted(k for k in set(want) & set(got) if want[k] != got[k])[:3]
+        raise SystemExit("output in %s differs: missing %s, extra %s, wrong %s" % (folder, missing, extra, wrong))
+
+
+# ---------------------------------------------------------------- processes
+
+class Measure:
+    def __init__(self, wall, cpu, rss_kib, code, server_cpu):
+        self.wall, self.cpu, self.rss_kib, self.code, self.server_cpu = wall, cpu, rss_kib, code, server_cpu
+
+
+def find_wineserver(prefix):
+    """The pid of the Wine server of `prefix` (it works in a folder named after
+    the prefix's device and inode), or None."""
+    st = os.stat(prefix)
+    tail = "server-%x-%x" % (st.st_dev, st.st_ino)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if "wineserver" in pathlib.Path("/proc/%s/comm" % entry).read_text() and \
+                    os.readlink("/proc/%s/cwd" % entry).endswith(tail):
+                return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def process_cpu(pid):
+    if pid is None:
+        return 0.0
+    try:
+        fields = pathlib.Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class PeakWatch:
+    """The peak resident set (VmHWM) of a running process, read every 20 ms
+    until stop(). ru_maxrss cannot serve: Python starts children with vfork,
+    so theirs starts at Python's own peak. VmHWM belongs to the process's
+    last program (Wine's loader execs into the Windows program), and being
+    a high-water mark it loses only growth in the last 20 ms."""
+
+    def __init__(self, pid):
+        self.pid, self.kib = pid, 0
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self.watch)
+        self.thread.start()
+
+    def watch(self):
+        while not self.done.is_set():
+            try:
+                for line in pathlib.Path("/proc/%d/status" % self.pid).read_text().splitlines():
+                    if line.startswith("VmHWM:"):
+                        self.kib = max(self.kib, int(line.split()[1]))
+            except (OSError, ValueError):
+                pass
+            self.done.wait(0.02)
+
+    def stop(self):
+        """Call before the process is reaped, so that no other takes its pid."""
+        self.done.set()
+        self.thread.join()
+        return self.kib
+
+
+def reap(proc):
+    """Waits for `proc` while watching its peak memory: (status, rusage, peak KiB)."""
+    watch = PeakWatch(proc.pid)
+    os.waitid(os.P_PID, proc.pid, os.WEXITED | os.WNOWAIT)
+    peak = watch.stop()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return usage, peak
+
+
+def run(cmd, env=None, cwd=None, server=None, timeout=900, stdout=subprocess.DEVNULL, check=True):
+    """Runs `cmd` to its end: wall time, user+system CPU and peak resident set
+    of the process (with its waited-for children), and the CPU the Wine server
+    spent meanwhile. Its error output goes to a file, not a pipe: helper
+    processes that Wine starts (services, the desktop) inherit it and outlive
+    the program, so a pipe would never reach its end."""
+    with tempfile.TemporaryFile() as err:
+        server_before = process_cpu(server)
+        start = time.perf_counter()
+        proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=err)
+        timer = threading.Timer(timeout, proc.kill)
+        timer.start()
+        usage, peak = reap(proc)
+        wall = time.perf_counter() - start
+        timer.cancel()
+        m = Measure(wall, usage.ru_utime + usage.ru_stime, peak, proc.returncode,
+                    process_cpu(server) - server_before)
+        err.seek(0)
+        m.stderr = err.read().decode(errors="replace")
+    if check and m.code != 0:
+        raise SystemExit("%s ended with %d:\n%s" % (" ".join(map(str, cmd)), m.code, m.stderr[-2000:]))
+    return m
+
+
+def rounds(contenders, count, warmup=None):
+    """Runs each contender `count` times in rotating order; `warmup`, when
+    given, runs first for each and is not counted. A contender is
+    (name, prepare, action) where action returns a Measure."""
+    results = {name: [] for name, _, _ in contenders}
+    if warmup:
+        for name, prepare, action in contenders:
+            prepare()
+            warmup(name, action())
+    for r in range(count):
+        order = contenders[r % len(contenders):] + contenders[:r % len(contenders)]
+        for name, prepare, action in order:
+            prepare()
+            results[name].append(action())
+    return results
+
+
+def fresh(folder):
+    def prepare():
+        shutil.rmtree(folder, ignore_errors=True)
+        os.sync()
+    return prepare
+
+
+def nothing():
+    pass
+
+
+# ---------------------------------------------------------------- packages
+
+def wine_path(path):
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def write_project(path, tree, dest, stub, cablib, unattended=True, package=()):
+    lines = ["[Setup]", "AppName = " + APP_NAME, "Unattended = %d" % unattended,
+             "DestDir = " + wine_path(dest), "OverwriteMode = overwrite", "",
+             "[Package]", "Stub = %s" % stub, "CabinetLibrary = %s" % cablib, *package, "", "[Files]"]
+    if tree:
+        lines.append("\\ = %s" % tree)
+    pathlib.Path(path).write_text("\n".join(lines) + "\n")
+    return path
+
+
+def package_blocks(setup_exe):
+    """The sizes of the parts of a Setup.exe: stub, header, language text,
+    block 3, information cabinet and payload."""
+    data = pathlib.Path(setup_exe).read_bytes()
+    at = data.index(PACKAGE_TAG) + len(PACKAGE_TAG)
+    base = struct.unpack_from("<i", data, at)[0]
+    lang, _, cablib, info = struct.unpack_from("<iiii", data, base + 8)
+    payload_at = base + HEADER_SIZE + lang + cablib + info
+    return {"stub": base, "header": HEADER_SIZE, "lang": lang, "cablib": cablib, "info": info,
+            "payload": len(data) - payload_at, "payload_at": payload_at, "total": len(data)}
+
+
+def extract_payload(setup_exe, out):
+    """The payload cabinet of a package without a password, which the
+    package carries as it is."""
+    blocks = package_blocks(setup_exe)
+    with open(setup_exe, "rb") as f:
+        f.seek(blocks["payload_at"])
+        pathlib.Path(out).write_bytes(f.read())
+    return out
+
+
+# ---------------------------------------------------------------- tables
+
+def med(values):
+    return statistics.median(values)
+
+
+def fmt_s(values):
+    return "%.2f" % med(values), "%.2f-%.2f" % (min(values), max(values))
+
+
+def table(header, rows):
+    out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" if i == 0 else "---:" for i in range(len(header))) + "|"]
+    out += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return "\n".join(out)
+
+
+def speed_rows(results, mib, baseline, server=False):
+    """Rows of name, median wall, spread, MiB/s, speed relative to the
+    baseline, CPU, (server CPU,) peak RSS."""
+    base = med([m.wall for m in results[baseline]])
+    rows = []
+    for name, ms in results.items():
+        walls = [m.wall for m in ms]
+        t, spread = fmt_s(walls)
+        row = [name, t, spread, "%.1f" % (mib / med(walls)), "%.2f" % (base / med(walls)),
+               "%.2f" % med([m.cpu for m in ms])]
+        if server:
+            row.append("%.2f" % med([m.server_cpu for m in ms]))
+        row.append("%.1f" % (med([m.rss_kib for m in ms]) / 1024))
+        rows.append(row)
+    return rows
+
+
+def callgrind_ir(cmd, cwd=None, env=None):
+    """Instructions executed (callgrind's Ir total) by `cmd`."""
+    m = run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + cmd, cwd=cwd, env=env,
+            timeout=1800)
+    found = re.findall(r"Collected\s*:\s*(\d+)", m.stderr)
+    if not found:
+        raise SystemExit("no instruction count from callgrind for " + " ".join(cmd))
+    return int(found[-1])
+
+
+def gir(n):
+    return "%.2f G" % (n / 1e9)
+
+
+# ---------------------------------------------------------------- sections
+
+class Bench:
+    def __init__(self, args):
+        self.a = args
+        self.root = pathlib.Path(args.root)
+        self.work = pathlib.Path(args.work)
+        self.pack = self.root / "host/pack/veltra-pack"
+        self.fdi_bench = self.root / "host/fdi/fdi_bench"
+        self.stub = {t: self.root / t / "stub/veltra-stub.exe" for t in ("win32", "win64")}
+        self.dll = {t: self.root / t / "fdi/cabinet-veltra.dll" for t in ("win32", "win64")}
+        self.prefix = os.environ["WINEPREFIX"]
+        self.server = find_wineserver(self.prefix)
+        self.env = dict(os.environ, WINEDEBUG="-all")
+        self.env_own = dict(self.env, WINEDLLOVERRIDES="cabinet=d")
+        self.out = []  # Markdown parts
+        self.drv = None
+
+    def say(self, text=""):
+        print(text, flush=True)
+        self.out.append(text)
+
+    def log(self, text):
+        print("# " + text, file=sys.stderr, flush=True)
+
+    def prepare(self):
+        w = self.work
+        self.mib = self.a.mib
+        self.log("payload tree of %d MiB" % self.mib)
+        self.expected = make_tree(w / "tree", self.mib)
+        self.files = len(self.expected)
+        self.small_mib = 16
+        make_tree(w / "small", self.small_mib, seed=7)
+        self.dest = w / "out"
+        write_project(w / "bench.ini", w / "tree", self.dest, self.stub["win64"], self.dll["win64"])
+        write_project(w / "level9.ini", w / "tree", self.dest, self.stub["win64"], self.dll["win64"],
+                      package=["CompressionLevel = 9"])
+        write_project(w / "stored.ini", w / "tree", self.dest, self.stub["win64"], self.dll["win64"],
+                      package=["Compression = stored"])
+        # "Empty" is one file of no bytes: a cabinet without files is one that
+        # no reader takes (FDI, cabextract and gcab all refuse it).
+        (w / "nothing").mkdir()
+        (w / "nothing" / "empty.txt").write_bytes(b"")
+        write_project(w / "empty.ini", w / "nothing", self.dest, self.stub["win64"], self.dll["win64"])
+        write_project(w / "wizard.ini", w / "nothing", self.dest, self.stub["win64"], self.dll["win64"],
+                      unattended=False)
+        write_project(w / "small.ini", w / "small", self.dest, self.stub["win64"], self.dll["win64"])
+        self.log("packages")
+        run([self.pack, "build", w / "bench.ini", "-o", w / "Setup.exe"])
+        run([self.pack, "build", w / "bench.ini", "-o", w / "Setup-pw.exe", "--password", PASSWORD])
+        run([self.pack, "build", w / "bench.ini", "-o", w / "Setup32.exe", "--stub", self.stub["win32"],
+             "--cablib", self.dll["win32"]])
+        run([self.pack, "build", w / "empty.ini", "-o", w / "Setup-empty.exe"])
+        run([self.pack, "build", w / "wizard.ini", "-o", w / "Setup-wizard.exe"])
+        self.cab = extract_payload(w / "Setup.exe", w / "payload.cab")
+        run([self.pack, "build", w / "small.ini", "-o", w / "Setup-small.exe"])
+        self.small_cab = extract_payload(w / "Setup-small.exe", w / "small.cab")
+
+    def machine(self):
+        cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+        mem = next((int(l.split()[1]) for l in open("/proc/meminfo") if l.startswith("MemTotal")), 0)
+        wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=self.env).stdout.strip()
+        osname = next((l.split("=", 1)[1].strip().strip('"') for l in open("/etc/os-release")
+                       if l.startswith("PRETTY_NAME")), platform.system())
+        commit = subprocess.run(["git", "-C", str(pathlib.Path(__file__).parent), "log", "-1", "--format=%h"],
+                                capture_output=True, text=True).stdout.strip()
+        self.say("Measured %s on %s: %s, %d cores, %.0f GiB RAM; %s, kernel %s; %s (64-bit prefix); commit %s."
+                 % (datetime.date.today().isoformat(), platform.node() or "this machine", cpu, os.cpu_count(),
+                    mem / 1048576, osname, platform.release(), wine, commit))
+        self.say("Command: `scripts/bench.sh%s` (%d rounds per comparison after a warm-up; "
+                 "median and min-max of the rounds; the machine was shared with other work, so "
+                 "wall times carry its load, CPU times and instruction counts much less)."
+                 % (" --quick" if self.a.quick else "", self.a.rounds))
+        self.say()
+
+    def payload_line(self):
+        cab = os.path.getsize(self.cab)
+        counts = {}
+        for name in self.expected:
+            counts[name.split("/")[0]] = counts.get(name.split("/")[0], 0) + 1
+        return ("Payload: %d files, %d MiB (%d small text files, %d DLLs, %d files of random bytes); "
+                "its MSZIP cabinet as `veltra-pack build` writes it: %.1f MiB."
+                % (self.files, self.mib, counts.get("docs", 0), counts.get("bin", 0), counts.get("media", 0),
+                   cab / MiB))
+
+    def stub_extraction(self):
+        self.log("stub extraction under Wine")
+        w, dest = self.work, self.dest
+        extrac32 = ["wine", "C:\\windows\\system32\\extrac32.exe", "/Y", "/E", "/L", wine_path(dest),
+                    wine_path(self.cab)]
+
+        def wine_run(cmd, env):
+            return lambda: run(cmd, env=env, server=self.server)
+
+        contenders = [
+            ("extrac32, system cabinet.dll", fresh(dest), wine_run(extrac32, self.env)),
+            ("Setup.exe, system cabinet.dll", fresh(dest), wine_run(["wine", w / "Setup.exe"], self.env)),
+            ("Setup.exe + password, system cabinet.dll", fresh(dest),
+             lambda: self.with_password(w / "Setup-pw.exe", self.env)),
+            ("Setup.exe, own library (cabinet=d)", fresh(dest), wine_run(["wine", w / "Setup.exe"], self.env_own)),
+            ("Setup.exe + password, own library (cabinet=d)", fresh(dest),
+             lambda: self.with_password(w / "Setup-pw.exe", self.env_own)),
+        ]
+        res = rounds(contenders, self.a.rounds, warmup=lambda name, m: check_output(self.expected, dest))
+        self.extraction = res
+        self.say("### Extraction by the stub under Wine")
+        self.say()
+        self.say(self.payload_line() + " The stub is the win64 build (this machine's Wine runs 64-bit "
+                 "programs only); the product is the win32 build of the same sources. Every run writes "
+                 "into an empty folder.")
+        self.say()
+        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs extrac32", "process CPU s",
+                        "wineserver CPU s", "peak RSS MiB"],
+                       speed_rows(res, self.mib, contenders[0][0], server=True)))
+        self.say()
+        self.say("Wall time is from start to exit of the Wine process and includes Wine's start-up; "
+                 "process CPU is user+system time of that process, wineserver CPU what the Wine server "
+                 "spent meanwhile; peak RSS is the process's high-water mark of resident memory "
+                 "(VmHWM of the Windows program, read every 20 ms), Wine's own DLLs included. "
+                 "A password package asks for its password even when unattended: our test driver "
+                 "(`veltra-driver.exe`) waits for the prompt, sets the text and presses OK, so those "
+                 "wall times include that exchange (the driver looks every 50 ms).")
+        self.say()
+
+    def startup(self):
+        self.log("start-up")
+        w = self.work
+        one = w / "one"
+        one.mkdir(exist_ok=True)
+        (one / "a.txt").write_bytes(b"x\r\n")
+        subprocess.run(["gcab", "-c", "-z", w / "one.cab", "a.txt"], cwd=one, check=True)
+        extrac32 = ["wine", "C:\\windows\\system32\\extrac32.exe", "/Y", "/E", "/L", wine_path(self.dest),
+                    wine_path(w / "one.cab")]
+        wizard = "Setup.exe, one empty file, wizard: start to first window"
+        contenders = [
+            ("Setup.exe, one empty file, unattended: start to exit", fresh(self.dest),
+             lambda: run(["wine", w / "Setup-empty.exe"], env=self.env, server=self.server)),
+            ("extrac32, cabinet of one 3-byte file: start to exit", fresh(self.dest),
+             lambda: run(extrac32, env=self.env, server=self.server)),
+            (wizard, nothing, lambda: self.first_window(w / "Setup-wizard.exe")),
+        ]
+        res = rounds(contenders, max(5, self.a.rounds * 2), warmup=lambda name, m: None)
+        self.say("### Start-up and memory")
+        self.say()
+        rows = []
+        for name, ms in res.items():
+            t, spread = fmt_s([m.wall for m in ms])
+            rows.append([name, t, spread, "" if name == wizard else "%.2f" % med([m.cpu for m in ms]),
+                         "%.1f" % (med([m.rss_kib for m in ms]) / 1024)])
+        ext = self.extraction
+        for name in ("Setup.exe, system cabinet.dll", "Setup.exe, own library (cabinet=d)",
+                     "extrac32, system cabinet.dll"):
+            rows.append([name + ": %d MiB payload" % self.mib, "", "", "",
+                         "%.1f" % (med([m.rss_kib for m in ext[name]]) / 1024)])
+        self.say(table(["run", "wall s", "spread s", "process CPU s", "peak RSS MiB"], rows))
+        self.say()
+        empty = med([m.rss_kib for m in res[contenders[0][0]]])
+        full = med([m.rss_kib for m in ext["Setup.exe, system cabinet.dll"]])
+        self.say("The extraction itself adds %.1f MiB to the stub's peak over its empty-payload run. "
+                 "The first window is the wizard's frame as our test driver (`veltra-driver.exe`, which "
+                 "looks every 50 ms) first sees it; that run's peak memory is up to the frame's closing "
+                 "after Cancel and Yes, and its CPU time is left out because it includes that answer."
+                 % ((full - empty) / 1024))
+        self.say()
+
+    def driver(self):
+        """A session of our test driver in the benchmark's prefix, started
+        once and kept warm; main() stops it."""
+        if self.drv is None:
+            sys.path.insert(0, str(SRC / "tests" / "driver"))
+            import driver
+            self.drv = driver.Driver(exe=str(self.root / "win64/tests/driver/veltra-driver.exe"),
+                                     prefix=self.prefix)
+            self.drv.windows()
+        return self.drv
+
+    def interactive(self, setup_exe, env, answer):
+        """Runs a package that asks something while `answer(driver, start)`
+        gives the answers. The Measure's wall is start to exit; `answered` is
+        what `answer` returned."""
+        d = self.driver()
+        server_before = process_cpu(self.server)
+        start = time.perf_counter()
+        proc = subprocess.Popen(["wine", str(setup_exe)], env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            answered = answer(d, start)
+        except BaseException:
+            proc.kill()
+            proc.wait()
+            raise
+        usage, peak = reap(proc)
+        wall = time.perf_counter() - start
+        m = Measure(wall, usage.ru_utime + usage.ru_stime, peak, proc.returncode,
+                    process_cpu(self.server) - server_before)
+        if m.code != 0:
+            raise SystemExit("%s ended with %d" % (setup_exe, m.code))
+        m.answered = answered
+        return m
+
+    def with_password(self, setup_exe, env):
+        """A run of a password package; the driver types the password into
+        the stub's prompt (set at once, not key by key) and presses OK."""
+        def answer(d, start):
+            prompt = d.wait_window("Password", timeout_ms=120000, cls="#32770")
+            d.set_text(prompt, 60, PASSWORD)
+            d.click(prompt, 1)
+        return self.interactive(setup_exe, env, answer)
+
+    def first_window(self, setup_exe):
+        """A wizard package: start to its frame, then out through Cancel and
+        the exit question."""
+        def answer(d, start):
+            frame = d.wait_window(APP_NAME + " Setup", timeout_ms=120000, cls="#32770")
+            shown = time.perf_counter() - start
+            d.click(frame, 2)
+            d.click(d.message_box("Exit Setup"), "Yes")
+            return shown
+        m = self.interactive(setup_exe, self.env, answer)
+        m.wall = m.answered
+        return m
+
+    def native(self):
+        self.log("cabinet library, native")
+        w = self.work
+        ours_dir, theirs_dir = w / "native-ours", w / "native-theirs"
+
+        def ours_disk():
+            ours_dir.mkdir()
+            return run([self.fdi_bench, self.cab, ours_dir])
+
+        contenders = [
+            ("our fdi, files to disk", fresh(ours_dir), ours_disk),
+            ("cabextract, files to disk", fresh(theirs_dir),
+             lambda: run(["cabextract", "-q", "-d", theirs_dir, self.cab])),
+            ("our fdi, decode only", nothing, lambda: run([self.fdi_bench, self.cab, "-"])),
+            ("cabextract -t", nothing, lambda: run(["cabextract", "-q", "-t", self.cab])),
+        ]
+
+        def warm(name, m):
+            if name.startswith("our fdi, files"):
+                check_output(self.expected, ours_dir, flatten=True)
+            elif name.startswith("cabextract, files"):
+                check_output(self.expected, theirs_dir)
+
+        res = rounds(contenders, self.a.rounds, warmup=warm)
+        self.say("### Our cabinet library natively against cabextract")
+        self.say()
+        self.say("The same payload cabinet, host build (`fdi_bench`, through the FDI interface with "
+                 "plain POSIX callbacks) against cabextract %s." % cabextract_version())
+        self.say()
+        rows = speed_rows(res, self.mib, "cabextract, files to disk")
+        for row in rows:  # the decode-only pair compares with each other
+            if row[0] == "our fdi, decode only":
+                row[4] = "%.2f" % (med([m.wall for m in res["cabextract -t"]]) /
+                                   med([m.wall for m in res[row[0]]]))
+            elif row[0] == "cabextract -t":
+                row[4] = "1.00"
+        for row, ms in zip(rows, res.values()):
+            row.insert(6, "%.1f" % (self.mib / med([m.cpu for m in ms])))
+        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs cabextract", "CPU s",
+                        "MiB per CPU s", "peak RSS MiB"], rows))
+        self.say()
+        ours = callgrind_ir([str(self.fdi_bench), str(self.small_cab), "-"])
+        theirs = callgrind_ir(["cabextract", "-q", "-t", str(self.small_cab)])
+        self.say("Instructions (callgrind, Ir) to decode the %d MiB cabinet of a smaller tree of the same "
+                 "mix, nothing written: our fdi %s, cabextract -t %s (ours / theirs = %.2f)."
+                 % (self.small_mib, gir(ours), gir(theirs), ours / theirs))
+        self.say()
+
+    def sizes(self):
+        self.log("sizes")
+        w = self.work
+        p32, p64 = package_blocks(w / "Setup32.exe"), package_blocks(w / "Setup.exe")
+        e64 = package_blocks(w / "Setup-empty.exe")
+        self.say("### Sizes")
+        self.say()
+        rows = [
+            ["stub (veltra-stub.exe)", p32["stub"], p64["stub"]],
+            ["cabinet DLL (cabinet-veltra.dll)", os.path.getsize(self.dll["win32"]),
+             os.path.getsize(self.dll["win64"])],
+            ["block 3: the DLL SZDD-compressed", p32["cablib"], p64["cablib"]],
+            ["the same DLL through mscompress (for comparison)", *self.mscompressed()],
+            ["header + language text + information cabinet",
+             p32["header"] + p32["lang"] + p32["info"], p64["header"] + p64["lang"] + p64["info"]],
+            ["package overhead beyond the payload cabinet (Setup.exe - payload)",
+             p32["total"] - p32["payload"], p64["total"] - p64["payload"]],
+            ["Setup.exe with the %d MiB payload" % self.mib, p32["total"], p64["total"]],
+            ["Setup.exe with an empty payload", "", e64["total"]],
+        ]
+        self.say(table(["bytes", "win32 (product)", "win64"], rows))
+        self.say()
+
+    def mscompressed(self):
+        """The SZDD size mscompress gives each DLL, or blanks without it."""
+        if not shutil.which("mscompress"):
+            return ["", ""]
+        sizes = []
+        for target in ("win32", "win64"):
+            folder = self.work / ("ms-" + target)
+            folder.mkdir(exist_ok=True)
+            copy = folder / self.dll[target].name
+            shutil.copyfile(self.dll[target], copy)
+            run(["mscompress", copy])
+            sizes.append(os.path.getsize(str(copy) + "_"))  # it appends the "_"
+        return sizes
+
+    def builder(self):
+        self.log("builder")
+        w = self.work
+        tree = w / "tree"
+        names = sorted(self.expected)
+        gcab_cab, gcab_stored, cabarc_cab = w / "gcab.cab", w / "gcab-stored.cab", w / "cabarc.cab"
+        tops = sorted(p.name for p in tree.iterdir())
+        cabarc = ["wine", "C:\\windows\\system32\\cabarc.exe", "-r", "-p", "-m", "mszip", "N",
+                  wine_path(cabarc_cab)] + tops
+        have_cabarc = os.path.isfile(os.path.join(self.prefix, "drive_c/windows/system32/cabarc.exe"))
+
+        def removed(path):
+            return lambda: (path.unlink(missing_ok=True), os.sync())
+
+        def ours(project, exe):
+            return removed(exe), lambda: run([self.pack, "build", w / project, "-o", exe])
+
+        ours_exe = {"veltra-pack build, MSZIP level 6 (default)": w / "built.exe",
+                    "veltra-pack build, MSZIP level 9": w / "built9.exe",
+                    "veltra-pack build, stored": w / "built-stored.exe"}
+        projects = ["bench.ini", "level9.ini", "stored.ini"]
+        contenders = [(name, *ours(project, exe)) for (name, exe), project in zip(ours_exe.items(), projects)]
+        contenders += [
+            ("gcab -c -z (MSZIP)", removed(gcab_cab), lambda: run(["gcab", "-c", "-z", gcab_cab] + names, cwd=tree)),
+            ("gcab -c (stored)", removed(gcab_stored), lambda: run(["gcab", "-c", gcab_stored] + names, cwd=tree)),
+        ]
+        if have_cabarc:
+            contenders.append(("Wine cabarc -m mszip", removed(cabarc_cab),
+                               lambda: run(cabarc, cwd=tree, env=self.env, server=self.server)))
+        res = rounds(contenders, max(2, self.a.rounds - 2))
+        for cab in (gcab_cab, gcab_stored, cabarc_cab):
+            if cab.exists():
+                run(["cabextract", "-q", "-t", cab])
+        size = {name: package_blocks(exe)["payload"] for name, exe in ours_exe.items()}
+        size["gcab -c -z (MSZIP)"] = os.path.getsize(gcab_cab)
+        size["gcab -c (stored)"] = os.path.getsize(gcab_stored)
+        if have_cabarc:
+            size["Wine cabarc -m mszip"] = os.path.getsize(cabarc_cab)
+        self.say("### The builder")
+        self.say()
+        self.say("The same %d MiB tree; veltra-pack writes the whole Setup.exe (stub, block 3 and the "
+                 "rest included), the peers a cabinet. Output is the payload cabinet's size. Speed is "
+                 "against gcab in the same compression (stored against stored)." % self.mib)
+        self.say()
+        rows = []
+        for name, ms in res.items():
+            base = med([m.wall for m in res["gcab -c (stored)" if "stored" in name else "gcab -c -z (MSZIP)"]])
+            t, spread = fmt_s([m.wall for m in ms])
+            rows.append([name, t, spread, "%.1f" % (self.mib / med([m.wall for m in ms])),
+                         # gcab has no level 9 to compare with
+                         "" if "level 9" in name else "%.2f" % (base / med([m.wall for m in ms])),
+                         "%.2f" % med([m.cpu for m in ms]), "%.1f" % (size[name] / MiB),
+                         "%.1f %%" % (100.0 * size[name] / (self.mib * MiB)),
+                         "%.1f" % (med([m.rss_kib for m in ms]) / 1024)])
+        self.say(table(["builder", "wall s", "spread s", "MiB/s", "speed vs gcab", "CPU s", "output MiB",
+                        "of input", "peak RSS MiB"], rows))
+        self.say()
+        small = w / "small"
+        ours = callgrind_ir([str(self.pack), "build", str(w / "small.ini"), "-o", str(w / "cg.exe")])
+        theirs = callgrind_ir(["gcab", "-c", "-z", str(w / "cg.cab")] + sorted(manifest(small)), cwd=small)
+        self.say("Instructions (callgrind, Ir) for the %d MiB tree: veltra-pack build %s, gcab -c -z %s "
+                 "(ours / theirs = %.2f). Wine's cabarc runs under Wine and is timed only."
+                 % (self.small_mib, gir(ours), gir(theirs), ours / theirs))
+        self.say()
+
+
+def cabextract_version():
+    out = subprocess.run(["cabextract", "--version"], capture_output=True, text=True).stdout.strip()
+    return out.split()[-1] if out else ""
+
+
+BEGIN, END = "<!-- bench:begin -->", "<!-- bench:end -->"
+
+
+def replace_between(path, begin, end, text):
+    """Puts `text` between the markers of a Markdown file, leaving the rest
+    (notes and profiles written by hand) as it is."""
+    content = pathlib.Path(path).read_text()
+    a, b = content.find(begin), content.find(end)
+    if a < 0 or b < a:
+        raise SystemExit("%s has no %s ... %s markers" % (path, begin, end))
+    pathlib.Path(path).write_text(content[:a + len(begin)] + "\n" + text + "\n" + content[b:])
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--root", required=True, help="build root with host, win32 and win64 trees")
+    ap.add_argument("--work", required=True, help="scratch folder")
+    ap.add_argument("--quick", action="store_true", help="32 MiB payload, fewer rounds")
+    ap.add_argument("--rounds", type=int, help="rounds per comparison (default 5, quick 3)")
+    ap.add_argument("--markdown", help="put the tables into this file between the bench markers")
+    ap.add_argument("--readme", help="and into this README between the same markers")
+    ap.add_argument("--only", default="stub,startup,native,sizes,builder",
+                    help="comma-separated sections (stub needs to run before startup)")
+    a = ap.parse_args()
+    a.mib = 32 if a.quick else 256
+    a.rounds = a.rounds or (3 if a.quick else 5)
+    b = Bench(a)
+    started = time.time()
+    b.prepare()
+    b.machine()
+    sections = a.only.split(",")
+    if "startup" in sections and "stub" not in sections:
+        sections.insert(0, "stub")
+    try:
+        for name in ("stub", "startup", "native", "sizes", "builder"):
+            if name in sections:
+                {"stub": b.stub_extraction, "startup": b.startup, "native": b.native, "sizes": b.sizes,
+                 "builder": b.builder}[name]()
+    finally:
+        if b.drv:
+            b.drv.stop()
+    b.say("The whole run took %.0f s." % (time.time() - started))
+    text = "\n".join(b.out).rstrip() + "\n"
+    for path in filter(None, (a.markdown, a.readme)):
+        replace_between(path, BEGIN, END, text)
+
+
+if __name__ == "__main__":
+    main()
