@@ -534,7 +534,7 @@ class Bench:
         def answer(d, start):
             prompt = d.wait_window("Password", timeout_ms=120000, cls="#32770")
             d.set_text(prompt, 60, PASSWORD)
-            d.click(prompt, 1)
+            d.click(prompt, 1, settle_ms=1)  # the wall figure is taken at exit
         return self.interactive(setup_exe, env, answer)
 
     def first_window(self, setup_exe):
