@@ -61,6 +61,8 @@ struct Args {
 const int kFailed = 1;
 const int kUsage = 2;
 const DWORD kPollMs = 50;
+const DWORD kMessageBoxCloseMs = 3000;
+const int kMessageBoxClickAttempts = 5;
 
 // In a session the message goes into the command's end record instead.
 bool g_session = false;
@@ -311,8 +313,22 @@ int CmdClick(const Args& a) {
     // Read before the click: a button that ends its dialog is gone afterwards.
     JsonObject r;
     r.Handle("hwnd", control).Number("id", ControlId(control)).Text("text", ControlText(control));
+    const bool messageBox = IsMessageBox(top);
     bool settled = false;
     if (!Click(control, a.settle, settled)) return Fail(kFailed, "the click could not be sent");
+    // Every button of a message box ends it. A box that has only just been
+    // activated can lose a click (the activation takes the button's mouse
+    // capture away between press and release), so one that is still there
+    // after a while is pressed again.
+    if (messageBox) {
+        for (int attempt = 1;; ++attempt) {
+            for (DWORD start = GetTickCount(); IsWindow(top) && !TimedOut(start, kMessageBoxCloseMs);)
+                Sleep(kPollMs);
+            if (!IsWindow(top) || !IsWindow(control) || attempt == kMessageBoxClickAttempts) break;
+            Click(control, a.settle, settled);
+        }
+        settled = !IsWindow(top);
+    }
     EmitLine(r.Flag("settled", settled).Str());
     return 0;
 }

@@ -187,7 +187,12 @@ class E2ETestCase(unittest.TestCase):
             stop_process(process)
 
     def finish(self, process):
-        return process.wait(RUN_TIMEOUT_S)
+        try:
+            return process.wait(RUN_TIMEOUT_S)
+        except subprocess.TimeoutExpired:
+            shown = ["%s %r" % (w.get("class"), w.get("caption")) for w in self.driver.windows()]
+            self.fail("the run did not end within %d s; windows on screen: %s"
+                      % (RUN_TIMEOUT_S, "; ".join(shown) or "none"))
 
     def new_work_folders(self):
         return work_folders() - self.folders_before
