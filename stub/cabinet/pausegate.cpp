@@ -1,6 +1,13 @@
 #include "pausegate.h"
 
+#include <atomic>
+
 namespace {
+
+// Whether the gate is closed, read without a system call: the worker passes
+// the gate before every write, and asking the event each time costs a call
+// into the kernel (under Wine, a round trip to its server).
+std::atomic<bool> GateClosed{false};
 
 // Manual-reset events, made before any thread exists: Open is signalled while
 // the worker may go on, Parked while a thread waits at the closed gate.
@@ -11,6 +18,7 @@ volatile DWORD ClosingThread = 0;
 }  // namespace
 
 void PassPauseGate() {
+  if (!GateClosed.load()) return;
   if (!GateOpen || WaitForSingleObject(GateOpen, 0) == WAIT_OBJECT_0) return;
   if (GetCurrentThreadId() == ClosingThread) return;
   SetEvent(GateParked);
@@ -23,9 +31,11 @@ void ClosePauseGate() {
   // A mark left from an earlier pause must not pass for a parked worker.
   ResetEvent(GateParked);
   ResetEvent(GateOpen);
+  GateClosed.store(true);
 }
 
 void OpenPauseGate() {
+  GateClosed.store(false);
   SetEvent(GateOpen);
   ClosingThread = 0;
 }

@@ -172,5 +172,13 @@ void SendProgress() {
     const long double scaled = static_cast<long double>(BytesDone) * ProgressScale;
     position = static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(scaled)));
   }
-  SendDlgItemMessageA(PageWindow, kProgressBar, PBM_SETPOS, position, 0);
+  // The bar changes only when its position does; sending the same position
+  // again after every write would cost a cross-thread message each time.
+  static HWND lastPage = nullptr;
+  static uint32_t lastPosition = 0;
+  const HWND page = PageWindow;
+  if (!page || (page == lastPage && position == lastPosition)) return;
+  lastPage = page;
+  lastPosition = position;
+  SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, position, 0);
 }

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "cabcontext.h"
 #include "packagefile.h"
+#include "pausegate.h"
 #include "setupparams.h"
 #include "streamio.h"
 #include "uObfuscate.h"
@@ -128,4 +130,49 @@ TEST(CabErrorText, MapsEveryCodeToItsMessage) {
     ERF error = {c.code, 0, 1};
     EXPECT_EQ(c.text, CabErrorText(error)) << c.code;
   }
+}
+
+namespace {
+std::atomic<int> GatePasses{0};
+std::atomic<bool> GateStop{false};
+
+DWORD WINAPI PassGateRepeatedly(LPVOID) {
+  while (!GateStop.load()) {
+    PassPauseGate();
+    ++GatePasses;
+  }
+  return 0;
+}
+}  // namespace
+
+TEST(PauseGate, HoldsTheWorkerOnlyWhileClosed) {
+  // The closing thread itself is never held.
+  ClosePauseGate();
+  PassPauseGate();
+  OpenPauseGate();
+
+  GatePasses = 0;
+  GateStop = false;
+  const HANDLE worker = CreateThread(nullptr, 0, PassGateRepeatedly, nullptr, 0, nullptr);
+  ASSERT_NE(nullptr, worker);
+  while (GatePasses.load() < 1000) Sleep(1);  // passes freely while open
+
+  ClosePauseGate();
+  ASSERT_TRUE(WaitWorkerAtGate(worker, 5000));
+  const int parkedAt = GatePasses.load();
+  Sleep(100);
+  EXPECT_EQ(parkedAt, GatePasses.load());  // held: no pass while closed
+
+  OpenPauseGate();
+  const int resumedFrom = GatePasses.load();
+  for (int i = 0; i < 500 && GatePasses.load() == resumedFrom; ++i) Sleep(10);
+  EXPECT_GT(GatePasses.load(), resumedFrom);  // released when opened
+
+  GateStop = true;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 5000));
+  // A worker that has ended counts as out of the way.
+  ClosePauseGate();
+  EXPECT_TRUE(WaitWorkerAtGate(worker, 1000));
+  OpenPauseGate();
+  CloseHandle(worker);
 }
