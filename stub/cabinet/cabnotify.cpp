@@ -64,8 +64,10 @@ intptr_t CreateTarget(const std::string& target) {
 intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   const std::string stored = pfdin->psz1;
   const std::string target = TargetPath(stored);
-  SendDlgItemMessageA(PageWindow, kStatusLine, WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(49)).c_str()));
+  if (PageWindow) {
+    SendDlgItemMessageA(PageWindow, kStatusLine, WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(49)).c_str()));
+  }
   if (NextCabinet == kNewCabMarker) NextCabinet.clear();
   RefusedVolumes = 0;
   if (!EnsureTargetFolder(DirectoryPart(target))) return 0;

@@ -87,6 +87,10 @@ TEST_F(ScratchFolder, FileExistsOnlyForFilesWithADosTime) {
   EXPECT_TRUE(FileExists(root_ + "new.txt"));
   EXPECT_NE(-1, FileDosTime(root_ + "new.txt"));
   EXPECT_FALSE(FileExists(root_ + "absent.txt"));
+  EXPECT_FALSE(FileExists(root_ + "no-folder\\absent.txt"));
+  // A wildcard answers for the first entry that matches.
+  EXPECT_TRUE(FileExists(root_ + "n?w.*"));
+  EXPECT_FALSE(FileExists(root_ + "x*.none"));
   CreateDirectoryA((root_ + "folder").c_str(), nullptr);
   EXPECT_FALSE(FileExists(root_ + "folder"));
   EXPECT_TRUE(DirectoryExists(root_ + "folder"));

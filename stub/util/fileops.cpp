@@ -25,7 +25,17 @@ int32_t FileDosTime(const std::string& path) {
   return static_cast<int32_t>(static_cast<uint32_t>(date) << 16 | time);
 }
 
-bool FileExists(const std::string& path) { return FileDosTime(path) != -1; }
+bool FileExists(const std::string& path) {
+  // Most questions are about files that are not there yet (every file being
+  // extracted). The attributes answer those without opening a search, which
+  // costs a handle; wildcards and every other failure take the full way.
+  if (path.find_first_of("*?") == std::string::npos &&
+      GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+  }
+  return FileDosTime(path) != -1;
+}
 
 bool CreateFolderPath(const std::string& folder) {
   if (folder.empty()) return true;
