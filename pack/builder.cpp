@@ -180,7 +180,10 @@ bool Build::PlanPayload() {
     r_.payloadBytes += f.size;
   }
   r_.payloadFiles = entries_.size();
-  if (entries_.empty()) d_.Warning(p_.path, 0, "the payload holds no files");
+  // A cabinet without files is refused as damaged by cabinet readers, the
+  // stub's among them, so such a package could never install.
+  if (entries_.empty())
+    return d_.Error(p_.path, 0, "the payload holds no files; a package needs at least one"), false;
   return true;
 }
 

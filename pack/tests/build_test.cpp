@@ -248,6 +248,7 @@ TEST(Build, FailuresLeaveNothingBehind) {
       {"damaged SZDD library", Project(""), "--cablib broken.sz", "damaged SZDD"},
       {"volume too small for Setup.exe", Project("VolumeSize = 130K\n"), "", "leaves Setup.exe less than"},
       {"missing output folder", Project(""), "-o nowhere/Setup.exe", "does not exist"},
+      {"no files at all", Project("", ""), "", "p.ini: error: the payload holds no files"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
