@@ -24,7 +24,12 @@ passed=0 failed=0 status=0
 for tree in host win32 win64; do
   [[ -f "$root/$tree/CTestTestfile.cmake" ]] || continue
   log=$(mktemp)
-  ctest --test-dir "$root/$tree" --output-on-failure -j2 2>&1 | tee "$log" || status=1
+  # Windows-side tests one at a time: they share one Wine server and display,
+  # and run two at once, a program start in one was seen to fail now and then
+  # (not reproduced in twenty runs alone).
+  jobs=2
+  [[ $tree == host ]] || jobs=1
+  ctest --test-dir "$root/$tree" --output-on-failure -j"$jobs" 2>&1 | tee "$log" || status=1
   if summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1); then
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary")
     bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$summary")

@@ -125,7 +125,7 @@ TEST_F(Launch, ProgramsRunUnquotedWithTheirParameters) {
   };
   for (const auto& c : cases) {
     ForgetRecord();
-    EXPECT_TRUE(ExecuteFile(c.file, c.params, true)) << c.file;
+    EXPECT_TRUE(ExecuteFile(c.file, c.params, true)) << c.file << ": error " << GetLastError();
     EXPECT_EQ(c.expected, RecordedCommandLine()) << c.file;
   }
 }
