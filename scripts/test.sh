@@ -26,7 +26,7 @@ for tree in host win32 win64; do
   log=$(mktemp)
   # Windows-side tests one at a time: they share one Wine server and display,
   # and run two at once, a program start in one was seen to fail now and then
-  # (not reproduced in twenty runs alone).
+  # (not reproduced in fifteen runs alone).
   jobs=2
   [[ $tree == host ]] || jobs=1
   ctest --test-dir "$root/$tree" --output-on-failure -j"$jobs" 2>&1 | tee "$log" || status=1
