@@ -2,24 +2,17 @@
 
 #include <cstring>
 
+#include "byteorder.h"
+
 const char kPackageMagic[9] = "$VELTRA$";
 const char kScramblePrefix[7] = "RUVEKA";
 const char kVirtualCabName[6] = "qalvo";
 
 namespace {
 
-int32_t ReadLe32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 |
-                              uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-}
+int32_t ReadSigned32(const uint8_t* p) { return static_cast<int32_t>(ReadLe32(p)); }
 
-void WriteLe32(uint8_t* p, int32_t value) {
-  const uint32_t v = static_cast<uint32_t>(value);
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+void WriteSigned32(uint8_t* p, int32_t value) { WriteLe32(p, static_cast<uint32_t>(value)); }
 
 // Wrapping signed 32-bit addition: the stub's offset arithmetic.
 int32_t Add32(int32_t a, int32_t b) {
@@ -31,25 +24,25 @@ int32_t Add32(int32_t a, int32_t b) {
 PackageHeader DecodePackageHeader(const uint8_t bytes[kPackageHeaderSize]) {
   PackageHeader h;
   std::memcpy(h.Magic, bytes, 8);
-  h.LangTextSize = ReadLe32(bytes + 8);
-  h.Reserved1 = ReadLe32(bytes + 12);
-  h.CabLibSize = ReadLe32(bytes + 16);
-  h.InfoCabSize = ReadLe32(bytes + 20);
-  h.Reserved2 = ReadLe32(bytes + 24);
+  h.LangTextSize = ReadSigned32(bytes + 8);
+  h.Reserved1 = ReadSigned32(bytes + 12);
+  h.CabLibSize = ReadSigned32(bytes + 16);
+  h.InfoCabSize = ReadSigned32(bytes + 20);
+  h.Reserved2 = ReadSigned32(bytes + 24);
   h.PasswordProtected = bytes[28];
-  h.Reserved3 = ReadLe32(bytes + 29);
+  h.Reserved3 = ReadSigned32(bytes + 29);
   return h;
 }
 
 void EncodePackageHeader(const PackageHeader& h, uint8_t bytes[kPackageHeaderSize]) {
   std::memcpy(bytes, h.Magic, 8);
-  WriteLe32(bytes + 8, h.LangTextSize);
-  WriteLe32(bytes + 12, h.Reserved1);
-  WriteLe32(bytes + 16, h.CabLibSize);
-  WriteLe32(bytes + 20, h.InfoCabSize);
-  WriteLe32(bytes + 24, h.Reserved2);
+  WriteSigned32(bytes + 8, h.LangTextSize);
+  WriteSigned32(bytes + 12, h.Reserved1);
+  WriteSigned32(bytes + 16, h.CabLibSize);
+  WriteSigned32(bytes + 20, h.InfoCabSize);
+  WriteSigned32(bytes + 24, h.Reserved2);
   bytes[28] = h.PasswordProtected;
-  WriteLe32(bytes + 29, h.Reserved3);
+  WriteSigned32(bytes + 29, h.Reserved3);
 }
 
 bool HasPackageMagic(const PackageHeader& h) {

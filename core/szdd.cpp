@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byteorder.h"
+
 namespace {
 
 const uint8_t kSignature[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
@@ -184,8 +186,7 @@ bool ReadSzddHeader(const uint8_t* data, size_t size, SzddHeader& header) {
     return false;
   header.mode = data[8];
   header.lastChar = data[9];
-  header.expandedLength = uint32_t(data[10]) | uint32_t(data[11]) << 8 |
-                          uint32_t(data[12]) << 16 | uint32_t(data[13]) << 24;
+  header.expandedLength = ReadLe32(data + 10);
   return true;
 }
 

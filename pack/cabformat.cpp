@@ -7,6 +7,8 @@
 #include <windows.h>
 #endif
 
+#include "byteorder.h"
+
 namespace {
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
@@ -38,8 +40,7 @@ uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed) {
   uint32_t sum = seed;
   size_t words = size / 4;
   for (size_t i = 0; i < words; ++i, data += 4)
-    sum ^= uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
-           uint32_t(data[3]) << 24;
+    sum ^= ReadLe32(data);
   uint32_t rest = 0;
   switch (size & 3) {
     case 3: rest = uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2]; break;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "byteorder.h"
 #include "cabwriter.h"
 #include "fdi_interface.h"
 #include "hostfiles.h"
@@ -28,7 +29,7 @@ bool OpenPackageImage(const std::string& path, PackageImage& image, std::string&
     if (at != std::string::npos && at + kPackageBaseTagSize + 4 <= window.size()) {
       image.baseField = int64_t(windowStart + at + kPackageBaseTagSize);
       const uint8_t* v = reinterpret_cast<const uint8_t*>(window.data()) + at + kPackageBaseTagSize;
-      image.base = int32_t(uint32_t(v[0]) | uint32_t(v[1]) << 8 | uint32_t(v[2]) << 16 | uint32_t(v[3]) << 24);
+      image.base = int32_t(ReadLe32(v));
     }
   }
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) image.fileSize += n;

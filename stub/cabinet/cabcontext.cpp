@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "byteorder.h"
 #include "cabnotify.h"
 #include "exitsetup.h"
 #include "pathops.h"
@@ -37,10 +38,6 @@ void FollowAnnouncedVolume() {
   LocateNextCabinet(FileNamePart(AnnouncedCabinet), AnnouncedDisk, folder);
 }
 
-uint32_t ReadLE32(const uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 // The key is the fixed prefix and the password, used cyclically, so under a
 // wrong password every byte whose key position falls within the prefix still
 // comes out right: the signature always, and with a password of the same
@@ -54,9 +51,9 @@ bool HasSoundCabinetHeader(intptr_t handle) {
   const uint32_t available = static_cast<uint32_t>(StreamSeek(handle, 0, SEEK_END));
   StreamSeek(handle, 0, SEEK_SET);
   if (!read || std::memcmp(header, "MSCF", 4) != 0) return false;
-  const uint32_t cabinetSize = ReadLE32(header + 8);
-  const uint32_t filesOffset = ReadLE32(header + 16);
-  return ReadLE32(header + 4) == 0 && ReadLE32(header + 12) == 0 && ReadLE32(header + 20) == 0 &&
+  const uint32_t cabinetSize = ReadLe32(header + 8);
+  const uint32_t filesOffset = ReadLe32(header + 16);
+  return ReadLe32(header + 4) == 0 && ReadLe32(header + 12) == 0 && ReadLe32(header + 20) == 0 &&
          header[24] == 3 && header[25] == 1 && cabinetSize >= sizeof header &&
          cabinetSize <= available && filesOffset >= sizeof header && filesOffset < cabinetSize;
 }
