@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian machine (run as root) for building and testing:
-# the cross toolchains, Wine, Xvfb, GoogleTest, zlib and
+# the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib and
 # the third-party cabinet tools the interop tests compare against.
 # Skips whatever is already installed; safe to run again.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+export DEBIAN_FRONTEND=noninteractive
 
-# Wine runs the Windows-side tests on the 64-bit build of the stub: 32-bit Wine
-# needs a kernel that runs 32-bit code, which our CI machines lack.
 # fonts-wine is Wine's own Tahoma, the face behind "MS Shell Dlg": without it
 # dialogs get a wider substitute, and their pictures no longer fit.
 packages=(
@@ -19,18 +19,24 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+installed() {  # package
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
-
 if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# A Wine prefix of our own, made once; its first start takes several seconds.
-"$(dirname "$0")/wine-prefix.sh"
+# The product is a 32-bit program, and the tests run it. 32-bit Wine needs
+# an i386 loader process; where the machine cannot run 32-bit code natively,
+# that loader runs under qemu's user-mode emulation (scripts/wine32-emulation.sh).
+"$here/wine32-emulation.sh"
+
+# A Wine prefix of our own, made once; its first start takes several seconds
+# (a minute or more when the 32-bit half runs emulated).
+"$here/wine-prefix.sh"

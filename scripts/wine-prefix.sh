@@ -4,6 +4,12 @@
 set -euo pipefail
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}"
 export WINEDEBUG=-all
+# A prefix made before 32-bit Wine was installed has no 32-bit system
+# folder, and 32-bit programs cannot start in it: make it again.
+if [[ -f "$WINEPREFIX/system.reg" && ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]]; then
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   # No Mono/Gecko prompts: the tests need neither.
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || true
