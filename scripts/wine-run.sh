@@ -5,6 +5,9 @@
 # to let go. So the program writes to files, which are shown once it ends.
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# The program and the libraries named on its command line are recorded for
+# the test run, which fails here when they are built for another machine.
+python3 "$(dirname "$0")/../tests/pe/runlog.py" record "$@" || exit 1
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 status=0

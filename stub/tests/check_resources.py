@@ -3,61 +3,26 @@
 what the program promises Windows: a manifest for its own architecture that
 asks for version 6 of the common controls, the three icon groups and every
 dialog template. Usage: check_resources.py STUB.exe"""
+import os
 import struct
 import sys
 import unittest
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "pe"))
+import peimage  # noqa: E402
 
 RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 5, 14, 24
 MACHINES = {0x14C: "x86", 0x8664: "amd64"}
 ASM = "{urn:schemas-microsoft-com:asm.v1}"
 
 
-def read_pe(data):
-    """The machine and {(type, id): bytes} of every resource with a numeric id."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("not a PE file")
-    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    rsrc_rva, _ = struct.unpack_from("<II", data, directories + 2 * 8)
-    table = optional + optional_size
-    spans = []
-    for i in range(sections):
-        _, vsize, rva, raw_size, raw_ptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        spans.append((rva, max(vsize, raw_size), raw_ptr))
-
-    def at(rva):
-        for start, size, raw in spans:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError("address outside every section: %#x" % rva)
-
-    base = at(rsrc_rva)
-
-    def entries(offset):
-        named, numbered = struct.unpack_from("<HH", data, base + offset + 12)
-        for k in range(named + numbered):
-            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * k)
-            yield (None if name & 0x80000000 else name), target
-
-    found = {}
-    for rtype, t in entries(0):
-        for rid, n in entries(t & 0x7FFFFFFF):
-            for _, leaf in entries(n & 0x7FFFFFFF):
-                rva, size = struct.unpack_from("<II", data, base + leaf)
-                if rtype is not None and rid is not None:
-                    found[(rtype, rid)] = data[at(rva):at(rva) + size]
-    return MACHINES.get(machine, hex(machine)), found
-
-
 class StubResources(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        with open(sys.argv[1], "rb") as f:
-            cls.machine, cls.resources = read_pe(f.read())
+        image = peimage.PeImage.read(sys.argv[1])
+        cls.machine = MACHINES.get(image.machine, hex(image.machine))
+        cls.resources = image.resources()
 
     def test_manifest_names_the_architecture_and_common_controls_6(self):
         manifest = ET.fromstring(self.resources[(RT_MANIFEST, 1)])

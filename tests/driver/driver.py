@@ -16,7 +16,11 @@ import json
 import os
 import selectors
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pe"))
+import runlog  # noqa: E402
 
 DEFAULT_TIMEOUT_MS = 60000
 # Starting a program under Wine can take minutes on a slow or busy machine
@@ -43,9 +47,16 @@ def wine_environment(prefix=None):
     return env
 
 
+def wine_command(program, *args):
+    """The command that runs a Windows program under Wine; the program is
+    recorded for the test run, and refused when built for another machine."""
+    runlog.record(program)
+    return ["wine", str(program), *map(str, args)]
+
+
 def launch(program, *args, prefix=None, stdout=subprocess.DEVNULL):
     """Starts a Windows program under Wine without waiting; its exit code is the Popen's."""
-    return subprocess.Popen(["wine", program, *map(str, args)], env=wine_environment(prefix),
+    return subprocess.Popen(wine_command(program, *args), env=wine_environment(prefix),
                             stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL)
 
 
@@ -112,7 +123,7 @@ class Driver:
         return [json.loads(line) for line in lines if line.strip()]
 
     def _run_once(self, argv, limit_s):
-        proc = subprocess.run(["wine", self.exe, *argv], env=self.env, stdin=subprocess.DEVNULL,
+        proc = subprocess.run(wine_command(self.exe, *argv), env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=limit_s)
         errors = proc.stderr.decode("utf-8", "replace")
         # The reason alone, as a session gives it; Wine may have said things before it.
@@ -121,7 +132,7 @@ class Driver:
 
     def _ask_session(self, argv, limit_s):
         if self._session is None:
-            self._session = subprocess.Popen(["wine", self.exe, "session"], env=self.env,
+            self._session = subprocess.Popen(wine_command(self.exe, "session"), env=self.env,
                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                              stderr=subprocess.DEVNULL)
             self._pending = b""

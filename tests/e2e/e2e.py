@@ -127,7 +127,7 @@ def stop_process(process):
 
 
 def wine(*args, check=True):
-    return subprocess.run(["wine", *args], env=driver.wine_environment(), check=check,
+    return subprocess.run(driver.wine_command(*args), env=driver.wine_environment(), check=check,
                           capture_output=True, text=True)
 
 

@@ -67,7 +67,7 @@ class LibraryTest(e2e.E2ETestCase):
         os.environ["WINEDLLOVERRIDES"] = "cabinet,lz32=n,b"
         # The check is sound: an ordinary search from that folder takes the plant.
         shutil.copy(os.environ["VELTRA_LOADPLAIN"], self.tmp / "loadplain.exe")
-        subprocess.run(["wine", str(self.tmp / "loadplain.exe"), "cabinet.dll"],
+        subprocess.run(e2e.driver.wine_command(self.tmp / "loadplain.exe", "cabinet.dll"),
                        env=e2e.driver.wine_environment(), check=True, timeout=300)
         self.assertTrue(marker.exists(), "the planted library should load by bare name")
         marker.unlink()
