@@ -33,3 +33,11 @@ if(VELTRA_RUN_WINDOWS_TESTS)
   add_test(NAME fdi_dll_against_system_cabinet
     COMMAND fdi_windows_check diff $<TARGET_FILE:veltra_cabinet> ${VELTRA_TESTDATA}/peer-cabs)
 endif()
+# What only the file can show: the four entry points under their plain names.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  add_test(NAME fdi_dll_exports
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/check_exports.py
+      $<TARGET_FILE:veltra_cabinet> ${VELTRA_PE_MACHINE})
+endif()
+veltra_windows_test_environment()

@@ -10,3 +10,4 @@ add_test(NAME pack_windows_builder_same_bytes
 set_tests_properties(pack_windows_builder_same_bytes PROPERTIES
   TIMEOUT 900
   ENVIRONMENT "VELTRA_PACK_HOST=${VELTRA_HOST_BUILD}/pack/veltra-pack;VELTRA_PACK_WINDOWS=$<TARGET_FILE:veltra-pack>;VELTRA_WINE=${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;PYTHONDONTWRITEBYTECODE=1")
+veltra_windows_test_environment()

@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every tree and runs every
 # test (host tests natively; Windows-side and end-to-end tests under Wine in a
-# virtual X display). Usage: scripts/test.sh [build-root]
+# virtual X display, on the product: the 32-bit tree).
+# Usage: scripts/test.sh [--win64] [build-root]
+#   --win64  also runs the Windows-side tests on the x86_64 build (a quick
+#            local check under native 64-bit Wine; the product is the i686 one)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
+trees=(host win32)
+if [[ ${1:-} == --win64 ]]; then
+  trees+=(win64)
+  shift
+fi
 root=$(realpath -m "${1:-$src/build}")
 
 "$src/scripts/setup.sh"
 "$src/scripts/build.sh" "$root"
+if [[ " ${trees[*]} " == *" win64 "* ]]; then
+  cmake "$root/win64" -DVELTRA_RUN_WINDOWS_TESTS=ON >/dev/null
+  cmake --build "$root/win64" -j"$(nproc)"
+fi
 
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}" WINEDEBUG=-all
 # shellcheck source=scripts/xdisplay.sh
@@ -21,8 +33,10 @@ wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true; stop_x_display' EXIT
 
 passed=0 failed=0 status=0
-for tree in host win32 win64; do
+for tree in "${trees[@]}"; do
   [[ -f "$root/$tree/CTestTestfile.cmake" ]] || continue
+  runs="$root/$tree/windows-runs.log"
+  rm -f "$runs"
   log=$(mktemp)
   # Windows-side tests one at a time: they share one Wine server and display,
   # and run two at once, a program start in one was seen to fail now and then
@@ -36,6 +50,16 @@ for tree in host win32 win64; do
     passed=$((passed + total - bad)) failed=$((failed + bad))
   fi
   rm -f "$log"
+  # Which builds the Windows-side tests ran: every Windows program and
+  # library that each test started, with the machine it is built for.
+  if [[ $tree != host ]]; then
+    echo "Windows programs run by the $tree tree's tests:"
+    if [[ -s $runs ]]; then
+      python3 "$src/tests/pe/runlog.py" summary "$runs"
+    else
+      echo "  none: no Windows-side test ran" && status=1
+    fi
+  fi
 done
 echo "all trees: $passed passed, $failed failed"
 exit $status
