@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "pack_test_util.h"
 #include "setupscript.h"
@@ -249,6 +250,9 @@ TEST(Build, FailuresLeaveNothingBehind) {
       {"volume too small for Setup.exe", Project("VolumeSize = 130K\n"), "", "leaves Setup.exe less than"},
       {"missing output folder", Project(""), "-o nowhere/Setup.exe", "does not exist"},
       {"no files at all", Project("", ""), "", "p.ini: error: the payload holds no files"},
+      // Sizes a cabinet's 32-bit fields cannot carry (the first would wrap to 1).
+      {"file of 4 GiB and a byte", Project("", "big.bin = files/4g.bin\n"), "", "too large for a cabinet"},
+      {"file of 2 GiB", Project("", "big.bin = files/2g.bin\n"), "", "too large for a cabinet"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
@@ -258,6 +262,10 @@ TEST(Build, FailuresLeaveNothingBehind) {
     used[used.find(std::string(VELTRA_PACKAGE_BASE_TAG, kPackageBaseTagSize)) + kPackageBaseTagSize] = 1;
     dir.Write("stub-used.exe", used);
     dir.Write("broken.sz", std::string("SZDD\x88\xF0\x27\x33\x41\x00\xFF\xFF\x00\x00\x00", 15));
+    for (const auto& [name, size] : {std::pair{"files/4g.bin", (1LL << 32) + 1}, {"files/2g.bin", 1LL << 31}}) {
+      dir.Write(name, "");
+      ASSERT_EQ(0, truncate(dir.File(name).c_str(), size));  // sparse: nothing is written
+    }
     const std::string before = dir.Listing();
     std::string out;
     EXPECT_EQ(1, RunPack("build p.ini " + c.args, out, dir.Path())) << out;
