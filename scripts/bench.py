@@ -435,9 +435,9 @@ class Bench:
         self.extraction = res
         self.say("### Extraction by the stub under Wine")
         self.say()
-        self.say(self.payload_line() + " The stub is the win64 build (this machine's Wine runs 64-bit "
-                 "programs only); the product is the win32 build of the same sources. Every run writes "
-                 "into an empty folder.")
+        self.say(self.payload_line() + " The stub is the x86_64 build of the product's sources: "
+                 "on this machine 32-bit code runs under user-mode emulation, so timing the i686 "
+                 "product would measure the emulator. Every run writes into an empty folder.")
         self.say()
         self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs extrac32", "process CPU s",
                         "wineserver CPU s", "peak RSS MiB"],

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Walks the wizard demo (demo/wizard.ini, built around the 64-bit stub) as a
+"""Walks the wizard demo (demo/wizard.ini, built around the product's 32-bit stub) as a
 person would and saves a screenshot of every page and prompt.
 
     scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER

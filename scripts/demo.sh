@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, packs the demo package
-# (demo/demo.ini) for the 32-bit product stub and for the 64-bit one, and runs
-# the 64-bit Setup.exe under Wine. Then it packs the wizard demo
-# (demo/wizard.ini) the same two ways and walks the 64-bit wizard through
-# every page and prompt, with a screenshot of each in <build-root>/demo/screens.
+# (demo/demo.ini) around the product, the 32-bit stub and cabinet library,
+# and runs that Setup.exe under Wine. Then it packs the wizard demo
+# (demo/wizard.ini) the same way and walks its wizard through every page and
+# prompt, with a screenshot of each in <build-root>/demo/screens.
 # Usage: scripts/demo.sh [build-root]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,20 +17,19 @@ out="$root/demo"
 rm -rf "$out" && mkdir -p "$out"
 # The product: the 32-bit stub and cabinet library, which veltra-pack finds
 # in the win32 tree by itself.
-"$pack" build "$src/demo/demo.ini" -o "$out/Setup-win32.exe"
-# The same package around the 64-bit stub, with the 64-bit cabinet library
-# in block 3: this machine's Wine runs only 64-bit programs.
-"$pack" build "$src/demo/demo.ini" -o "$out/Setup-win64.exe" \
-  --stub "$root/win64/stub/veltra-stub.exe" --cablib "$root/win64/fdi/cabinet-veltra.dll"
-"$pack" info "$out/Setup-win64.exe"
+"$pack" build "$src/demo/demo.ini" -o "$out/Setup.exe"
+"$pack" info "$out/Setup.exe"
 
 export WINEPREFIX="${WINEPREFIX:-$HOME/.veltra-wine}" WINEDEBUG=-all
+# The walk's launcher refuses any program not built for i386.
+export VELTRA_EXPECT_MACHINE=0x14c
 # shellcheck source=scripts/xdisplay.sh
 source "$src/scripts/xdisplay.sh"
 start_x_display
 trap stop_x_display EXIT
+python3 "$src/tests/pe/runlog.py" record "$out/Setup.exe"
 set +e
-wine "$out/Setup-win64.exe"
+wine "$out/Setup.exe"
 code=$?
 set -e
 echo "Setup.exe exited with code $code"
@@ -44,13 +43,10 @@ for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/App
 done
 ((code == 0)) || exit $code
 
-# The wizard demo: pictures rendered first, then Setup.exe and Setup-2.cab
-# for each stub.
+# The wizard demo: pictures rendered first, then Setup.exe and Setup-2.cab.
 "$src/demo/make-art.sh"
-mkdir -p "$out/wizard-win32" "$out/wizard-win64"
-"$pack" build "$src/demo/wizard.ini" -o "$out/wizard-win32/Setup.exe"
-"$pack" build "$src/demo/wizard.ini" -o "$out/wizard-win64/Setup.exe" \
-  --stub "$root/win64/stub/veltra-stub.exe" --cablib "$root/win64/fdi/cabinet-veltra.dll"
-VELTRA_DRIVER="$root/win64/tests/driver/veltra-driver.exe" VELTRA_PACK="$pack" \
-  VELTRA_STUB="$root/win64/stub/veltra-stub.exe" PYTHONDONTWRITEBYTECODE=1 \
-  python3 "$src/scripts/demo-walk.py" "$out/wizard-win64/Setup.exe" "$out/screens"
+mkdir -p "$out/wizard"
+"$pack" build "$src/demo/wizard.ini" -o "$out/wizard/Setup.exe"
+VELTRA_DRIVER="$root/win32/tests/driver/veltra-driver.exe" VELTRA_PACK="$pack" \
+  VELTRA_STUB="$root/win32/stub/veltra-stub.exe" PYTHONDONTWRITEBYTECODE=1 \
+  python3 "$src/scripts/demo-walk.py" "$out/wizard/Setup.exe" "$out/screens"
