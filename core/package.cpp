@@ -71,3 +71,30 @@ PackageBlocks ComputePackageBlocks(int32_t base, const PackageHeader& h) {
 std::string MakeScrambleKey(const std::string& password) {
   return std::string(kScramblePrefix) + password;
 }
+
+PackageLayoutFault CheckPackageLayout(int32_t base, const PackageHeader& h, int64_t fileSize) {
+  if (base <= 0 || int64_t(base) + kPackageHeaderSize > fileSize) return PackageLayoutFault::NoHeader;
+  if (h.LangTextSize < 0 || h.CabLibSize < 0 || h.InfoCabSize < 0) return PackageLayoutFault::NegativeSize;
+  if (h.LangTextSize == 0) return PackageLayoutFault::NoLanguageText;
+  if (h.InfoCabSize < kMinCabinetSize) return PackageLayoutFault::NoInfoCabinet;
+  const int64_t payload = int64_t(base) + kPackageHeaderSize + h.LangTextSize + h.CabLibSize + h.InfoCabSize;
+  if (payload > fileSize) return PackageLayoutFault::PastEnd;
+  if (fileSize - payload < kMinCabinetSize) return PackageLayoutFault::NoPayload;
+  // The stub works in signed 32-bit offsets: the payload must begin below 2 GiB.
+  if (payload > INT32_MAX) return PackageLayoutFault::TooLarge;
+  return PackageLayoutFault::None;
+}
+
+const char* PackageLayoutFaultText(PackageLayoutFault fault) {
+  switch (fault) {
+    case PackageLayoutFault::None: return "the header fits the file";
+    case PackageLayoutFault::NoHeader: return "PackageBase does not leave room for the header in the file";
+    case PackageLayoutFault::NegativeSize: return "a block size in the header is negative";
+    case PackageLayoutFault::NoLanguageText: return "the header gives the language text no bytes";
+    case PackageLayoutFault::NoInfoCabinet: return "the header's InfoCabSize is too small for a cabinet";
+    case PackageLayoutFault::PastEnd: return "the block sizes in the header run past the end of the file";
+    case PackageLayoutFault::NoPayload: return "the header leaves no room for the payload cabinet";
+    case PackageLayoutFault::TooLarge: return "the blocks in the header end beyond 2 GiB";
+  }
+  return "unknown fault";
+}

@@ -52,5 +52,25 @@ struct PackageBlocks {
 };
 PackageBlocks ComputePackageBlocks(int32_t base, const PackageHeader& header);
 
+// Whether a header describes blocks that lie inside a file of `fileSize`
+// bytes, in order and without overlap, with room for what each must hold
+// (a language text, two cabinets of at least a cabinet header each; the
+// cabinet library may be absent). Checked before any block is read, so every
+// later read can trust the block sizes.
+enum class PackageLayoutFault {
+  None,
+  NoHeader,          // PackageBase <= 0, or the header does not fit before the end
+  NegativeSize,      // a block size below 0
+  NoLanguageText,    // LangTextSize 0
+  NoInfoCabinet,     // InfoCabSize below a cabinet header
+  PastEnd,           // the blocks run past the end of the file
+  NoPayload,         // less than a cabinet header left for the payload
+  TooLarge,          // offsets that 32-bit arithmetic would wrap
+};
+PackageLayoutFault CheckPackageLayout(int32_t base, const PackageHeader& header, int64_t fileSize);
+const char* PackageLayoutFaultText(PackageLayoutFault fault);
+
+constexpr int kMinCabinetSize = 36;  // a cabinet header without reserved areas
+
 // The descrambling key: the fixed prefix, then the password when there is one.
 std::string MakeScrambleKey(const std::string& password);

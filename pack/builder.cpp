@@ -4,8 +4,12 @@
 
 #include "assemble.h"
 #include "cabinspect.h"
+#include "crc32.h"
+#include "integrity.h"
 #include "hostfiles.h"
 #include "package.h"
+#include "pechecksum.h"
+#include "pkgintegrity.h"
 #include "storednames.h"
 #include "szdd.h"
 #include "uTrans.h"
@@ -27,20 +31,39 @@ std::string FindBuiltFile(const std::string& fileName, const std::string& treeFo
   return "";
 }
 
+namespace {
+
+// A DLL without a checksum gets one, so that a damaged block 3 can be told
+// from a sound one before it is loaded. True when it was written.
+bool AddMissingPeChecksum(Bytes& image) {
+  PeImageFacts facts;
+  return ReadPeImageFacts(image.data(), image.size(), facts) && facts.storedChecksum == 0 &&
+         WritePeChecksum(image.data(), image.size());
+}
+
+}  // namespace
+
 bool CabinetLibraryBlock(const std::string& path, std::vector<uint8_t>& block, std::string& error) {
   Bytes bytes;
   if (!ReadWholeFile(path, bytes)) return error = path + ": cannot read the cabinet library", false;
   SzddHeader header;
   std::vector<uint8_t> expanded;
+  uint8_t lastChar = SzddLastCharOf(HostNameOf(path).c_str());
   if (ReadSzddHeader(bytes.data(), bytes.size(), header)) {
     if (SzddExpand(bytes.data(), bytes.size(), expanded) != SzddStatus::Ok)
       return error = path + ": a damaged SZDD file", false;
-    block = bytes;
-    return true;
-  }
-  if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z')
+    if (!AddMissingPeChecksum(expanded)) {
+      block = bytes;
+      return true;
+    }
+    bytes = expanded;
+    lastChar = header.lastChar;
+  } else if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
     return error = path + ": the cabinet library must be a DLL or its SZDD-compressed form", false;
-  block = SzddCompress(bytes.data(), bytes.size(), SzddLastCharOf(HostNameOf(path).c_str()));
+  } else {
+    AddMissingPeChecksum(bytes);
+  }
+  block = SzddCompress(bytes.data(), bytes.size(), lastChar);
   if (SzddExpand(block.data(), block.size(), expanded) != SzddStatus::Ok || expanded != bytes)
     return error = path + ": the SZDD compression did not give the library back", false;
   return true;
@@ -64,6 +87,9 @@ class PendingOutputs {
   }
   // A file that becomes `final` when the build succeeds.
   std::string Add(const std::string& final) {
+    for (const auto& p : pending_) {
+      if (p.second == final) return p.first;
+    }
     pending_.push_back({final + ".partial", final});
     return pending_.back().first;
   }
@@ -99,7 +125,9 @@ class Build {
   bool LoadStub();
   bool LoadCabinetLibrary();
   bool PlanPayload();
-  bool WriteInfoCabinet();
+  bool WritePayloadAndRecord();
+  bool WriteInfoCabinet(const std::string& record);
+  bool RecordOfParts(int volumes, bool placeholder, std::string& record) const;
   bool WritePayload();
   bool CopyGivenVolumes();
   bool WriteSetup();
@@ -114,7 +142,17 @@ class Build {
   std::vector<CabEntry> entries_;
   CabSetSummary givenSet_;
   std::vector<std::string> inPlace_;  // given volumes that already lie beside Setup.exe
+  std::vector<uint32_t> fileCrcs_;    // of entries_, in order
+  // The follow-up volumes as stored: the name the set gives each, and where
+  // its bytes lie now.
+  std::vector<std::pair<std::string, std::string>> storedVolumes_;
+  size_t infoReserve_ = 0;  // bytes kept free in Setup.exe for the final information cabinet
 };
+
+// How much the information cabinet may grow when the integrity record's
+// placeholder CRCs are replaced by the real ones (MSZIP output of 4 changed
+// bytes per entry differs by a few bytes).
+constexpr size_t kInfoCabinetSlack = 64;
 
 bool Build::LoadStub() {
   std::string path = !o_.stub.empty() ? o_.stub : p_.stub;
@@ -176,6 +214,11 @@ bool Build::PlanPayload() {
     if (!DosStampOfFile(f.sourcePath, e.stamp))
       return d_.Error(p_.path, f.line, "cannot read the time of " + f.sourcePath), false;
     e.attributes = HostCabAttributes(f.sourcePath);
+    uint32_t crc = 0;
+    uint64_t length = 0;
+    if (!CrcOfFile(f.sourcePath, -1, false, "", crc, length))
+      return d_.Error(p_.path, f.line, "cannot read " + f.sourcePath), false;
+    fileCrcs_.push_back(crc);
     entries_.push_back(e);
     r_.payloadBytes += f.size;
   }
@@ -187,7 +230,7 @@ bool Build::PlanPayload() {
   return true;
 }
 
-bool Build::WriteInfoCabinet() {
+bool Build::WriteInfoCabinet(const std::string& record) {
   SetupScript script = p_.script;
   if (!p_.minFreeGiven) script.MinFree = int64_t(r_.payloadBytes);
   r_.minFree = script.MinFree;
@@ -197,6 +240,7 @@ bool Build::WriteInfoCabinet() {
   info.push_back(CabEntry{"~DAT1.", "", scriptBytes, DosStamp(), kCabAttrArchive});
   if (!p_.sidePicture.empty()) info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
   if (!p_.headerPicture.empty()) info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
+  info.push_back(CabEntry{kIntegrityRecordName, "", record, DosStamp(), kCabAttrArchive});
   CabOptions options;
   options.level = 9;
   CabWriteResult written;
@@ -217,7 +261,7 @@ bool Build::WritePayload() {
   options.level = p_.level;
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
-                            parts_.CabLib.size() + parts_.InfoCab.size();
+                            parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_;
     if (before + kMinCabVolumeSize > p_.volumeSize) {
       Error("VolumeSize", "VolumeSize " + std::to_string(p_.volumeSize) + " leaves Setup.exe less than " +
                               std::to_string(kMinCabVolumeSize / 1024) + " KiB for payload after its " +
@@ -240,9 +284,12 @@ bool Build::WritePayload() {
   CabWriteResult written;
   std::string error;
   if (!WriteCabinetSet(entries_, options, namer, written, error)) return d_.Error(p_.path, 0, error), false;
+  storedVolumes_.clear();
   for (size_t i = 1; i < written.volumes.size(); ++i) {
-    const std::string final = JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(i) + 1));
+    const std::string name = VolumeFileName(setupPath_, int(i) + 1);
+    const std::string final = JoinHostPath(HostFolderOf(setupPath_), name);
     const std::string target = pending_.Add(final);
+    storedVolumes_.push_back({name, target});
     if (scramble) {
       const std::string plain = pending_.Scratch(written.volumes[i].path);
       if (!CopyHostFile(plain, target, true, parts_.Password, error)) return d_.Error(p_.path, 0, error), false;
@@ -253,10 +300,13 @@ bool Build::WritePayload() {
 }
 
 bool Build::CopyGivenVolumes() {
+  storedVolumes_.clear();
   for (size_t i = 0; i < givenSet_.volumeNames.size(); ++i) {
     const std::string final = JoinHostPath(HostFolderOf(setupPath_), givenSet_.volumeNames[i]);
     std::string error;
-    if (SameHostFile(givenSet_.volumePaths[i + 1], final)) {
+    const bool inPlace = SameHostFile(givenSet_.volumePaths[i + 1], final);
+    storedVolumes_.push_back({givenSet_.volumeNames[i], inPlace ? final : pending_.Add(final)});
+    if (inPlace) {
       // The set lies where Setup.exe goes: a plain volume is right as it is,
       // but scrambling it would destroy the project's own file.
       if (!parts_.Password.empty())
@@ -269,6 +319,69 @@ bool Build::CopyGivenVolumes() {
                       parts_.Password, error))
       return Error("Cabinet", error), false;
   }
+  return true;
+}
+
+// The record names the payload's volumes and covers their bytes, while the
+// room the payload has in Setup.exe depends on the information cabinet that
+// holds the record. So the payload is written against an information cabinet
+// with a record of the same shape (placeholder CRCs, as many volumes as
+// guessed) and some slack, again while it needs more volumes than guessed,
+// and the real record goes in last.
+bool Build::WritePayloadAndRecord() {
+  int volumes = p_.cabinet.empty() ? 1 : int(givenSet_.volumeNames.size()) + 1;
+  size_t reserved = 0;
+  while (true) {
+    std::string record;
+    if (!RecordOfParts(volumes, true, record) || !WriteInfoCabinet(record)) return false;
+    reserved = parts_.InfoCab.size() + kInfoCabinetSlack;
+    infoReserve_ = kInfoCabinetSlack;
+    if (!WritePayload()) return false;
+    if (int(storedVolumes_.size()) + 1 <= volumes) break;
+    volumes = int(storedVolumes_.size()) + 1;
+  }
+  std::string record;
+  if (!RecordOfParts(int(storedVolumes_.size()) + 1, false, record))
+    return d_.Error(p_.path, 0, "cannot read back the payload for the integrity record"), false;
+  if (!WriteInfoCabinet(record)) return false;
+  if (p_.volumeSize && parts_.InfoCab.size() > reserved)
+    return d_.Error(p_.path, 0, "the information cabinet outgrew the room kept for it; try another VolumeSize"), false;
+  return true;
+}
+
+bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) const {
+  // Placeholders are as incompressible as real CRCs, so the cabinet that
+  // holds them has the real one's size within the slack.
+  uint32_t fake = 0x9E3779B9u;
+  auto crcOr = [&](uint32_t real) { return placeholder ? (fake = fake * 1664525u + 1013904223u) : real; };
+  IntegrityRecord r;
+  uint8_t header[kPackageHeaderSize];
+  EncodePackageHeader(MakePackageHeader(int32_t(parts_.LangText.size()), int32_t(parts_.CabLib.size()), 0,
+                                        !parts_.Password.empty()), header);
+  r.entries.push_back({IntegrityKind::Header, "", kPackageHeaderSize, IntegrityHeaderCrc(header)});
+  r.entries.push_back({IntegrityKind::LangText, "", uint32_t(parts_.LangText.size()),
+                       Crc32(reinterpret_cast<const uint8_t*>(parts_.LangText.data()), parts_.LangText.size())});
+  r.entries.push_back({IntegrityKind::CabLib, "", uint32_t(parts_.CabLib.size()), Crc32(parts_.CabLib.data(), parts_.CabLib.size())});
+  uint32_t crc = 0;
+  uint64_t length = 0;
+  const uint32_t payloadSize = placeholder ? uint32_t(p_.volumeSize) : CabinetSizeOfFile(payloadPath_);
+  if (!placeholder && (payloadSize == 0 ||
+                       !CrcOfFile(payloadPath_, payloadSize, !parts_.Password.empty(), parts_.Password, crc, length)))
+    return false;
+  r.entries.push_back({IntegrityKind::Payload, "", payloadSize, crcOr(crc)});
+  for (int i = 2; i <= volumes; ++i) {
+    crc = 0;
+    length = p_.volumeSize;
+    const size_t at = size_t(i - 2);
+    if (!placeholder && !CrcOfFile(storedVolumes_.at(at).second, -1, false, "", crc, length)) return false;
+    const std::string name = at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
+    r.entries.push_back({IntegrityKind::Volume, name, uint32_t(length), crcOr(crc)});
+  }
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const uint64_t size = p_.files[i].size;
+    r.entries.push_back({IntegrityKind::File, entries_[i].storedName, uint32_t(size), fileCrcs_[i]});
+  }
+  record = WriteIntegrityRecord(r);
   return true;
 }
 
@@ -296,8 +409,7 @@ bool Build::Run() {
     return d_.Error(p_.path, 0, "the output folder " + HostFolderOf(setupPath_) + " does not exist"), false;
   parts_.Password = o_.hasPassword ? o_.password : p_.password;
   parts_.LangText = p_.language.empty() ? WriteLangText(DefaultLangTable()) : p_.languageText;
-  if (!LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WriteInfoCabinet() || !WritePayload() ||
-      !WriteSetup())
+  if (!LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() || !WriteSetup())
     return false;
   const std::string stale = JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
   if (HostKindOf(stale) == HostKind::File)

@@ -4,7 +4,8 @@
 // put in place only when all of it is done, so a failed build leaves nothing
 // behind. The same project and inputs give the same bytes: files go in sorted
 // order, the information cabinet's entries carry a fixed time, and nothing
-// depends on when or where the build runs.
+// depends on when or where the build runs. The information cabinet carries
+// the integrity record (core/integrity.h) of everything else.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -39,7 +40,9 @@ std::string FindBuiltFile(const std::string& fileName, const std::string& treeFo
                           std::vector<std::string>& looked);
 
 // Block 3 from a cabinet library file: an SZDD file is taken as it is, a DLL
-// is compressed (and the compression checked by expanding it again).
+// is compressed (and the compression checked by expanding it again). A DLL
+// whose PE checksum field is 0 gets its checksum first (inside an SZDD file
+// too, which is then compressed again).
 bool CabinetLibraryBlock(const std::string& path, std::vector<uint8_t>& block, std::string& error);
 
 // The name of follow-up volume `index` (2, 3, ...) of the output `setupPath`:

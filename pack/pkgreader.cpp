@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "byteorder.h"
 #include "cabwriter.h"
+#include "crc32.h"
 #include "fdi_interface.h"
 #include "hostfiles.h"
 #include "packagebase.h"
@@ -41,10 +43,9 @@ bool OpenPackageImage(const std::string& path, PackageImage& image, std::string&
     return error = path + ": PackageBase " + std::to_string(image.base) + " lies beyond the end of the file", false;
   image.header = DecodePackageHeader(reinterpret_cast<const uint8_t*>(headerBytes.data()));
   if (!HasPackageMagic(image.header)) return error = path + ": no package header at PackageBase", false;
+  const PackageLayoutFault fault = CheckPackageLayout(image.base, image.header, int64_t(image.fileSize));
+  if (fault != PackageLayoutFault::None) return error = path + ": damaged package: " + PackageLayoutFaultText(fault), false;
   image.blocks = ComputePackageBlocks(image.base, image.header);
-  const PackageHeader& h = image.header;
-  if (h.LangTextSize < 0 || h.CabLibSize < 0 || h.InfoCabSize < 0 || image.blocks.Payload > int64_t(image.fileSize))
-    return error = path + ": the block sizes in the header do not fit the file", false;
   return true;
 }
 
@@ -73,6 +74,8 @@ struct Stream {
   std::string path;     // the host path of a File output
   std::string memory;
   uint64_t expected = 0;
+  uint32_t crc = 0;       // of what was written
+  size_t fileIndex = 0;   // of an output in PayloadWalk::files
   ~Stream() {
     if (file) std::fclose(file);
   }
@@ -95,6 +98,7 @@ struct Session {
   int volume = 1;           // of the cabinet being run, from 1
   std::string nextName;     // the next volume named by the cabinet being run
   std::string located;      // the last volume FDI went on into during the run
+  std::set<std::string> seen;  // volumes entered so far, Setup.exe among them
   std::string error;
 };
 Session* g_session = nullptr;
@@ -148,6 +152,7 @@ unsigned int FDIAPI WriteStream(intptr_t h, void* buffer, unsigned int count) {
   if (!s || s->kind == Stream::Cabinet) return unsigned(-1);
   if (s->kind == Stream::File && std::fwrite(buffer, 1, count, s->file) != count) return unsigned(-1);
   if (s->kind == Stream::Memory) s->memory.append(static_cast<const char*>(buffer), count);
+  s->crc = Crc32Update(s->crc, static_cast<const uint8_t*>(buffer), count);
   s->position += count;
   return count;
 }
@@ -197,6 +202,7 @@ intptr_t CopyFile(FDINOTIFICATION* n) {
     return AddStream(std::move(out));
   }
   s.walk->files.push_back(file);
+  out->fileIndex = s.walk->files.size() - 1;
   if (s.action == PayloadAction::List) return 0;
   if (s.action == PayloadAction::Extract) {
     out->path = ExtractPath(s.target, file.name);
@@ -218,7 +224,10 @@ intptr_t CloseFile(FDINOTIFICATION* n) {
     return -1;
   }
   if (s.info) (*s.infoFiles)[out->name] = out->memory;
-  if (!s.info) s.walk->bytes += out->expected;
+  if (!s.info) {
+    s.walk->bytes += out->expected;
+    s.walk->files[out->fileIndex].crc = out->crc;
+  }
   if (out->kind == Stream::File) {
     SetHostFileStamp(out->path, n->date, n->time);
     SetHostFileAttributes(out->path, uint16_t(n->attribs & kCabAttrAllowed));
@@ -249,6 +258,8 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
       }
       const std::string withSlash = JoinHostPath(folder, "");
       if (withSlash.size() + 1 >= CB_MAX_CAB_PATH) return s.error = "the folder path is too long for FDI", -1;
+      if (!s.info && !s.seen.insert(n->psz1).second)
+        return s.error = "the set goes back to the volume " + std::string(n->psz1) + ", already read", -1;
       std::strcpy(n->psz3, withSlash.c_str());
       s.located = n->psz1;
       if (!s.info) s.walk->volumes.push_back(s.located);
@@ -331,6 +342,7 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
   if (!scope.Fdi()) return error = "cannot set up FDI", false;
   std::string name = kEmbeddedName, folder;
   walk.volumes.push_back(HostNameOf(image.path));
+  s.seen.insert(HostNameOf(image.path));
   while (true) {
     if (!RunCopy(scope.Fdi(), scope.Erf(), name, folder))
       return error = "payload volume " + std::to_string(s.volume) + ": " + s.error, false;
@@ -338,6 +350,8 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
       // Only the file lists are read, so every volume is opened in turn.
       if (s.nextName.empty() || s.nextName == "\x01") return true;
       name = s.nextName;
+      if (!s.seen.insert(name).second)
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name + ", already read", false;
       walk.volumes.push_back(name);
     } else if (!s.located.empty()) {
       // As the stub does: the next run starts in the last volume FDI went
@@ -346,6 +360,8 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
     } else if (!s.nextName.empty() && s.nextName != "\x01") {
       // ...or, when no file carried FDI across, in the volume announced.
       name = s.nextName;
+      if (!s.seen.insert(name).second)
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name + ", already read", false;
       walk.volumes.push_back(name);
     } else {
       return true;

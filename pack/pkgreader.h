@@ -20,7 +20,8 @@ struct PackageImage {
 };
 
 // Finds PackageBase and reads the header; false, with `error`, when the file
-// is no Veltra stub, carries no package, or its header does not fit the file.
+// is no Veltra stub, carries no package, or its header does not describe the
+// file (CheckPackageLayout).
 bool OpenPackageImage(const std::string& path, PackageImage& image, std::string& error);
 
 // The bytes of a block; false when it cannot be read.
@@ -31,6 +32,7 @@ struct PackageFile {
   uint32_t size = 0;
   uint16_t date = 0, time = 0, attributes = 0;
   int volume = 1;    // where it begins
+  uint32_t crc = 0;  // of the content, after a Verify or Extract walk
 };
 
 // The files of the information cabinet, extracted in memory.
@@ -52,6 +54,7 @@ enum class PayloadAction {
 // Walks the payload and its follow-up volumes. For Extract, stored names go
 // below `targetFolder` with their folders; a placeholder's angle brackets are
 // dropped ("<SYS>\x.dll" lands in SYS/x.dll); names that would leave the
-// folder are refused. Time stamps are set as stored (taken as UTC).
+// folder are refused. Time stamps are set as stored (taken as UTC). The set
+// is followed forward only: a volume that names one already read is refused.
 bool WalkPayload(const PackageImage& image, const std::string& password, PayloadAction action,
                  const std::string& targetFolder, PayloadWalk& walk, std::string& error);

@@ -4,6 +4,7 @@
 #include "cmdline.h"
 #include "commands.h"
 #include "hostfiles.h"
+#include "pkgintegrity.h"
 #include "pkgreader.h"
 #include "setupscript.h"
 #include "szdd.h"
@@ -101,6 +102,18 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "LicenseText", LineCount(s.LicenseText), s.LicenseText.size());
 }
 
+// What the record in the information cabinet is, for `info`.
+std::string RecordSummary(const std::map<std::string, std::string>& files) {
+  const auto found = files.find(kIntegrityRecordName);
+  if (found == files.end()) return "none (made before the record existed)";
+  IntegrityRecord record;
+  const IntegrityStatus status =
+      ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(), record);
+  if (status == IntegrityStatus::NewerVersion) return "of a newer version, not understood";
+  if (status == IntegrityStatus::Damaged) return "damaged";
+  return std::to_string(record.entries.size()) + " CRC-32 entries (verify checks them)";
+}
+
 bool PrintInfoCabinet(const PackageImage& image, const std::string& password, std::FILE* out, std::FILE* err) {
   std::map<std::string, std::string> files;
   std::string error;
@@ -121,6 +134,7 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
     else std::fprintf(out, "picture %-10s %zu bytes%s\n", picture, it->second.size(),
                       it->second.compare(0, 2, "BM") == 0 ? "" : " (not a bitmap)");
   }
+  std::fprintf(out, "integrity record   %s\n", RecordSummary(files).c_str());
   return true;
 }
 
@@ -139,7 +153,8 @@ uint64_t TotalSize(const PayloadWalk& walk) {
 // What the stub needs before the payload: a language text it loads, a
 // cabinet library block it can expand, and an information cabinet with a
 // setup script it reads to the end.
-bool VerifyBlocks(const PackageImage& image, const std::string& password, std::string& error) {
+bool VerifyBlocks(const PackageImage& image, const std::string& password, std::map<std::string, std::string>& files,
+                  std::string& error) {
   std::string text, why;
   LangTable table;
   if (!ReadPackageBlock(image, image.blocks.LangText, image.header.LangTextSize, text) ||
@@ -150,12 +165,38 @@ bool VerifyBlocks(const PackageImage& image, const std::string& password, std::s
       (!ReadPackageBlock(image, image.blocks.CabLib, image.header.CabLibSize, text) ||
        SzddExpand(reinterpret_cast<const uint8_t*>(text.data()), text.size(), expanded) != SzddStatus::Ok))
     return error = "cabinet library: not a complete SZDD file", false;
-  std::map<std::string, std::string> files;
   if (!ReadInfoCabinet(image, password, files, error)) return false;
   SetupScript script;
   if (!files.count("~DAT1.") || !ParseSetupScript(files["~DAT1."], script))
     return error = "the setup script ~DAT1. is missing or ends before its lists do", false;
   return true;
+}
+
+// The integrity record, when the package has one: false when it is damaged
+// or anything differs from it, each difference on a line of its own.
+bool CheckRecord(const PackageImage& image, const std::map<std::string, std::string>& infoFiles,
+                 const PayloadWalk& walk, std::FILE* out, std::FILE* err) {
+  const auto found = infoFiles.find(kIntegrityRecordName);
+  if (found == infoFiles.end()) {
+    std::fprintf(out, "no integrity record (a package made before it existed)\n");
+    return true;
+  }
+  IntegrityRecord record;
+  switch (ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(), record)) {
+    case IntegrityStatus::NewerVersion:
+      std::fprintf(out, "the integrity record is of a newer version; not checked\n");
+      return true;
+    case IntegrityStatus::Damaged:
+      std::fprintf(err, "veltra-pack: damaged package: the integrity record %s cannot be read\n", kIntegrityRecordName);
+      return false;
+    case IntegrityStatus::Ok:
+      break;
+  }
+  std::vector<std::string> problems;
+  CheckPackageIntegrity(image, record, walk, problems);
+  for (const std::string& p : problems) std::fprintf(err, "veltra-pack: damaged package: %s\n", p.c_str());
+  if (problems.empty()) std::fprintf(out, "integrity record: all %zu entries match\n", record.entries.size());
+  return problems.empty();
 }
 
 int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, std::FILE* out, std::FILE* err) {
@@ -168,7 +209,8 @@ int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, 
   const std::string target = line.Has("--to") ? line.Get("--to") : ".";
   PayloadWalk walk;
   std::string error;
-  if (action == PayloadAction::Verify && !VerifyBlocks(image, line.Get("--password"), error)) {
+  std::map<std::string, std::string> infoFiles;
+  if (action == PayloadAction::Verify && !VerifyBlocks(image, line.Get("--password"), infoFiles, error)) {
     std::fprintf(err, "veltra-pack: %s\n", error.c_str());
     return 1;
   }
@@ -176,6 +218,7 @@ int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, 
     std::fprintf(err, "veltra-pack: %s\n", error.c_str());
     return 1;
   }
+  if (action == PayloadAction::Verify && !CheckRecord(image, infoFiles, walk, out, err)) return 1;
   if (action == PayloadAction::List) PrintFiles(walk, out);
   std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)%s\n", walk.files.size(), TotalSize(walk),
                walk.volumes.size(), action == PayloadAction::Verify ? ": all data read back and checked" : "");

@@ -75,3 +75,36 @@ TEST(ScrambleKey, IsThePrefixThenThePassword) {
   EXPECT_EQ("RUVEKA", MakeScrambleKey(""));
   EXPECT_EQ("RUVEKAsecret", MakeScrambleKey("secret"));
 }
+
+TEST(PackageLayout, RefusesHeadersThatDoNotDescribeTheFile) {
+  // A package at 1000: 33 header bytes, then the blocks, in a file of 5000 bytes.
+  struct Case {
+    const char* what;
+    int32_t base, lang, lib, info;
+    int64_t fileSize;
+    PackageLayoutFault fault;
+  };
+  const Case cases[] = {
+      {"sound, with a library", 1000, 300, 400, 200, 5000, PackageLayoutFault::None},
+      {"sound, no library", 1000, 300, 0, 200, 5000, PackageLayoutFault::None},
+      {"payload exactly a cabinet header", 1000, 300, 400, 200, 1933 + 36, PackageLayoutFault::None},
+      {"PackageBase zero", 0, 300, 400, 200, 5000, PackageLayoutFault::NoHeader},
+      {"PackageBase negative", -5, 300, 400, 200, 5000, PackageLayoutFault::NoHeader},
+      {"header cut by the end", 4980, 1, 0, 36, 5000, PackageLayoutFault::NoHeader},
+      {"language text negative", 1000, -1, 400, 200, 5000, PackageLayoutFault::NegativeSize},
+      {"library negative", 1000, 300, -400, 200, 5000, PackageLayoutFault::NegativeSize},
+      {"information cabinet negative", 1000, 300, 400, INT32_MIN, 5000, PackageLayoutFault::NegativeSize},
+      {"language text zero", 1000, 0, 400, 200, 5000, PackageLayoutFault::NoLanguageText},
+      {"information cabinet zero", 1000, 300, 400, 0, 5000, PackageLayoutFault::NoInfoCabinet},
+      {"information cabinet under a header", 1000, 300, 400, 35, 5000, PackageLayoutFault::NoInfoCabinet},
+      {"language text huge", 1000, INT32_MAX, 400, 200, 5000, PackageLayoutFault::PastEnd},
+      {"sizes that wrap in 32 bits", 1000, INT32_MAX, INT32_MAX, INT32_MAX, 5000, PackageLayoutFault::PastEnd},
+      {"information cabinet to the end", 1000, 300, 400, 3267, 5000, PackageLayoutFault::NoPayload},
+      {"payload shorter than a cabinet header", 1000, 300, 400, 200, 1933 + 35, PackageLayoutFault::NoPayload},
+      {"blocks beyond 2 GiB", 1000, INT32_MAX - 1000, 400, 200, int64_t(1) << 32, PackageLayoutFault::TooLarge},
+  };
+  for (const Case& c : cases) {
+    const PackageHeader h = MakePackageHeader(c.lang, c.lib, c.info, false);
+    EXPECT_EQ(c.fault, CheckPackageLayout(c.base, h, c.fileSize)) << c.what;
+  }
+}

@@ -1,0 +1,50 @@
+#include "pechecksum.h"
+
+#include "byteorder.h"
+
+namespace {
+
+uint16_t ReadLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// Byte-wise, so a field at an odd offset (legal, if unusual) is still skipped.
+uint8_t ByteOutsideField(const uint8_t* data, size_t i, size_t field) {
+  return i >= field && i < field + 4 ? 0 : data[i];
+}
+
+}  // namespace
+
+bool ReadPeImageFacts(const uint8_t* data, size_t size, PeImageFacts& facts) {
+  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
+  const uint32_t pe = ReadLe32(data + 0x3C);
+  // "PE\0\0", the 20-byte file header, then the optional header whose
+  // CheckSum lies at +64 in both its 32- and 64-bit forms.
+  const uint64_t checksumAt = uint64_t(pe) + 4 + 20 + 64;
+  if (checksumAt + 4 > size) return false;
+  if (data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 || data[pe + 3] != 0) return false;
+  const uint16_t optionalSize = ReadLe16(data + pe + 4 + 16);
+  if (optionalSize < 64 + 4) return false;
+  facts.checksumOffset = size_t(checksumAt);
+  facts.machine = ReadLe16(data + pe + 4);
+  facts.isDll = (ReadLe16(data + pe + 4 + 18) & 0x2000) != 0;
+  facts.storedChecksum = ReadLe32(data + checksumAt);
+  return true;
+}
+
+uint32_t ComputePeChecksum(const uint8_t* data, size_t size, size_t checksumOffset) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    uint32_t word = ByteOutsideField(data, i, checksumOffset);
+    if (i + 1 < size) word |= uint32_t(ByteOutsideField(data, i + 1, checksumOffset)) << 8;
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return sum + uint32_t(size);
+}
+
+bool WritePeChecksum(uint8_t* data, size_t size) {
+  PeImageFacts facts;
+  if (!ReadPeImageFacts(data, size, facts)) return false;
+  WriteLe32(data + facts.checksumOffset, ComputePeChecksum(data, size, facts.checksumOffset));
+  return true;
+}
