@@ -8,34 +8,16 @@ import sys
 import unittest
 import xml.etree.ElementTree as ET
 
+from pe_image import DIR_RESOURCE, PeImage
+
 RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 5, 14, 24
-MACHINES = {0x14C: "x86", 0x8664: "amd64"}
 ASM = "{urn:schemas-microsoft-com:asm.v1}"
 
 
 def read_pe(data):
     """The machine and {(type, id): bytes} of every resource with a numeric id."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("not a PE file")
-    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    rsrc_rva, _ = struct.unpack_from("<II", data, directories + 2 * 8)
-    table = optional + optional_size
-    spans = []
-    for i in range(sections):
-        _, vsize, rva, raw_size, raw_ptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        spans.append((rva, max(vsize, raw_size), raw_ptr))
-
-    def at(rva):
-        for start, size, raw in spans:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError("address outside every section: %#x" % rva)
-
-    base = at(rsrc_rva)
+    image = PeImage(data)
+    base = image.at(image.directory(DIR_RESOURCE)[0])
 
     def entries(offset):
         named, numbered = struct.unpack_from("<HH", data, base + offset + 12)
@@ -49,8 +31,8 @@ def read_pe(data):
             for _, leaf in entries(n & 0x7FFFFFFF):
                 rva, size = struct.unpack_from("<II", data, base + leaf)
                 if rtype is not None and rid is not None:
-                    found[(rtype, rid)] = data[at(rva):at(rva) + size]
-    return MACHINES.get(machine, hex(machine)), found
+                    found[(rtype, rid)] = data[image.at(rva):image.at(rva) + size]
+    return image.machine, found
 
 
 class StubResources(unittest.TestCase):
