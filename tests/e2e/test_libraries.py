@@ -2,6 +2,7 @@
 only, never a copy planted beside Setup.exe; and the package's own copy in
 block 3 when the system has no cabinet library."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -49,17 +50,31 @@ class LibraryTest(e2e.E2ETestCase):
         return self.tmp / "planted-loaded.txt"
 
     def cabinet_library(self, mscompress):
-        """The DLL, compressed by mscompress, or plain for the builder to
-        compress with our own SZDD encoder."""
+        """The DLL SZDD-compressed by mscompress, or by the builder's own
+        encoder (block 3 of a package that the builder made from a project)."""
         dll = os.environ.get("VELTRA_CABINET_DLL")
         if not dll:
             self.skipTest("VELTRA_CABINET_DLL not set")
         shutil.copy(dll, self.tmp / "cablib.dll")
-        if not mscompress:
-            return self.tmp / "cablib.dll"
-        subprocess.run(["mscompress", str(self.tmp / "cablib.dll")], check=True,
+        if mscompress:
+            subprocess.run(["mscompress", str(self.tmp / "cablib.dll")], check=True,
+                           capture_output=True)
+            return self.tmp / "cablib.dll_"
+        (self.tmp / "one.txt").write_bytes(b"one\r\n")
+        project = self.tmp / "lib.ini"
+        project.write_text("[Setup]\nAppName = Lib\n\n[Package]\nStub = %s\nCabinetLibrary = %s\n\n"
+                           "[Files]\none.txt = %s\n" % (e2e.STUB, self.tmp / "cablib.dll",
+                                                       self.tmp / "one.txt"))
+        built = self.tmp / "lib.exe"
+        subprocess.run([str(e2e.PACK), "build", str(project), "-o", str(built)], check=True,
                        capture_output=True)
-        return self.tmp / "cablib.dll_"
+        info = subprocess.run([str(e2e.PACK), "info", str(built)], check=True, capture_output=True,
+                              text=True).stdout
+        offset, size = map(int, re.search(r"cabinet library +offset (\d+) +size (\d+)", info).groups())
+        block = built.read_bytes()[offset:offset + size]
+        self.assertEqual(b"SZDD", block[:4])
+        (self.tmp / "ours.dl_").write_bytes(block)
+        return self.tmp / "ours.dl_"
 
     def installed(self):
         return (e2e.prefix_path(self.dest) / "dir" / "file.txt").is_file()
