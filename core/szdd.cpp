@@ -127,32 +127,43 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
-// Greedy parsing with one step of lazy evaluation: a match is deferred when
-// the next position starts a longer one.
+// The format lets the encoder split the data into literals and references
+// in any way; this takes the split of fewest bits. A literal costs 9 bits
+// (8 and its flag), a reference 17 (16 and its flag) whatever its length or
+// offset, so any length from 3 up to the longest match at a position is as
+// cheap as another there, and the longest match per position is all that the
+// choice needs. Going backwards, bits[p] is the least cost of coding
+// everything from p on.
 void EncodeTokens(const std::vector<uint8_t>& buffer, std::vector<uint8_t>& out) {
   const size_t end = buffer.size();
+  const size_t n = end - kPrefix;
+  std::vector<Match> longest(n);
   MatchFinder finder(buffer.data(), end);
-  TokenWriter writer(out);
-  size_t p = kPrefix;
-  Match current = finder.Find(p);
-  while (p < end) {
-    if (current.length == 0) {
-      writer.Literal(buffer[p]);
-      current = finder.Find(++p);
-      continue;
-    }
-    if (current.length < kMaxMatch) {
-      Match next = finder.Find(p + 1);
-      if (next.length > current.length) {
-        writer.Literal(buffer[p]);
-        ++p;
-        current = next;
-        continue;
+  for (size_t i = 0; i < n; ++i) longest[i] = finder.Find(kPrefix + i);
+
+  constexpr uint32_t kLiteralBits = 9, kReferenceBits = 17;
+  std::vector<uint32_t> bits(n + 1, 0);
+  std::vector<uint8_t> take(n, 0);  // 0: a literal; else the reference's length
+  for (size_t i = n; i-- > 0;) {
+    bits[i] = kLiteralBits + bits[i + 1];
+    for (size_t length = kMinMatch; length <= longest[i].length; ++length) {
+      uint32_t cost = kReferenceBits + bits[i + length];
+      if (cost < bits[i]) {
+        bits[i] = cost;
+        take[i] = uint8_t(length);
       }
     }
-    writer.Reference((current.source + kRingStart) & kRingMask, current.length);
-    p += current.length;
-    current = finder.Find(p);
+  }
+
+  TokenWriter writer(out);
+  for (size_t i = 0; i < n;) {
+    if (take[i] == 0) {
+      writer.Literal(buffer[kPrefix + i]);
+      ++i;
+      continue;
+    }
+    writer.Reference((longest[i].source + kRingStart) & kRingMask, take[i]);
+    i += take[i];
   }
 }
 

@@ -3,9 +3,17 @@
 # in, built small. The builder stores it SZDD-compressed in every package.
 find_library(VELTRA_ZLIB_STATIC NAMES libz.a REQUIRED)
 
+# The DLL has its own entry point instead of the C runtime's start-up, and no
+# CRC-32 or Adler-32 of zlib (dll_runtime.cpp).
 set(fdi_small_flags -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
-  -fno-asynchronous-unwind-tables)
-set(fdi_static_link -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s)
+  -fno-asynchronous-unwind-tables -fno-unwind-tables)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(fdi_dll_entry CabinetDllEntry)
+else()
+  set(fdi_dll_entry _CabinetDllEntry@12)
+endif()
+set(fdi_static_link -static -static-libgcc -static-libstdc++ -nostartfiles -Wl,-e,${fdi_dll_entry}
+  -Wl,--disable-runtime-pseudo-reloc -Wl,--gc-sections -s)
 
 add_library(veltra_fdi_small OBJECT ${fdi_sources})
 target_include_directories(veltra_fdi_small PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${ZLIB_INCLUDE_DIRS})
@@ -13,9 +21,12 @@ target_compile_options(veltra_fdi_small PRIVATE ${fdi_small_flags})
 
 add_library(veltra_cabinet SHARED
   $<TARGET_OBJECTS:veltra_fdi_small>
+  ${CMAKE_CURRENT_SOURCE_DIR}/dll_runtime.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cabinet-veltra.def)
 set_target_properties(veltra_cabinet PROPERTIES OUTPUT_NAME cabinet-veltra PREFIX "")
 target_link_libraries(veltra_cabinet PRIVATE ${VELTRA_ZLIB_STATIC})
+target_compile_options(veltra_cabinet PRIVATE ${fdi_small_flags})
+target_include_directories(veltra_cabinet PRIVATE ${ZLIB_INCLUDE_DIRS})
 target_link_options(veltra_cabinet PRIVATE ${fdi_static_link})
 
 # Windows-side checks under Wine: the DLL on the peer cabinets, and the DLL

@@ -74,6 +74,47 @@ TEST(Szdd, RoundTripsAndCompresses) {
   EXPECT_EQ(SzddLastCharOf(nullptr), 0);
 }
 
+// How many literals and references a stream holds.
+struct TokenCount { size_t literals = 0, references = 0; };
+TokenCount CountTokens(const Bytes& packed) {
+  TokenCount n;
+  for (size_t i = kSzddHeaderSize; i < packed.size();) {
+    unsigned flags = packed[i++];
+    for (int bit = 0; bit < 8 && i < packed.size(); ++bit, flags >>= 1) {
+      if (flags & 1) ++n.literals, ++i;
+      else ++n.references, i += 2;
+    }
+  }
+  return n;
+}
+
+// Twenty new bytes t0..t19 after three earlier pieces: t0..t3, t1..t5 and
+// t2..t19. Taking the longest reference at once, or one byte later, codes
+// them in 35 bits (two literals and t2..t19); the cheapest split is t0..t3
+// and then t4..t19, 34 bits. Each motif draws on its own bytes, so that
+// motifs never refer to one another.
+Bytes Motif(uint8_t base) {
+  auto t = [base](int i) { return uint8_t(base + i); };
+  Bytes b = {t(0), t(1), t(2), t(3), uint8_t(base + 20), uint8_t(base + 21), t(1), t(2), t(3), t(4), t(5),
+             uint8_t(base + 22), uint8_t(base + 23)};
+  for (int i = 2; i < 20; ++i) b.push_back(t(i));
+  b.push_back(uint8_t(base + 24));
+  for (int i = 0; i < 20; ++i) b.push_back(t(i));
+  return b;
+}
+
+TEST(Szdd, TakesTheCheapestSplitNotTheLongestReference) {
+  Bytes data;
+  for (uint8_t base = 0; base < 200; base += 25) data = Cat(data, Motif(base));
+  Bytes packed = SzddCompress(data.data(), data.size(), 0), back;
+  ASSERT_EQ(SzddExpand(packed.data(), packed.size(), back), SzddStatus::Ok);
+  ASSERT_TRUE(back == data);
+  // Per motif: 5 + 4 + 16 literals and t1..t3, t2..t5, t0..t3, t4..t19.
+  TokenCount n = CountTokens(packed);
+  EXPECT_EQ(n.literals, 8u * 25);
+  EXPECT_EQ(n.references, 8u * 4);
+}
+
 TEST(Szdd, HostileInputsAreReported) {
   Bytes shortHeader = Header('A', 0);
   shortHeader.pop_back();

@@ -1,3 +1,5 @@
+// What the stub needs of the C and C++ runtimes, smaller than what they bring.
+//
 // The stub is built without exceptions, yet the C++ runtime's string and
 // container code reports misuse (a length beyond max_size, a position out of
 // range) and lack of memory by throwing. Linking those throws brings the whole
@@ -5,6 +7,8 @@
 // well over 100 KB, for faults that nothing in the stub would catch anyway.
 // These replacements end the process at once instead, which is what an
 // uncaught exception would have done, only without the detour.
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
@@ -32,7 +36,38 @@ void __throw_overflow_error(const char*) { RuntimeFault(); }
 void __throw_underflow_error(const char*) { RuntimeFault(); }
 }  // namespace std
 
+// The library's operator new throws std::bad_alloc, which alone links the
+// unwinder; out of memory ends the process here as well.
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  RuntimeFault();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
 // The default terminate handler prints the demangled name of the exception.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { RuntimeFault(); }
 }  // namespace __gnu_cxx
+
+// The program starts here instead of in the C runtime's start-up code (the
+// stub links with -nostartfiles): that code parses a command line the stub
+// ignores, installs floating-point and exception handlers, thread-local
+// storage callbacks and relocations for imported data, none of which the stub
+// uses. The C runtime DLL initialises itself when it is loaded; what remains
+// is running the constructors of the globals.
+extern "C" void __main();
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
+
+extern "C" __attribute__((force_align_arg_pointer, noreturn)) void StubEntry() {
+  __main();
+  ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT)));
+}
+
+// The destructors of globals are never run: the stub ends through exit or
+// ExitProcess, possibly from the worker thread while the main thread still
+// reads those globals, and the memory they would free goes with the process.
+extern "C" int atexit(void (*)()) { return 0; }

@@ -2,6 +2,7 @@
 only, never a copy planted beside Setup.exe; and the package's own copy in
 block 3 when the system has no cabinet library."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -48,14 +49,32 @@ class LibraryTest(e2e.E2ETestCase):
             shutil.copy(planted, self.tmp / name)
         return self.tmp / "planted-loaded.txt"
 
-    def szdd_cabinet_library(self):
+    def cabinet_library(self, mscompress):
+        """The DLL SZDD-compressed by mscompress, or by the builder's own
+        encoder (block 3 of a package that the builder made from a project)."""
         dll = os.environ.get("VELTRA_CABINET_DLL")
         if not dll:
             self.skipTest("VELTRA_CABINET_DLL not set")
         shutil.copy(dll, self.tmp / "cablib.dll")
-        subprocess.run(["mscompress", str(self.tmp / "cablib.dll")], check=True,
+        if mscompress:
+            subprocess.run(["mscompress", str(self.tmp / "cablib.dll")], check=True,
+                           capture_output=True)
+            return self.tmp / "cablib.dll_"
+        (self.tmp / "one.txt").write_bytes(b"one\r\n")
+        project = self.tmp / "lib.ini"
+        project.write_text("[Setup]\nAppName = Lib\n\n[Package]\nStub = %s\nCabinetLibrary = %s\n\n"
+                           "[Files]\none.txt = %s\n" % (e2e.STUB, self.tmp / "cablib.dll",
+                                                       self.tmp / "one.txt"))
+        built = self.tmp / "lib.exe"
+        subprocess.run([str(e2e.PACK), "build", str(project), "-o", str(built)], check=True,
                        capture_output=True)
-        return self.tmp / "cablib.dll_"
+        info = subprocess.run([str(e2e.PACK), "info", str(built)], check=True, capture_output=True,
+                              text=True).stdout
+        offset, size = map(int, re.search(r"cabinet library +offset (\d+) +size (\d+)", info).groups())
+        block = built.read_bytes()[offset:offset + size]
+        self.assertEqual(b"SZDD", block[:4])
+        (self.tmp / "ours.dl_").write_bytes(block)
+        return self.tmp / "ours.dl_"
 
     def installed(self):
         return (e2e.prefix_path(self.dest) / "dir" / "file.txt").is_file()
@@ -77,13 +96,18 @@ class LibraryTest(e2e.E2ETestCase):
         self.assertFalse(marker.exists())
 
     def test_package_library_serves_when_the_system_has_none(self):
-        setup = self.package(cablib=self.szdd_cabinet_library())
-        marker = self.plant("lz32.dll")
-        os.environ["WINEDLLOVERRIDES"] = "cabinet=d;lz32=n,b"
-        self.assertEqual(0, self.finish(self.start(setup)))
-        self.assertTrue(self.installed())
-        self.assertFalse(marker.exists())
-        self.assertEqual(set(), self.new_work_folders())  # "~DLL2.$$$" went with it
+        # Block 3 made by mscompress, and by our encoder, expanded by the
+        # system's LZ functions (Wine's own lz32, not the planted one).
+        for name, mscompress in (("mscompress", True), ("our SZDD encoder", False)):
+            with self.subTest(name):
+                setup = self.package(cablib=self.cabinet_library(mscompress))
+                marker = self.plant("lz32.dll")
+                os.environ["WINEDLLOVERRIDES"] = "cabinet=d;lz32=n,b"
+                self.assertEqual(0, self.finish(self.start(setup)))
+                self.assertTrue(self.installed())
+                self.assertFalse(marker.exists())
+                self.assertEqual(set(), self.new_work_folders())  # "~DLL2.$$$" went with it
+                shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
 
     def test_unusable_package_library_is_reported(self):
         for name, block in (("empty", None), ("not SZDD", b"MZ garbage" * 50)):

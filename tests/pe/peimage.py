@@ -4,6 +4,7 @@ Windows: the machine it is built for, its exports and its resources.
     image = PeImage.read(path)
     image.machine            # 0x14C for i386, 0x8664 for x86-64
     image.exports()          # [name, ...] in the export table's order
+    image.imports()          # {library in lower case: [function, ...]}
     image.resources()        # {(type, id): bytes} for numeric types and ids
 
 A Setup.exe is the stub with a package appended; its headers are the stub's.
@@ -66,6 +67,30 @@ class PeImage:
         name_table = struct.unpack_from("<I", self.data, self.offset(rva) + 32)[0]
         return [self.c_string(struct.unpack_from("<I", self.data, self.offset(name_table) + 4 * i)[0])
                 for i in range(names)]
+
+    def imports(self):
+        """{library in lower case: [function names]}; imports by ordinal as '#n'."""
+        rva, _ = self.directory(IMPORT_DIRECTORY)
+        found = {}
+        entry_size, by_ordinal = (8, 1 << 63) if self.is_pe32_plus else (4, 1 << 31)
+        fmt = "<Q" if self.is_pe32_plus else "<I"
+        offset = self.offset(rva) if rva else None
+        while offset is not None:
+            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, offset)
+            if name == 0:
+                break
+            names = found.setdefault(self.c_string(name).lower(), [])
+            table = self.offset(lookup or thunks)
+            while True:
+                value = struct.unpack_from(fmt, self.data, table)[0]
+                if value == 0:
+                    break
+                # A name entry is a 2-byte hint, then the name.
+                names.append("#%d" % (value & 0xFFFF) if value & by_ordinal
+                             else self.c_string((value & 0x7FFFFFFF) + 2))
+                table += entry_size
+            offset += 20
+        return found
 
     def resources(self):
         rva, size = self.directory(RESOURCE_DIRECTORY)
