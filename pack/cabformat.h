@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cabchecksum.h"
 #include "cabwriter.h"
 
 constexpr size_t kCabHeaderFixedSize = 36;
@@ -34,13 +35,11 @@ constexpr uint64_t kCabMaxFolderBytes = uint64_t(kCabMaxBlocks - 64) * kCabBlock
 constexpr uint64_t kCabMaxCabinetSize = 0x7FFFFFFF;  // extractors hold sizes and offsets signed
 constexpr uint16_t kCabFlagPrev = 0x0001;
 constexpr uint16_t kCabFlagNext = 0x0002;
+constexpr uint16_t kCabFlagReserve = 0x0004;  // never written; readers skip the areas it announces
 constexpr uint16_t kCabContinuedFromPrev = 0xFFFD;
 constexpr uint16_t kCabContinuedToNext = 0xFFFE;
 constexpr uint16_t kCabContinuedBoth = 0xFFFF;
 
-// The cabinet checksum: XOR of little-endian 32-bit words; the 1 to 3 bytes
-// left over are taken first-byte-highest.
-uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed);
 // The 8-byte CFDATA header for `cbData` bytes at `data`.
 void EncodeCabDataHeader(uint8_t out[kCabDataHeaderSize], const uint8_t* data, uint16_t cbData,
                          uint16_t cbUncomp);
