@@ -1,11 +1,6 @@
 #include "cabformat.h"
 
 #include <cstring>
-#include <ctime>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include "byteorder.h"
 
@@ -102,24 +97,6 @@ DosStamp DosStampFromUnixTime(int64_t seconds) {
   s.time = uint16_t(((second / 3600) << 11) | ((second / 60 % 60) << 5) | (second % 60 / 2));
   return s;
 }
-
-#ifdef _WIN32
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  // 100-ns ticks since 1601, in UTC.
-  const uint64_t ticks = uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-  stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
-  return true;
-}
-#else
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
-  stamp = DosStampFromUnixTime(int64_t(st.st_mtime));
-  return true;
-}
-#endif
 
 std::string CheckStoredName(const std::string& name) {
   if (name.empty()) return "the stored name is empty";
