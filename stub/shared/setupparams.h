@@ -3,6 +3,9 @@
 // read and write it without locks (two threads at most, never in the same
 // field at the same time). Folder fields end in a backslash; the empty text
 // means "no folder".
+// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
+// util/ all use; shared/ itself uses only core, the FDI interface and util's
+// file operations.
 #pragma once
 #include <windows.h>
 
@@ -75,7 +78,7 @@ extern SetupParamsRecord& SetupParams;
 
 // The messages of the package's language text.
 extern LangTable& Lang;
-inline const std::string& Message(int number) { return Lang[number]; }
+inline const std::string& Message(LangMessage message) { return Lang[message]; }
 
 // The caption of boxes shown before the language text is loaded.
 extern const char kFixedCaption[];  // "Veltra"
