@@ -18,13 +18,14 @@ set_target_properties(veltra_cabinet PROPERTIES OUTPUT_NAME cabinet-veltra PREFI
 target_link_libraries(veltra_cabinet PRIVATE ${VELTRA_ZLIB_STATIC})
 target_link_options(veltra_cabinet PRIVATE ${fdi_static_link})
 
-# Windows-side checks under Wine: the DLL on the peer cabinets, and the DLL
-# against the system's cabinet.dll.
+# Windows-side checks under Wine (GoogleTest, with a main of its own that
+# takes the mode, the DLL and the peer folder): the DLL on the peer cabinets,
+# and the DLL against the system's cabinet.dll.
 add_executable(fdi_windows_check
   tests/fdi_windows_check.cpp
   tests/test_support.cpp)
 target_include_directories(fdi_windows_check PRIVATE ${fdi_include_dirs} ${ZLIB_INCLUDE_DIRS})
-target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC})
+target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC} GTest::gtest)
 target_link_options(fdi_windows_check PRIVATE -static -static-libgcc -static-libstdc++)
 add_dependencies(fdi_windows_check veltra_cabinet)
 if(VELTRA_RUN_WINDOWS_TESTS)

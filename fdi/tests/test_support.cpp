@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <zlib.h>
 
@@ -140,6 +141,35 @@ void addFile(const std::string& name, const Blob& data) { g_fs.files[name] = dat
 Blob readTestFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Blob(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<PeerExpected> loadPeerExpected(const std::string& peerDir) {
+    std::ifstream in(peerDir + "/EXPECTED.txt");
+    std::vector<PeerExpected> all;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("== ", 0) == 0) {
+            all.push_back({line.substr(3), {}});
+            continue;
+        }
+        std::istringstream words(line);
+        std::string name, ok, md5;
+        if (line.rfind("  ", 0) == 0 && !all.empty() && (words >> name >> ok >> md5) && ok == "OK")
+            all.back().files.push_back({name, md5});
+    }
+    return all;
+}
+
+void loadPeerCabinets(const std::string& peerDir) {
+    static const char* const names[] = {
+        "bad_nofiles.cab", "bad_signature.cab", "cabd_multi_basic_pt1.cab", "cabd_multi_basic_pt2.cab",
+        "cabd_multi_basic_pt3.cab", "cabd_multi_basic_pt4.cab", "cabd_multi_basic_pt5.cab", "mixed.cab",
+        "mszip_lzx_qtm.cab", "normal_2files_1folder.cab", "normal_2files_2folders.cab",
+        "partial_shortheader.cab", "reserve_---.cab", "reserve_--D.cab", "reserve_-F-.cab",
+        "reserve_-FD.cab", "reserve_H--.cab", "reserve_H-D.cab", "reserve_HF-.cab", "reserve_HFD.cab",
+        "simple.cab", "split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"};
+    resetFs();
+    for (const char* n : names) addFile(n, readTestFile(peerDir + "/" + n));
 }
 
 FdiApi& api() {
