@@ -1,7 +1,8 @@
 // Canonical Huffman decoding for LZX, most significant bit first: a direct
 // table for codes up to kFastBits long and a walk by code length for the
 // rest. Incomplete codes are accepted (an unused code is an error only when
-// it shows up in the data); over-subscribed ones are refused.
+// it shows up in the data); over-subscribed ones are refused. Bits come from
+// LzxBits (bitreader.h).
 #ifndef VELTRA_FDI_HUFFMAN_H
 #define VELTRA_FDI_HUFFMAN_H
 

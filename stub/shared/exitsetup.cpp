@@ -1,3 +1,4 @@
+// Lives in shared/ with exitsetup.h: the stub's records that every other part uses.
 #include "exitsetup.h"
 
 #include <windows.h>
