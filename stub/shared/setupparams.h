@@ -14,9 +14,14 @@
 
 #include "fdi_interface.h"
 #include "package.h"
+#include "setupscript.h"
 #include "uTrans.h"
 
-struct SetupParamsRecord {
+// The setup script's fields (AppName ... LicenseText) come from core's
+// SetupScript, which the start-up fills in one piece.
+struct SetupParamsRecord : SetupScript {
+  SetupParamsRecord() { AppName = "???"; }
+
   // Start-up.
   HWND MainWindow = nullptr;  // owner of message boxes once the wizard exists
   volatile bool WorkerRunning = false;
@@ -41,22 +46,6 @@ struct SetupParamsRecord {
   HANDLE WorkerThread = nullptr;
   DWORD WorkerThreadId = 0;
   int WizardPage = 0;
-
-  // The setup script.
-  std::string AppName = "???";
-  bool Unattended = false;
-  int64_t MinFree = 0;
-  std::string DestDir;
-  uint16_t OverwriteMode = 0;  // 0 ask, 1 overwrite all, other values keep all
-  bool ShowUnpackPage = false;
-  std::string LaunchFile;
-  std::string ReadmeFile;
-  std::string RunProgram;
-  std::string RunParams;
-  std::string StartQuestion;
-  std::string FinalMessage;
-  std::string ReadmeText;
-  std::string LicenseText;
 
   // Wizard and worker.
   bool RemoveAfter = true;    // remove the unpacked files after the run
