@@ -6,7 +6,6 @@
 
 const char kPackageMagic[9] = "$VELTRA$";
 const char kScramblePrefix[7] = "RUVEKA";
-const char kVirtualCabName[6] = "qalvo";
 
 namespace {
 

@@ -30,7 +30,9 @@ static_assert(sizeof(PackageHeader) == kPackageHeaderSize, "header must be packe
 
 extern const char kPackageMagic[9];       // "$VELTRA$"
 extern const char kScramblePrefix[7];     // "RUVEKA"
-extern const char kVirtualCabName[6];     // "qalvo"
+// The name under which readers hand the package's cabinets to FDI; their
+// open callback maps it onto the package file at the cabinet's offset.
+constexpr char kVirtualCabName[] = "qalvo";
 
 // Decodes / encodes the 33 header bytes independently of host byte order.
 PackageHeader DecodePackageHeader(const uint8_t bytes[kPackageHeaderSize]);

@@ -4,8 +4,6 @@
 
 namespace {
 
-uint16_t ReadLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
 // Byte-wise, so a field at an odd offset (legal, if unusual) is still skipped.
 uint8_t ByteOutsideField(const uint8_t* data, size_t i, size_t field) {
   return i >= field && i < field + 4 ? 0 : data[i];

@@ -123,10 +123,6 @@ class TokenWriter {
   size_t used_ = 0;
 };
 
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
 // The format lets the encoder split the data into literals and references
 // in any way; this takes the split of fewest bits. A literal costs 9 bits
 // (8 and its flag), a reference 17 (16 and its flag) whatever its length or
@@ -182,7 +178,7 @@ std::vector<uint8_t> SzddCompress(const uint8_t* data, size_t size, uint8_t last
   std::vector<uint8_t> out(kSignature, kSignature + sizeof kSignature);
   out.push_back(kModeA);
   out.push_back(lastChar);
-  PutU32(out, uint32_t(size));
+  AppendLe32(out, uint32_t(size));
   if (size == 0) return out;
 
   std::vector<uint8_t> buffer(kPrefix + size, ' ');

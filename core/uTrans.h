@@ -6,7 +6,9 @@
 #include <array>
 #include <string>
 
-constexpr int kLangMessageCount = 82;
+#include "langmessages.h"
+
+static_assert(kLangMessageCount == 82, "a language text holds 82 messages");
 constexpr char kLangEndMarker = '\x01';
 
 using LangTable = std::array<std::string, kLangMessageCount>;

@@ -78,14 +78,14 @@ bool CabStream::skip(uint32_t count) {
 bool CabStream::readU16(uint16_t& value) {
     unsigned char b[2];
     if (!read(b, 2)) return false;
-    value = getU16(b);
+    value = ReadLe16(b);
     return true;
 }
 
 bool CabStream::readU32(uint32_t& value) {
     unsigned char b[4];
     if (!read(b, 4)) return false;
-    value = getU32(b);
+    value = ReadLe32(b);
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "byteorder.h"
 #include "fdi_memory.h"
 
 namespace fdi {
@@ -42,11 +43,6 @@ private:
     uint32_t handlePosition_;   // where the handle stands, as far as known
     unsigned char buffer_[4096];
 };
-
-inline uint16_t getU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t getU32(const unsigned char* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 }  // namespace fdi
 

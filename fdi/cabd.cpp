@@ -19,7 +19,7 @@ namespace {
 FDIERROR readReserveSizes(CabStream& s, CabHeader& h) {
     unsigned char b[4];
     if (!s.read(b, 4)) return FDIERROR_CORRUPT_CABINET;
-    h.headerReserve = getU16(b);
+    h.headerReserve = ReadLe16(b);
     h.folderReserve = b[2];
     h.dataReserve = b[3];
     if (!s.skip(h.headerReserve)) return FDIERROR_CORRUPT_CABINET;
@@ -33,15 +33,15 @@ FDIERROR readHeader(CabStream& s, CabHeader& h) {
     if (!s.read(b, kHeaderSize)) return FDIERROR_NOT_A_CABINET;
     if (std::memcmp(b, "MSCF", 4) != 0) return FDIERROR_NOT_A_CABINET;
     h = CabHeader{};
-    h.cabinetSize = getU32(b + 8);
-    h.filesOffset = getU32(b + 16);
+    h.cabinetSize = ReadLe32(b + 8);
+    h.filesOffset = ReadLe32(b + 16);
     h.versionMinor = b[24];
     h.versionMajor = b[25];
-    h.folderCount = getU16(b + 26);
-    h.fileCount = getU16(b + 28);
-    h.flags = getU16(b + 30);
-    h.setId = getU16(b + 32);
-    h.index = getU16(b + 34);
+    h.folderCount = ReadLe16(b + 26);
+    h.fileCount = ReadLe16(b + 28);
+    h.flags = ReadLe16(b + 30);
+    h.setId = ReadLe16(b + 32);
+    h.index = ReadLe16(b + 34);
     if (h.versionMajor > 1 || (h.versionMajor == 1 && h.versionMinor > 3))
         return FDIERROR_UNKNOWN_CABINET_VERSION;
     if (h.flags & kFlagReserve) {
@@ -85,9 +85,9 @@ FDIERROR Cabinet::loadFolders() {
     for (uint32_t i = 0; i < header_.folderCount; ++i) {
         unsigned char b[8];
         if (!stream_.read(b, 8) || !stream_.skip(header_.folderReserve)) return FDIERROR_CORRUPT_CABINET;
-        folders_[i].dataOffset = getU32(b);
-        folders_[i].blockCount = getU16(b + 4);
-        folders_[i].compType = getU16(b + 6);
+        folders_[i].dataOffset = ReadLe32(b);
+        folders_[i].blockCount = ReadLe16(b + 4);
+        folders_[i].compType = ReadLe16(b + 6);
     }
     return FDIERROR_NONE;
 }
@@ -102,12 +102,12 @@ FDIERROR Cabinet::loadFiles() {
         unsigned char b[16];
         f.entryPosition = stream_.position();
         if (!stream_.read(b, 16)) return FDIERROR_CORRUPT_CABINET;
-        f.size = getU32(b);
-        f.folderOffset = getU32(b + 4);
-        f.folderIndex = getU16(b + 8);
-        f.date = getU16(b + 10);
-        f.time = getU16(b + 12);
-        f.attribs = getU16(b + 14);
+        f.size = ReadLe32(b);
+        f.folderOffset = ReadLe32(b + 4);
+        f.folderIndex = ReadLe16(b + 8);
+        f.date = ReadLe16(b + 10);
+        f.time = ReadLe16(b + 12);
+        f.attribs = ReadLe16(b + 14);
         if (f.folderIndex < kFolderContinuedFromPrev && f.folderIndex >= header_.folderCount)
             return FDIERROR_CORRUPT_CABINET;
         if (names_.size() - used < kNameCapacity && !names_.resize(names_.size() * 2 + 4 * kNameCapacity))

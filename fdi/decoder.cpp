@@ -42,19 +42,4 @@ FDIERROR makeDecoder(Memory& mem, uint16_t compType, Decoder*& decoder) {
     return decoder ? FDIERROR_NONE : FDIERROR_ALLOC_FAIL;
 }
 
-uint32_t cabChecksum(const uint8_t* data, uint32_t length, uint32_t seed) {
-    uint32_t sum = seed;
-    uint32_t words = length / 4;
-    for (uint32_t i = 0; i < words; ++i, data += 4)
-        sum ^= uint32_t(data[0]) | (uint32_t(data[1]) << 8) | (uint32_t(data[2]) << 16) |
-               (uint32_t(data[3]) << 24);
-    uint32_t tail = 0;
-    switch (length & 3) {
-    case 3: tail |= uint32_t(*data++) << 16; [[fallthrough]];
-    case 2: tail |= uint32_t(*data++) << 8; [[fallthrough]];
-    case 1: tail |= *data;
-    }
-    return sum ^ tail;
-}
-
 }  // namespace fdi

@@ -29,10 +29,6 @@ Decoder* makeMszipDecoder(Memory& mem);
 Decoder* makeLzxDecoder(Memory& mem, unsigned windowBits);
 Decoder* makeQuantumDecoder(Memory& mem, unsigned windowBits);
 
-// The cabinet checksum: 32-bit words XORed together, a tail of one to three
-// bytes folded in high byte first.
-uint32_t cabChecksum(const uint8_t* data, uint32_t length, uint32_t seed);
-
 }  // namespace fdi
 
 #endif

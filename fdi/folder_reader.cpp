@@ -11,6 +11,8 @@
 //    is the cabinet's last folder and the set continues.
 #include "folder_reader.h"
 
+#include "cabchecksum.h"
+
 namespace fdi {
 
 FolderReader::FolderReader(Memory& mem, VolumeChain& chain)
@@ -66,13 +68,13 @@ FDIERROR FolderReader::readPart(uint32_t& inUsed, uint16_t& uncompressed) {
     CabStream& s = cab_->stream();
     unsigned char h[8];
     if (!s.read(h, 8) || !s.skip(cab_->header().dataReserve)) return FDIERROR_CORRUPT_CABINET;
-    uint32_t sum = getU32(h);
-    uint16_t length = getU16(h + 4);
-    uncompressed = getU16(h + 6);
+    uint32_t sum = ReadLe32(h);
+    uint16_t length = ReadLe16(h + 4);
+    uncompressed = ReadLe16(h + 6);
     if (length > kMaxInput - inUsed || uncompressed > CB_MAX_CHUNK) return FDIERROR_CORRUPT_CABINET;
     unsigned char* data = in_.data() + inUsed;
     if (!s.read(data, length)) return FDIERROR_CORRUPT_CABINET;
-    if (sum != 0 && sum != cabChecksum(h + 4, 4, cabChecksum(data, length, 0)))
+    if (sum != 0 && sum != CabChecksum(h + 4, 4, CabChecksum(data, length, 0)))
         return FDIERROR_CORRUPT_CABINET;
     inUsed += length;
     --blocksLeft_;

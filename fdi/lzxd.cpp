@@ -20,6 +20,7 @@
 //    over the window's end, and blocks that outrun their length are errors.
 #include <cstring>
 
+#include "byteorder.h"
 #include "decoder.h"
 #include "huffman.h"
 
@@ -165,9 +166,7 @@ bool LzxDecoder::readBlockHeader() {
         if (bits_.bytesLeft() < 12) return false;
         const uint8_t* p = bits_.bytePosition();
         uint32_t r[3];
-        for (int i = 0; i < 3; ++i)
-            r[i] = uint32_t(p[4 * i]) | (uint32_t(p[4 * i + 1]) << 8) | (uint32_t(p[4 * i + 2]) << 16) |
-                   (uint32_t(p[4 * i + 3]) << 24);
+        for (int i = 0; i < 3; ++i) r[i] = ReadLe32(p + 4 * i);
         r0_ = r[0];
         r1_ = r[1];
         r2_ = r[2];
@@ -264,11 +263,10 @@ void LzxDecoder::undoCallTranslation(uint8_t* out, uint32_t length) {
                 continue;
             }
             int64_t cur = int64_t(intelCurPos_) + i;
-            int32_t abs = int32_t(uint32_t(out[i + 1]) | (uint32_t(out[i + 2]) << 8) |
-                                  (uint32_t(out[i + 3]) << 16) | (uint32_t(out[i + 4]) << 24));
+            int32_t abs = int32_t(ReadLe32(out + i + 1));
             if (abs >= -cur && abs < fileSize) {
                 uint32_t rel = uint32_t(abs >= 0 ? abs - cur : abs + fileSize);
-                for (int k = 0; k < 4; ++k) out[i + 1 + k] = uint8_t(rel >> (8 * k));
+                WriteLe32(out + i + 1, rel);
             }
             i += 5;
         }

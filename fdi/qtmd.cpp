@@ -15,52 +15,12 @@
 //    frame's end is an error.
 #include <cstring>
 
+#include "bitreader.h"
 #include "decoder.h"
 
 namespace fdi {
 
 namespace {
-
-class QtmBits {
-public:
-    void start(const uint8_t* data, uint32_t length) {
-        pos_ = data;
-        end_ = data + length;
-        buffer_ = 0;
-        left_ = 0;
-        overrun_ = 0;
-    }
-    uint32_t read(int count) {  // count <= 16
-        if (count == 0) return 0;
-        while (left_ < count) {
-            uint32_t word = 0;
-            if (end_ - pos_ >= 2) {
-                word = (uint32_t(pos_[0]) << 8) | pos_[1];
-                pos_ += 2;
-            } else {
-                if (pos_ < end_) word = uint32_t(*pos_++) << 8;
-                overrun_ += 2;
-            }
-            buffer_ |= word << (16 - left_);
-            left_ += 16;
-        }
-        uint32_t value = buffer_ >> (32 - count);
-        buffer_ <<= count;
-        left_ -= count;
-        return value;
-    }
-    uint32_t readLong(int count) {  // count <= 32
-        return count > 16 ? (read(count - 16) << 16) | read(16) : read(count);
-    }
-    bool exhausted() const { return overrun_ > 4; }
-
-private:
-    const uint8_t* pos_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint32_t buffer_ = 0;
-    int left_ = 0;
-    uint32_t overrun_ = 0;
-};
 
 struct ModelSymbol {
     uint16_t symbol;

@@ -16,7 +16,7 @@ set(fdi_static_link -static -static-libgcc -static-libstdc++ -nostartfiles -Wl,-
   -Wl,--disable-runtime-pseudo-reloc -Wl,--gc-sections -s)
 
 add_library(veltra_fdi_small OBJECT ${fdi_sources})
-target_include_directories(veltra_fdi_small PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${ZLIB_INCLUDE_DIRS})
+target_include_directories(veltra_fdi_small PUBLIC ${fdi_include_dirs} ${ZLIB_INCLUDE_DIRS})
 target_compile_options(veltra_fdi_small PRIVATE ${fdi_small_flags})
 
 add_library(veltra_cabinet SHARED
@@ -29,13 +29,14 @@ target_compile_options(veltra_cabinet PRIVATE ${fdi_small_flags})
 target_include_directories(veltra_cabinet PRIVATE ${ZLIB_INCLUDE_DIRS})
 target_link_options(veltra_cabinet PRIVATE ${fdi_static_link})
 
-# Windows-side checks under Wine: the DLL on the peer cabinets, and the DLL
-# against the system's cabinet.dll.
+# Windows-side checks under Wine (GoogleTest, with a main of its own that
+# takes the mode, the DLL and the peer folder): the DLL on the peer cabinets,
+# and the DLL against the system's cabinet.dll.
 add_executable(fdi_windows_check
   tests/fdi_windows_check.cpp
   tests/test_support.cpp)
-target_include_directories(fdi_windows_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${ZLIB_INCLUDE_DIRS})
-target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC})
+target_include_directories(fdi_windows_check PRIVATE ${fdi_include_dirs} ${ZLIB_INCLUDE_DIRS})
+target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC} GTest::gtest)
 target_link_options(fdi_windows_check PRIVATE -static -static-libgcc -static-libstdc++)
 add_dependencies(fdi_windows_check veltra_cabinet)
 if(VELTRA_RUN_WINDOWS_TESTS)

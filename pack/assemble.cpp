@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byteorder.h"
 #include "package.h"
 #include "packagebase.h"
 #include "uObfuscate.h"
@@ -40,10 +41,6 @@ namespace {
 
 void Append(Bytes& out, const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); }
 
-void WriteLe32At(Bytes& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 bool AssemblePackagePrefix(const PackageParts& parts, uint64_t payloadSize, Bytes& out, std::string& error) {
@@ -56,7 +53,7 @@ bool AssemblePackagePrefix(const PackageParts& parts, uint64_t payloadSize, Byte
     return false;
   }
   out = parts.Stub;
-  WriteLe32At(out, static_cast<size_t>(field), static_cast<uint32_t>(parts.Stub.size()));
+  WriteLe32(out.data() + field, static_cast<uint32_t>(parts.Stub.size()));
 
   const PackageHeader header = MakePackageHeader(
       static_cast<int32_t>(parts.LangText.size()), static_cast<int32_t>(parts.CabLib.size()),

@@ -1,24 +1,10 @@
 #include "cabformat.h"
 
 #include <cstring>
-#include <ctime>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include "byteorder.h"
 
 namespace {
-
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
 
 void PutText(std::vector<uint8_t>& out, const std::string& s) {
   out.insert(out.end(), s.begin(), s.end());
@@ -36,28 +22,11 @@ bool IsDotComponent(const std::string& c) { return c == "." || c == ".."; }
 
 }  // namespace
 
-uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed) {
-  uint32_t sum = seed;
-  size_t words = size / 4;
-  for (size_t i = 0; i < words; ++i, data += 4)
-    sum ^= ReadLe32(data);
-  uint32_t rest = 0;
-  switch (size & 3) {
-    case 3: rest = uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2]; break;
-    case 2: rest = uint32_t(data[0]) << 8 | data[1]; break;
-    case 1: rest = data[0]; break;
-  }
-  return sum ^ rest;
-}
-
 void EncodeCabDataHeader(uint8_t out[kCabDataHeaderSize], const uint8_t* data, uint16_t cbData,
                          uint16_t cbUncomp) {
-  out[4] = uint8_t(cbData);
-  out[5] = uint8_t(cbData >> 8);
-  out[6] = uint8_t(cbUncomp);
-  out[7] = uint8_t(cbUncomp >> 8);
-  uint32_t sum = CabChecksum(out + 4, 4, CabChecksum(data, cbData, 0));
-  for (int i = 0; i < 4; ++i) out[i] = uint8_t(sum >> (8 * i));
+  WriteLe16(out + 4, cbData);
+  WriteLe16(out + 6, cbUncomp);
+  WriteLe32(out, CabChecksum(out + 4, 4, CabChecksum(data, cbData, 0)));
 }
 
 size_t CabFixedHeaderSize(const CabHeader& header) { return kCabHeaderFixedSize + NamesSize(header); }
@@ -72,19 +41,19 @@ std::vector<uint8_t> EncodeCabHeader(const CabHeader& h) {
   const size_t headerSize = CabHeaderSize(h);
   std::vector<uint8_t> out;
   out.reserve(headerSize);
-  Put32(out, 0x4643534D);  // "MSCF"
-  Put32(out, 0);
-  Put32(out, h.cabinetSize);
-  Put32(out, 0);
-  Put32(out, uint32_t(CabFixedHeaderSize(h) + kCabFolderSize * h.folders.size()));  // coffFiles
-  Put32(out, 0);
+  AppendLe32(out, 0x4643534D);  // "MSCF"
+  AppendLe32(out, 0);
+  AppendLe32(out, h.cabinetSize);
+  AppendLe32(out, 0);
+  AppendLe32(out, uint32_t(CabFixedHeaderSize(h) + kCabFolderSize * h.folders.size()));  // coffFiles
+  AppendLe32(out, 0);
   out.push_back(3);  // version 1.3
   out.push_back(1);
-  Put16(out, uint16_t(h.folders.size()));
-  Put16(out, uint16_t(h.files.size()));
-  Put16(out, uint16_t((h.hasPrev ? kCabFlagPrev : 0) | (h.hasNext ? kCabFlagNext : 0)));
-  Put16(out, h.setId);
-  Put16(out, h.index);
+  AppendLe16(out, uint16_t(h.folders.size()));
+  AppendLe16(out, uint16_t(h.files.size()));
+  AppendLe16(out, uint16_t((h.hasPrev ? kCabFlagPrev : 0) | (h.hasNext ? kCabFlagNext : 0)));
+  AppendLe16(out, h.setId);
+  AppendLe16(out, h.index);
   if (h.hasPrev) {
     PutText(out, h.prevCabinet);
     PutText(out, h.prevDisk);
@@ -94,17 +63,17 @@ std::vector<uint8_t> EncodeCabHeader(const CabHeader& h) {
     PutText(out, h.nextDisk);
   }
   for (const CabHeaderFolder& f : h.folders) {
-    Put32(out, uint32_t(headerSize + f.dataOffset));
-    Put16(out, f.blocks);
-    Put16(out, f.type);
+    AppendLe32(out, uint32_t(headerSize + f.dataOffset));
+    AppendLe16(out, f.blocks);
+    AppendLe16(out, f.type);
   }
   for (const CabHeaderFile& f : h.files) {
-    Put32(out, f.size);
-    Put32(out, f.folderOffset);
-    Put16(out, f.folderIndex);
-    Put16(out, f.stamp.date);
-    Put16(out, f.stamp.time);
-    Put16(out, f.attributes);
+    AppendLe32(out, f.size);
+    AppendLe32(out, f.folderOffset);
+    AppendLe16(out, f.folderIndex);
+    AppendLe16(out, f.stamp.date);
+    AppendLe16(out, f.stamp.time);
+    AppendLe16(out, f.attributes);
     PutText(out, f.name);
   }
   return out;
@@ -128,24 +97,6 @@ DosStamp DosStampFromUnixTime(int64_t seconds) {
   s.time = uint16_t(((second / 3600) << 11) | ((second / 60 % 60) << 5) | (second % 60 / 2));
   return s;
 }
-
-#ifdef _WIN32
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  // 100-ns ticks since 1601, in UTC.
-  const uint64_t ticks = uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-  stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
-  return true;
-}
-#else
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
-  stamp = DosStampFromUnixTime(int64_t(st.st_mtime));
-  return true;
-}
-#endif
 
 std::string CheckStoredName(const std::string& name) {
   if (name.empty()) return "the stored name is empty";

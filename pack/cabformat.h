@@ -1,4 +1,5 @@
-// Cabinet file structures as the writer lays them out (all little-endian):
+// The cabinet format as the builder writes and reads it; depends on nothing
+// of the writer. Structures as the writer lays them out (all little-endian):
 //
 //   CFHEADER  36 bytes   "MSCF", 0, cbCabinet, 0, coffFiles, 0, 3, 1,
 //                        cFolders, cFiles, flags, setID, iCabinet
@@ -19,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "cabwriter.h"
+#include "cabchecksum.h"
 
 constexpr size_t kCabHeaderFixedSize = 36;
 constexpr size_t kCabFolderSize = 8;
@@ -34,16 +35,39 @@ constexpr uint64_t kCabMaxFolderBytes = uint64_t(kCabMaxBlocks - 64) * kCabBlock
 constexpr uint64_t kCabMaxCabinetSize = 0x7FFFFFFF;  // extractors hold sizes and offsets signed
 constexpr uint16_t kCabFlagPrev = 0x0001;
 constexpr uint16_t kCabFlagNext = 0x0002;
+constexpr uint16_t kCabFlagReserve = 0x0004;  // never written; readers skip the areas it announces
 constexpr uint16_t kCabContinuedFromPrev = 0xFFFD;
 constexpr uint16_t kCabContinuedToNext = 0xFFFE;
 constexpr uint16_t kCabContinuedBoth = 0xFFFF;
 
-// The cabinet checksum: XOR of little-endian 32-bit words; the 1 to 3 bytes
-// left over are taken first-byte-highest.
-uint32_t CabChecksum(const uint8_t* data, size_t size, uint32_t seed);
 // The 8-byte CFDATA header for `cbData` bytes at `data`.
 void EncodeCabDataHeader(uint8_t out[kCabDataHeaderSize], const uint8_t* data, uint16_t cbData,
                          uint16_t cbUncomp);
+
+// A DOS date and time as the cabinet stores them. The extractor applies them
+// as UTC, so the builder stores UTC.
+struct DosStamp {
+  uint16_t date = 0x21;  // 1980-01-01
+  uint16_t time = 0;
+};
+
+// UTC seconds since 1970 as a DOS stamp (2-second steps, rounded down);
+// times before 1980 give 1980-01-01 00:00:00, times after 2107 give
+// 2107-12-31 23:59:58.
+DosStamp DosStampFromUnixTime(int64_t seconds);
+
+// The attribute bits a cabinet entry may carry; the extractor passes them to
+// SetFileAttributes unchanged, so any other bit is dropped when writing.
+constexpr uint16_t kCabAttrReadOnly = 0x01;
+constexpr uint16_t kCabAttrHidden = 0x02;
+constexpr uint16_t kCabAttrSystem = 0x04;
+constexpr uint16_t kCabAttrArchive = 0x20;
+constexpr uint16_t kCabAttrAllowed = 0x27;
+
+// Empty when a stored name is acceptable, otherwise why not: at most 255
+// bytes; no empty, "." or ".." component, no leading backslash, none of
+// / : * ? " | or control characters.
+std::string CheckStoredName(const std::string& storedName);
 
 struct CabHeaderFolder {
   uint32_t dataOffset = 0;  // from the end of the header (the first CFDATA)

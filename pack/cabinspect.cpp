@@ -2,19 +2,18 @@
 
 #include <cstdio>
 
+#include "byteorder.h"
+#include "cabformat.h"
 #include "hostfiles.h"
 
 namespace {
 
-uint32_t Le(const std::string& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
-  return v;
-}
+uint32_t Le32(const std::string& b, size_t at) { return ReadLe32(reinterpret_cast<const uint8_t*>(b.data() + at)); }
+uint16_t Le16(const std::string& b, size_t at) { return ReadLe16(reinterpret_cast<const uint8_t*>(b.data() + at)); }
 
 bool ReadText(const std::string& b, size_t& at, std::string& text) {
   const size_t end = b.find('\0', at);
-  if (end == std::string::npos || end - at > 255) return false;
+  if (end == std::string::npos || end - at > kCabMaxNameSize) return false;
   text = b.substr(at, end - at);
   at = end + 1;
   return true;
@@ -33,11 +32,11 @@ bool ReadHead(const std::string& path, size_t limit, std::string& bytes) {
 
 bool ParseFiles(const std::string& b, size_t at, size_t count, CabHeaderSummary& s) {
   for (size_t i = 0; i < count; ++i) {
-    if (at + 16 > b.size()) return false;
+    if (at + kCabFileFixedSize > b.size()) return false;
     CabHeaderSummary::File file;
-    file.size = Le(b, at, 4);
-    file.folderIndex = uint16_t(Le(b, at + 8, 2));
-    at += 16;
+    file.size = Le32(b, at);
+    file.folderIndex = Le16(b, at + 8);
+    at += kCabFileFixedSize;
     if (!ReadText(b, at, file.name)) return false;
     s.files.push_back(file);
   }
@@ -50,28 +49,30 @@ bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::str
   s = CabHeaderSummary();
   std::string b;
   if (!ReadHead(path, 65536, b)) return error = path + ": cannot read", false;
-  if (b.size() < 36 || b.compare(0, 4, "MSCF") != 0) return error = path + ": not a cabinet file", false;
+  if (b.size() < kCabHeaderFixedSize || b.compare(0, 4, "MSCF") != 0) return error = path + ": not a cabinet file", false;
   if (b[24] != 3 || b[25] != 1) return error = path + ": a cabinet of an unknown format version", false;
-  s.cabinetSize = Le(b, 8, 4);
-  const size_t filesAt = Le(b, 16, 4), fileCount = Le(b, 28, 2);
+  s.cabinetSize = Le32(b, 8);
+  const size_t filesAt = Le32(b, 16), fileCount = Le16(b, 28);
   // The file list may reach beyond the first read: a file entry takes at
-  // most 16 bytes and a name of 255 with its NUL.
-  const size_t listEnd = filesAt + fileCount * (16 + 256);
+  // most its fixed part and a longest name with its NUL.
+  const size_t listEnd = filesAt + fileCount * (kCabFileFixedSize + kCabMaxNameSize + 1);
   if (b.size() == 65536 && listEnd > b.size() && !ReadHead(path, listEnd, b))
     return error = path + ": cannot read", false;
-  const uint16_t flags = uint16_t(Le(b, 30, 2));
-  s.setId = uint16_t(Le(b, 32, 2));
-  s.index = uint16_t(Le(b, 34, 2));
-  size_t at = 36;
-  if (flags & 4) {
-    if (b.size() < 40) return error = path + ": truncated cabinet header", false;
-    at = 40 + Le(b, 36, 2);
+  const uint16_t flags = Le16(b, 30);
+  s.setId = Le16(b, 32);
+  s.index = Le16(b, 34);
+  size_t at = kCabHeaderFixedSize;
+  if (flags & kCabFlagReserve) {
+    // cbCFHeader (16 bits), cbCFFolder and cbCFData (8 bits each), then the area
+    if (b.size() < kCabHeaderFixedSize + 4) return error = path + ": truncated cabinet header", false;
+    at = kCabHeaderFixedSize + 4 + Le16(b, kCabHeaderFixedSize);
   }
   std::string prevDisk;
-  const bool names = (!(flags & 1) || (ReadText(b, at, s.prevName) && ReadText(b, at, prevDisk))) &&
-                     (!(flags & 2) || (ReadText(b, at, s.nextName) && ReadText(b, at, s.nextDisk)));
+  const bool names =
+      (!(flags & kCabFlagPrev) || (ReadText(b, at, s.prevName) && ReadText(b, at, prevDisk))) &&
+      (!(flags & kCabFlagNext) || (ReadText(b, at, s.nextName) && ReadText(b, at, s.nextDisk)));
   if (!names || !ParseFiles(b, filesAt, fileCount, s)) return error = path + ": damaged cabinet header", false;
-  if ((flags & 1) && s.prevName.empty()) s.prevName = "?";
+  if ((flags & kCabFlagPrev) && s.prevName.empty()) s.prevName = "?";
   return true;
 }
 

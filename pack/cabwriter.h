@@ -31,27 +31,7 @@
 #include <string>
 #include <vector>
 
-// A DOS date and time as the cabinet stores them. The extractor applies them
-// as UTC, so the builder stores UTC.
-struct DosStamp {
-  uint16_t date = 0x21;  // 1980-01-01
-  uint16_t time = 0;
-};
-
-// UTC seconds since 1970 as a DOS stamp (2-second steps, rounded down);
-// times before 1980 give 1980-01-01 00:00:00, times after 2107 give
-// 2107-12-31 23:59:58.
-DosStamp DosStampFromUnixTime(int64_t seconds);
-// The last-write time of a host file; false when it cannot be read.
-bool DosStampOfFile(const std::string& path, DosStamp& stamp);
-
-// The attribute bits a cabinet entry may carry; the extractor passes them to
-// SetFileAttributes unchanged, so any other bit is dropped when writing.
-constexpr uint16_t kCabAttrReadOnly = 0x01;
-constexpr uint16_t kCabAttrHidden = 0x02;
-constexpr uint16_t kCabAttrSystem = 0x04;
-constexpr uint16_t kCabAttrArchive = 0x20;
-constexpr uint16_t kCabAttrAllowed = 0x27;
+#include "cabformat.h"
 
 struct CabEntry {
   // Name as stored: backslash-separated folders, may begin with a placeholder
@@ -63,9 +43,6 @@ struct CabEntry {
   DosStamp stamp;
   uint16_t attributes = kCabAttrArchive;
 };
-
-// Empty when the stored name is acceptable, otherwise why not.
-std::string CheckStoredName(const std::string& storedName);
 
 enum class CabCompression : uint16_t { Stored = 0, MsZip = 1 };
 

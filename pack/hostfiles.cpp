@@ -166,6 +166,25 @@ bool ReplaceHostFile(const std::string& from, const std::string& to, std::string
 }
 #endif
 
+// The last-write time as a DOS stamp in UTC.
+#ifdef _WIN32
+bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  // 100-ns ticks since 1601, in UTC.
+  const uint64_t ticks = uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+  stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
+  return true;
+}
+#else
+bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  stamp = DosStampFromUnixTime(int64_t(st.st_mtime));
+  return true;
+}
+#endif
+
 std::string ToHostSeparators(const std::string& path) {
   std::string host = path;
   for (char& c : host) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cabwriter.h"
+#include "cabformat.h"
 
 enum class HostKind { Missing, File, Folder, Other };
 
@@ -22,6 +22,9 @@ bool ListHostFolder(const std::string& path, std::vector<std::string>& names);
 // starts with "." on Linux, where that is what hides a file, or as Windows
 // says; system as Windows says.
 uint16_t HostCabAttributes(const std::string& path);
+
+// The last-write time of a host file; false when it cannot be read.
+bool DosStampOfFile(const std::string& path, DosStamp& stamp);
 
 // The builder's own executable file; empty when it cannot be found.
 std::string OwnExecutablePath();

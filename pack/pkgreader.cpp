@@ -10,6 +10,7 @@
 #include "crc32.h"
 #include "fdi_interface.h"
 #include "hostfiles.h"
+#include "package.h"
 #include "packagebase.h"
 #include "uObfuscate.h"
 
@@ -102,7 +103,6 @@ struct Session {
   std::string error;
 };
 Session* g_session = nullptr;
-const char kEmbeddedName[] = "qalvo";
 
 Stream* StreamOf(intptr_t h) {
   if (!g_session || h <= 0 || size_t(h) > g_session->streams.size()) return nullptr;
@@ -120,7 +120,7 @@ void FDIAPI Free(void* p) { ::operator delete(p); }
 intptr_t FDIAPI OpenCabinet(char* name, int, int) {
   std::unique_ptr<Stream> s(new Stream);
   s->kind = Stream::Cabinet;
-  const bool embedded = std::strcmp(name, kEmbeddedName) == 0;
+  const bool embedded = std::strcmp(name, kVirtualCabName) == 0;
   s->file = std::fopen(embedded ? g_session->image->path.c_str() : name, "rb");
   if (!s->file) return -1;
   s->start = embedded ? g_session->embeddedStart : 0;
@@ -322,7 +322,7 @@ bool ReadInfoCabinet(const PackageImage& image, const std::string& password,
   s.embeddedScrambled = true;
   SessionScope scope(s, image, password);
   if (!scope.Fdi()) return error = "cannot set up FDI", false;
-  if (!RunCopy(scope.Fdi(), scope.Erf(), kEmbeddedName, "")) {
+  if (!RunCopy(scope.Fdi(), scope.Erf(), kVirtualCabName, "")) {
     error = "information cabinet: " + s.error +
             (image.header.PasswordProtected ? " (is the password right?)" : "");
     return false;
@@ -340,7 +340,7 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
   s.embeddedScrambled = s.volumesScrambled = image.header.PasswordProtected != 0;
   SessionScope scope(s, image, password);
   if (!scope.Fdi()) return error = "cannot set up FDI", false;
-  std::string name = kEmbeddedName, folder;
+  std::string name = kVirtualCabName, folder;
   walk.volumes.push_back(HostNameOf(image.path));
   s.seen.insert(HostNameOf(image.path));
   while (true) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "byteorder.h"
 #include "cabio.h"
 #include "hostfiles.h"
 #include "storednames.h"
@@ -56,23 +57,14 @@ bool ListTextFromFile(const std::string& bytes, const char* terminator, std::str
   return ok;
 }
 
-namespace {
-
-uint32_t Le32(const std::string& b, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
-  return v;
-}
-
-}  // namespace
-
 bool CheckBitmapFile(const std::string& path, std::string& why) {
   std::string bytes;
   if (!ReadHostText(path, bytes)) return why = "cannot read the picture", false;
   if (bytes.size() < 2 || bytes.compare(0, 2, "BM") != 0)
     return why = "not a Windows bitmap (.bmp) file: it does not start with \"BM\"", false;
   if (bytes.size() < 26) return why = "a bitmap file too short to hold its headers", false;
-  const uint32_t infoSize = Le32(bytes, 14), pixels = Le32(bytes, 10);
+  const auto* raw = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint32_t infoSize = ReadLe32(raw + 14), pixels = ReadLe32(raw + 10);
   const bool knownInfo = infoSize == 12 || infoSize == 40 || infoSize == 52 || infoSize == 56 ||
                          infoSize == 108 || infoSize == 124;
   if (!knownInfo) return why = "a bitmap file with an unknown header size " + std::to_string(infoSize), false;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "inifile.h"
-#include "project.h"
+#include "projectrecord.h"
 
 // The whole file as bytes; false when it cannot be read.
 bool ReadHostText(const std::string& path, std::string& text);

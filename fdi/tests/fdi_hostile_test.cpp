@@ -2,22 +2,12 @@
 // nothing reported as extracted that was not in the cabinet.
 #include <gtest/gtest.h>
 
+#include "byteorder.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace fdt;
-
-void put16(Blob& b, size_t at, uint16_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-void put32(Blob& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-uint32_t get32(const Blob& b, size_t at) {
-    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
-}
 
 // A plain cabinet: header 36, one folder entry at 36, files at 44.
 CabSpec plainSpec(uint16_t type = 0) {
@@ -55,23 +45,23 @@ TEST(Hostile, DamagedStructuresEndWithTheirCode) {
     const size_t firstFile = 44;
     const HostileCase cases[] = {
         {"version 2.0", [](Blob& b) { b[25] = 2; b[24] = 0; }, FDIERROR_UNKNOWN_CABINET_VERSION, FDIERROR_UNKNOWN_CABINET_VERSION},
-        {"no folders", [](Blob& b) { put16(b, 26, 0); }, FDIERROR_CORRUPT_CABINET, FDIERROR_CORRUPT_CABINET},
-        {"files offset past the end", [](Blob& b) { put32(b, 16, 0x7fff0000); }, FDIERROR_CORRUPT_CABINET, FDIERROR_CORRUPT_CABINET},
-        {"folder index beyond the folders", [=](Blob& b) { put16(b, firstFile + 8, 5); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"more file entries than present", [](Blob& b) { put16(b, 28, 900); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"name without its zero", [](Blob& b) { b.resize(44 + 16 + 5); put16(b, 28, 1); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"file beyond the folder's data", [=](Blob& b) { put32(b, firstFile, 5000); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"file offset beyond the folder's data", [=](Blob& b) { put32(b, firstFile + 4, 0x10000000); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"data offset past the end", [](Blob& b) { put32(b, 36, 0x00ffffff); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"block count far beyond the blocks", [](Blob& b) { put16(b, 40, 65535); put16(b, 28, 1); put32(b, 44, 0x7fffffff); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"no blocks at all", [](Blob& b) { put16(b, 40, 0); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"unknown compression", [](Blob& b) { put16(b, 42, 5); }, 0, FDIERROR_BAD_COMPR_TYPE},
-        {"LZX window too small", [](Blob& b) { put16(b, 42, 0x0E03); }, 0, FDIERROR_BAD_COMPR_TYPE},
-        {"Quantum window too large", [](Blob& b) { put16(b, 42, 0x1602); }, 0, FDIERROR_BAD_COMPR_TYPE},
-        {"split marker without a next cabinet", [](Blob& b) { size_t d = get32(b, 36); put16(b, d + 6, 0); put32(b, d, 0); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"block expanding past 32 KiB", [](Blob& b) { size_t d = get32(b, 36); put16(b, d + 6, 40000); put32(b, d, 0); }, 0, FDIERROR_CORRUPT_CABINET},
-        {"stored block of the wrong size", [](Blob& b) { size_t d = get32(b, 36); put16(b, d + 6, 1299); put32(b, d, 0); }, 0, FDIERROR_MDI_FAIL},
-        {"checksum mismatch", [](Blob& b) { size_t d = get32(b, 36); b[d + 8 + 100] ^= 0x40; }, 0, FDIERROR_CORRUPT_CABINET},
+        {"no folders", [](Blob& b) { WriteLe16(b.data() + 26, 0); }, FDIERROR_CORRUPT_CABINET, FDIERROR_CORRUPT_CABINET},
+        {"files offset past the end", [](Blob& b) { WriteLe32(b.data() + 16, 0x7fff0000); }, FDIERROR_CORRUPT_CABINET, FDIERROR_CORRUPT_CABINET},
+        {"folder index beyond the folders", [=](Blob& b) { WriteLe16(b.data() + firstFile + 8, 5); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"more file entries than present", [](Blob& b) { WriteLe16(b.data() + 28, 900); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"name without its zero", [](Blob& b) { b.resize(44 + 16 + 5); WriteLe16(b.data() + 28, 1); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"file beyond the folder's data", [=](Blob& b) { WriteLe32(b.data() + firstFile, 5000); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"file offset beyond the folder's data", [=](Blob& b) { WriteLe32(b.data() + firstFile + 4, 0x10000000); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"data offset past the end", [](Blob& b) { WriteLe32(b.data() + 36, 0x00ffffff); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"block count far beyond the blocks", [](Blob& b) { WriteLe16(b.data() + 40, 65535); WriteLe16(b.data() + 28, 1); WriteLe32(b.data() + 44, 0x7fffffff); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"no blocks at all", [](Blob& b) { WriteLe16(b.data() + 40, 0); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"unknown compression", [](Blob& b) { WriteLe16(b.data() + 42, 5); }, 0, FDIERROR_BAD_COMPR_TYPE},
+        {"LZX window too small", [](Blob& b) { WriteLe16(b.data() + 42, 0x0E03); }, 0, FDIERROR_BAD_COMPR_TYPE},
+        {"Quantum window too large", [](Blob& b) { WriteLe16(b.data() + 42, 0x1602); }, 0, FDIERROR_BAD_COMPR_TYPE},
+        {"split marker without a next cabinet", [](Blob& b) { size_t d = ReadLe32(b.data() + 36); WriteLe16(b.data() + d + 6, 0); WriteLe32(b.data() + d, 0); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"block expanding past 32 KiB", [](Blob& b) { size_t d = ReadLe32(b.data() + 36); WriteLe16(b.data() + d + 6, 40000); WriteLe32(b.data() + d, 0); }, 0, FDIERROR_CORRUPT_CABINET},
+        {"stored block of the wrong size", [](Blob& b) { size_t d = ReadLe32(b.data() + 36); WriteLe16(b.data() + d + 6, 1299); WriteLe32(b.data() + d, 0); }, 0, FDIERROR_MDI_FAIL},
+        {"checksum mismatch", [](Blob& b) { size_t d = ReadLe32(b.data() + 36); b[d + 8 + 100] ^= 0x40; }, 0, FDIERROR_CORRUPT_CABINET},
     };
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -108,8 +98,8 @@ TEST(Hostile, GarbageInCompressedFoldersFailsInTheDecoder) {
             CabSpec spec = plainSpec();
             spec.checksums = false;
             Blob cab = buildCab(spec);
-            put16(cab, 42, type);
-            size_t d = get32(cab, 36);
+            WriteLe16(cab.data() + 42, type);
+            size_t d = ReadLe32(cab.data() + 36);
             Blob noise = patternData(1300, seed * 7919);
             for (size_t i = 0; i < 1300; ++i) cab[d + 8 + i] = noise[(i * 131) % 1300] ^ uint8_t(i * seed);
             ERF erf{};

@@ -1,8 +1,5 @@
 // Cabinets written by other tools: every set extracts to the contents that
 // EXPECTED.txt lists, and the damaged ones are refused with an error code.
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -11,54 +8,21 @@ namespace {
 
 using namespace fdt;
 
-const std::string kPeerDir = std::string(VELTRA_TESTDATA) + "/peer-cabs/";
+const std::string kPeerDir = std::string(VELTRA_TESTDATA) + "/peer-cabs";
 
-struct Expected {
-    std::string cabinet;
-    std::vector<std::pair<std::string, std::string>> files;  // name, md5
-};
-
-std::vector<Expected> loadExpected() {
-    std::ifstream in(kPeerDir + "EXPECTED.txt");
-    std::vector<Expected> all;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("== ", 0) == 0) {
-            all.push_back({line.substr(3), {}});
-            continue;
-        }
-        std::istringstream words(line);
-        std::string name, ok, md5;
-        if (line.rfind("  ", 0) == 0 && (words >> name >> ok >> md5) && ok == "OK")
-            all.back().files.push_back({name, md5});
-    }
-    return all;
-}
-
-void loadPeerCabinets() {
-    resetFs();
-    const char* names[] = {"bad_nofiles.cab", "bad_signature.cab", "cabd_multi_basic_pt1.cab",
-                           "cabd_multi_basic_pt2.cab", "cabd_multi_basic_pt3.cab",
-                           "cabd_multi_basic_pt4.cab", "cabd_multi_basic_pt5.cab", "mixed.cab",
-                           "mszip_lzx_qtm.cab", "normal_2files_1folder.cab",
-                           "normal_2files_2folders.cab", "partial_shortheader.cab",
-                           "reserve_---.cab", "reserve_--D.cab", "reserve_-F-.cab",
-                           "reserve_-FD.cab", "reserve_H--.cab", "reserve_H-D.cab",
-                           "reserve_HF-.cab", "reserve_HFD.cab", "simple.cab", "split-1.cab",
-                           "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"};
-    for (const char* n : names) addFile(n, readTestFile(kPeerDir + n));
-}
+std::vector<PeerExpected> loadExpected() { return loadPeerExpected(kPeerDir); }
+void loadPeerCabinets() { fdt::loadPeerCabinets(kPeerDir); }
 
 TEST(PeerCabinets, ExpectedListIsComplete) {
-    std::vector<Expected> all = loadExpected();
+    std::vector<PeerExpected> all = loadExpected();
     EXPECT_EQ(all.size(), 18u);
     int withFiles = 0;
-    for (const Expected& e : all) withFiles += e.files.empty() ? 0 : 1;
+    for (const PeerExpected& e : all) withFiles += e.files.empty() ? 0 : 1;
     EXPECT_EQ(withFiles, 15);
 }
 
 TEST(PeerCabinets, EverySetExtractsToTheListedContents) {
-    for (const Expected& want : loadExpected()) {
+    for (const PeerExpected& want : loadExpected()) {
         if (want.files.empty()) continue;
         SCOPED_TRACE(want.cabinet);
         loadPeerCabinets();

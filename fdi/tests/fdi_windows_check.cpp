@@ -1,15 +1,18 @@
 // Runs the peer cabinets through a cabinet DLL under Windows (Wine in the
-// tests):
-//   fdi_windows_check peer DLL PEERDIR
+// tests), as GoogleTest tests:
+//   fdi_windows_check peer DLL PEERDIR   (PeerCabinetsThroughDll.*)
 //       extracts every set through DLL and checks the listed contents and
 //       the refusal of the damaged cabinets;
-//   fdi_windows_check diff DLL PEERDIR
+//   fdi_windows_check diff DLL PEERDIR   (DllAgainstSystemCabinet.*)
 //       runs the same cabinets through the system's cabinet.dll and through
 //       DLL and compares results, error codes and every notification.
+// GoogleTest's own options may come before the three arguments.
 // Differences that follow from ours keeping to the FDI documentation where
 // the other library does not are listed in kKnownDifferences and reported,
 // not counted as failures.
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -29,16 +32,9 @@ using namespace fdt;
 
 namespace {
 
-int g_passed = 0, g_failed = 0;
-
-void check(bool ok, const std::string& what) {
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAIL: %s\n", what.c_str());
-    }
-}
+// From the command line.
+FdiApi g_ours{};
+std::string g_peerDir;
 
 bool loadApi(const char* dll, FdiApi& out) {
     HMODULE m = LoadLibraryA(dll);
@@ -48,41 +44,6 @@ bool loadApi(const char* dll, FdiApi& out) {
     out.copy = reinterpret_cast<PFNFDICOPY>(GetProcAddress(m, "FDICopy"));
     out.destroy = reinterpret_cast<PFNFDIDESTROY>(GetProcAddress(m, "FDIDestroy"));
     return out.create && out.isCabinet && out.copy && out.destroy;
-}
-
-struct Expected {
-    std::string cabinet;
-    std::vector<std::pair<std::string, std::string>> files;
-};
-
-std::vector<Expected> loadExpected(const std::string& dir) {
-    std::ifstream in(dir + "/EXPECTED.txt");
-    std::vector<Expected> all;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("== ", 0) == 0) {
-            all.push_back({line.substr(3), {}});
-            continue;
-        }
-        std::istringstream words(line);
-        std::string name, ok, md5;
-        if (line.rfind("  ", 0) == 0 && (words >> name >> ok >> md5) && ok == "OK")
-            all.back().files.push_back({name, md5});
-    }
-    return all;
-}
-
-const char* kCabinets[] = {
-    "bad_nofiles.cab", "bad_signature.cab", "cabd_multi_basic_pt1.cab", "cabd_multi_basic_pt2.cab",
-    "cabd_multi_basic_pt3.cab", "cabd_multi_basic_pt4.cab", "cabd_multi_basic_pt5.cab", "mixed.cab",
-    "mszip_lzx_qtm.cab", "normal_2files_1folder.cab", "normal_2files_2folders.cab",
-    "partial_shortheader.cab", "reserve_---.cab", "reserve_--D.cab", "reserve_-F-.cab",
-    "reserve_-FD.cab", "reserve_H--.cab", "reserve_H-D.cab", "reserve_HF-.cab", "reserve_HFD.cab",
-    "simple.cab", "split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"};
-
-void loadCabinets(const std::string& dir) {
-    resetFs();
-    for (const char* n : kCabinets) addFile(n, readTestFile(dir + "/" + n));
 }
 
 // What one library does with one cabinet (set).
@@ -102,7 +63,7 @@ using Configure = std::function<void(Handler&)>;
 Outcome runThrough(const FdiApi& lib, const std::string& dir, const std::string& cab,
                    const Prepare& prepare = nullptr, const Configure& configure = nullptr, int runs = 16) {
     api() = lib;
-    loadCabinets(dir);
+    loadPeerCabinets(dir);
     if (prepare) prepare();
     Outcome o{};
     ERF erf{};
@@ -123,24 +84,22 @@ Outcome runThrough(const FdiApi& lib, const std::string& dir, const std::string&
     return o;
 }
 
-int peerMode(const FdiApi& ours, const std::string& dir) {
-    for (const Expected& want : loadExpected(dir)) {
-        std::printf("%s\n", want.cabinet.c_str());
-        Outcome o = runThrough(ours, dir, want.cabinet);
+TEST(PeerCabinetsThroughDll, EverySetExtractsAndDamagedOnesAreRefused) {
+    for (const PeerExpected& want : loadPeerExpected(g_peerDir)) {
+        SCOPED_TRACE(want.cabinet);
+        Outcome o = runThrough(g_ours, g_peerDir, want.cabinet);
         if (want.files.empty()) {
-            check(!o.isCabinet && o.isCabinetError != 0, want.cabinet + ": FDIIsCabinet refuses with a code");
-            check(!o.copied && o.copyError != 0, want.cabinet + ": FDICopy refuses with a code");
+            EXPECT_TRUE(!o.isCabinet && o.isCabinetError != 0) << want.cabinet + ": FDIIsCabinet refuses with a code";
+            EXPECT_TRUE(!o.copied && o.copyError != 0) << want.cabinet + ": FDICopy refuses with a code";
             continue;
         }
-        check(o.isCabinet, want.cabinet + ": FDIIsCabinet");
-        check(o.copied, want.cabinet + ": FDICopy, erfOper " + std::to_string(o.copyError));
-        check(o.extracted.size() == want.files.size(), want.cabinet + ": number of files");
+        EXPECT_TRUE(o.isCabinet) << want.cabinet + ": FDIIsCabinet";
+        EXPECT_TRUE(o.copied) << want.cabinet + ": FDICopy, erfOper " + std::to_string(o.copyError);
+        EXPECT_TRUE(o.extracted.size() == want.files.size()) << want.cabinet + ": number of files";
         for (const auto& f : want.files)
-            check(o.extracted.count(f.first) && md5Hex(o.extracted[f.first]) == f.second,
-                  want.cabinet + ": " + f.first);
-        check(openHandleCount() == 0 && fs().allocations == 0, want.cabinet + ": handles and memory released");
+            EXPECT_TRUE(o.extracted.count(f.first) && md5Hex(o.extracted[f.first]) == f.second) << want.cabinet + ": " + f.first;
+        EXPECT_TRUE(openHandleCount() == 0 && fs().allocations == 0) << want.cabinet + ": handles and memory released";
     }
-    return 0;
 }
 
 std::string describe(const Event& e) {
@@ -191,20 +150,19 @@ bool known(const std::string& cab, const std::string& what) {
 
 void compareOutcomes(const std::string& cab, const Outcome& sys, const Outcome& ours) {
     if (sys.copied && !ours.copied && known(cab, "accepted")) return;
-    check(sys.isCabinet == ours.isCabinet, cab + ": FDIIsCabinet result");
+    EXPECT_TRUE(sys.isCabinet == ours.isCabinet) << cab + ": FDIIsCabinet result";
     if (sys.isCabinet && ours.isCabinet) {
-        check(sys.info.cbCabinet == ours.info.cbCabinet && sys.info.cFolders == ours.info.cFolders &&
+        EXPECT_TRUE(sys.info.cbCabinet == ours.info.cbCabinet && sys.info.cFolders == ours.info.cFolders &&
                   sys.info.cFiles == ours.info.cFiles && sys.info.setID == ours.info.setID &&
                   sys.info.iCabinet == ours.info.iCabinet && sys.info.fReserve == ours.info.fReserve &&
-                  sys.info.hasprev == ours.info.hasprev,
-              cab + ": FDICABINETINFO");
-        if (sys.info.hasnext != ours.info.hasnext) check(known(cab, "hasnext"), cab + ": hasnext");
+                  sys.info.hasprev == ours.info.hasprev) << cab + ": FDICABINETINFO";
+        if (sys.info.hasnext != ours.info.hasnext) EXPECT_TRUE(known(cab, "hasnext")) << cab + ": hasnext";
     }
     if (sys.isCabinetError != ours.isCabinetError)
-        check(sys.isCabinetError == 0 && known(cab, "iscabinet-error"), cab + ": FDIIsCabinet error code");
-    check(sys.copied == ours.copied, cab + ": FDICopy result");
-    check(sys.copyError == ours.copyError, cab + ": FDICopy error " + std::to_string(sys.copyError) + " vs " +
-                                               std::to_string(ours.copyError));
+        EXPECT_TRUE(sys.isCabinetError == 0 && known(cab, "iscabinet-error")) << cab + ": FDIIsCabinet error code";
+    EXPECT_TRUE(sys.copied == ours.copied) << cab + ": FDICopy result";
+    EXPECT_TRUE(sys.copyError == ours.copyError) << cab + ": FDICopy error " + std::to_string(sys.copyError) + " vs " +
+                                               std::to_string(ours.copyError);
     bool sysEnumerates = false, sysNextIds = false, oursNextIds = false;
     for (const Event& e : sys.events) {
         sysEnumerates |= e.type == fdintENUMERATE;
@@ -227,18 +185,31 @@ void compareOutcomes(const std::string& cab, const Outcome& sys, const Outcome& 
                 b[i] = a[i];
         }
     }
-    check(a == b, cab + ": notifications");
+    EXPECT_TRUE(a == b) << cab + ": notifications";
     if (a != b) {
         for (const std::string& s : a) std::printf("  system: %s\n", s.c_str());
         for (const std::string& s : b) std::printf("  ours:   %s\n", s.c_str());
     }
-    check(sys.extracted == ours.extracted, cab + ": extracted contents");
+    EXPECT_TRUE(sys.extracted == ours.extracted) << cab + ": extracted contents";
 }
 
-// A file with the execute bit, and a set whose second volume is first given
-// from the wrong place (another set's cabinet under the expected name).
-void extraCases(const FdiApi& sys, const FdiApi& ours, const std::string& dir) {
-    std::printf("exec.cab\n");
+bool loadSystemApi(FdiApi& sys) { return loadApi("cabinet.dll", sys); }
+
+TEST(DllAgainstSystemCabinet, PeerCabinetsGiveTheSameResults) {
+    FdiApi sys{};
+    ASSERT_TRUE(loadSystemApi(sys)) << "no system cabinet.dll";
+    for (const PeerExpected& e : loadPeerExpected(g_peerDir)) {
+        SCOPED_TRACE(e.cabinet);
+        compareOutcomes(e.cabinet, runThrough(sys, g_peerDir, e.cabinet), runThrough(g_ours, g_peerDir, e.cabinet));
+    }
+}
+
+// A file with the execute bit.
+TEST(DllAgainstSystemCabinet, ExecuteBit) {
+    FdiApi sys{};
+    ASSERT_TRUE(loadSystemApi(sys)) << "no system cabinet.dll";
+    const FdiApi& ours = g_ours;
+    const std::string& dir = g_peerDir;
     Prepare exec = [] {
         CabSpec spec;
         spec.files = {{"run.exe", patternData(5000, 1), 0, 0x21 | 0x40}, {"plain.txt", patternData(10, 2)}};
@@ -247,14 +218,21 @@ void extraCases(const FdiApi& sys, const FdiApi& ours, const std::string& dir) {
     };
     Outcome s = runThrough(sys, dir, "exec.cab", exec), o = runThrough(ours, dir, "exec.cab", exec);
     std::vector<std::string> a = comparable(s.events, false, false), b = comparable(o.events, true, false);
-    check(s.copied && o.copied && s.extracted == o.extracted, "exec.cab: extraction");
+    EXPECT_TRUE(s.copied && o.copied && s.extracted == o.extracted) << "exec.cab: extraction";
     if (a != b) {
         for (size_t i = 0; i < a.size() && i < b.size(); ++i)
             if (a[i] != b[i]) std::printf("  system: %s\n  ours:   %s\n", a[i].c_str(), b[i].c_str());
-        check(known("exec.cab", "exec-bit"), "exec.cab: notifications");
+        EXPECT_TRUE(known("exec.cab", "exec-bit")) << "exec.cab: notifications";
     }
+}
 
-    std::printf("split-1.cab with a wrong second volume\n");
+// A set whose second volume is first given from the wrong place (another
+// set's cabinet under the expected name).
+TEST(DllAgainstSystemCabinet, WrongVolumeFirst) {
+    FdiApi sys{};
+    ASSERT_TRUE(loadSystemApi(sys)) << "no system cabinet.dll";
+    const FdiApi& ours = g_ours;
+    const std::string& dir = g_peerDir;
     Prepare wrong = [] {
         Blob good = fs().files["split-2.cab"];
         addFile("good\\split-2.cab", good);
@@ -269,42 +247,26 @@ void extraCases(const FdiApi& sys, const FdiApi& ours, const std::string& dir) {
     };
     // One run only: a follow-up run on the wrong cabinet would ask for a
     // third volume that is nowhere, which the other library asks for forever.
-    s = runThrough(sys, dir, "split-1.cab", wrong, helpful, 1);
-    o = runThrough(ours, dir, "split-1.cab", wrong, helpful, 1);
+    Outcome s = runThrough(sys, dir, "split-1.cab", wrong, helpful, 1);
+    Outcome o = runThrough(ours, dir, "split-1.cab", wrong, helpful, 1);
     compareOutcomes("split-1.cab (wrong volume first)", s, o);
-}
-
-int diffMode(const FdiApi& ours, const std::string& dir) {
-    FdiApi sys{};
-    if (!loadApi("cabinet.dll", sys)) {
-        std::printf("no system cabinet.dll\n");
-        return 1;
-    }
-    std::vector<std::string> cabs;
-    for (const Expected& e : loadExpected(dir)) cabs.push_back(e.cabinet);
-    for (const std::string& cab : cabs) {
-        std::printf("%s\n", cab.c_str());
-        compareOutcomes(cab, runThrough(sys, dir, cab), runThrough(ours, dir, cab));
-    }
-    extraCases(sys, ours, dir);
-    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::printf("usage: fdi_windows_check peer|diff DLL PEERDIR\n");
+    testing::InitGoogleTest(&argc, argv);
+    if (argc != 4 || (std::string(argv[1]) != "peer" && std::string(argv[1]) != "diff")) {
+        std::printf("usage: fdi_windows_check [gtest options] peer|diff DLL PEERDIR\n");
         return 2;
     }
-    FdiApi ours{};
-    if (!loadApi(argv[2], ours)) {
+    if (!loadApi(argv[2], g_ours)) {
         std::printf("cannot load %s\n", argv[2]);
         return 2;
     }
-    std::setvbuf(stdout, nullptr, _IONBF, 0);  // progress shows even if the run is cut short
-    std::string mode = argv[1];
-    int rc = mode == "peer" ? peerMode(ours, argv[3]) : diffMode(ours, argv[3]);
-    std::printf("%d passed, %d failed\n", g_passed, g_failed);
-    return rc != 0 || g_failed != 0 ? 1 : 0;
+    g_peerDir = argv[3];
+    const bool peer = std::string(argv[1]) == "peer";
+    if (testing::GTEST_FLAG(filter) == "*")
+        testing::GTEST_FLAG(filter) = peer ? "PeerCabinetsThroughDll.*" : "DllAgainstSystemCabinet.*";
+    return RUN_ALL_TESTS();
 }

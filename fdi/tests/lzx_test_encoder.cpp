@@ -93,7 +93,8 @@ void LzxTestEncoder::sendLengths(std::vector<uint8_t>& previous, const std::vect
     }
 }
 
-void LzxTestEncoder::sendTrees(unsigned shape, bool aligned) {
+// The stream's call-translation header comes before its first block only.
+void LzxTestEncoder::sendBlockHeader() {
     if (!headerSent_) {
         bits(intelFileSize_ ? 1 : 0, 1);
         if (intelFileSize_) {
@@ -105,6 +106,10 @@ void LzxTestEncoder::sendTrees(unsigned shape, bool aligned) {
     bits(unsigned(blockType_), 3);
     bits(blockLength_ >> 8, 16);
     bits(blockLength_ & 0xFF, 8);
+}
+
+void LzxTestEncoder::sendTrees(unsigned shape, bool aligned) {
+    sendBlockHeader();
     if (aligned) {
         alignedLen_ = flatLengths(8, 0);
         alignedCode_ = canonical(alignedLen_);
@@ -139,19 +144,9 @@ void LzxTestEncoder::alignForBytes() {
 }
 
 void LzxTestEncoder::beginUncompressed(uint32_t length) {
-    if (!headerSent_) {
-        bits(intelFileSize_ ? 1 : 0, 1);
-        if (intelFileSize_) {
-            bits(intelFileSize_ >> 16, 16);
-            bits(intelFileSize_ & 0xFFFF, 16);
-        }
-        headerSent_ = true;
-    }
     blockType_ = 3;
     blockLength_ = blockLeft_ = length;
-    bits(3, 3);
-    bits(length >> 8, 16);
-    bits(length & 0xFF, 8);
+    sendBlockHeader();
     alignForBytes();
     for (uint32_t r : r_)
         for (int i = 0; i < 4; ++i) byte(uint8_t(r >> (8 * i)));

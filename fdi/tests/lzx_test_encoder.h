@@ -38,6 +38,7 @@ public:
 private:
     void bits(uint32_t value, int count);
     void alignForBytes();
+    void sendBlockHeader();
     void byte(uint8_t b);
     void flushWord();
     void sendTrees(unsigned shape, bool aligned);

@@ -52,26 +52,23 @@ struct QtmTestEncoder::Model {
 
 namespace {
 
+// The slot tables as the format lists them, written out rather than computed
+// the way the decoder computes them, so that a mistake shared by both shows.
 struct Tables {
     uint32_t positionBase[42];
     uint8_t positionExtra[42];
     uint32_t lengthBase[27];
     uint8_t lengthExtra[27];
-    Tables() {
-        uint32_t b = 0;
-        for (int i = 0; i < 42; ++i) {
-            positionExtra[i] = uint8_t((i < 2 ? 0 : i - 2) >> 1);
-            positionBase[i] = b;
-            b += 1u << positionExtra[i];
-        }
-        b = 0;
-        for (int i = 0; i < 27; ++i) {
-            lengthExtra[i] = uint8_t(i == 26 ? 0 : (i < 2 ? 0 : i - 2) >> 2);
-            lengthBase[i] = b;
-            b += 1u << (i == 26 ? 5 : lengthExtra[i]);
-        }
-    }
-} const kTables;
+} const kTables = {
+    {0, 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768, 1024, 1536,
+     2048, 3072, 4096, 6144, 8192, 12288, 16384, 24576, 32768, 49152, 65536, 98304, 131072, 196608,
+     262144, 393216, 524288, 786432, 1048576, 1572864},
+    {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9,
+     10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18, 19, 19},
+    {0, 1, 2, 3, 4, 5, 6, 8, 10, 12, 14, 18, 22, 26, 30, 38, 46, 54, 62, 78, 94, 110, 126, 158, 190,
+     222, 254},
+    {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0},
+};
 
 enum { kLength3 = 4, kLength4 = 5, kPosition = 6, kLength = 7, kSelector = 8 };
 

@@ -7,8 +7,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <zlib.h>
+
+#include "cabchecksum.h"
 
 namespace fdt {
 
@@ -140,6 +143,35 @@ Blob readTestFile(const std::string& path) {
     return Blob(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<PeerExpected> loadPeerExpected(const std::string& peerDir) {
+    std::ifstream in(peerDir + "/EXPECTED.txt");
+    std::vector<PeerExpected> all;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("== ", 0) == 0) {
+            all.push_back({line.substr(3), {}});
+            continue;
+        }
+        std::istringstream words(line);
+        std::string name, ok, md5;
+        if (line.rfind("  ", 0) == 0 && !all.empty() && (words >> name >> ok >> md5) && ok == "OK")
+            all.back().files.push_back({name, md5});
+    }
+    return all;
+}
+
+void loadPeerCabinets(const std::string& peerDir) {
+    static const char* const names[] = {
+        "bad_nofiles.cab", "bad_signature.cab", "cabd_multi_basic_pt1.cab", "cabd_multi_basic_pt2.cab",
+        "cabd_multi_basic_pt3.cab", "cabd_multi_basic_pt4.cab", "cabd_multi_basic_pt5.cab", "mixed.cab",
+        "mszip_lzx_qtm.cab", "normal_2files_1folder.cab", "normal_2files_2folders.cab",
+        "partial_shortheader.cab", "reserve_---.cab", "reserve_--D.cab", "reserve_-F-.cab",
+        "reserve_-FD.cab", "reserve_H--.cab", "reserve_H-D.cab", "reserve_HF-.cab", "reserve_HFD.cab",
+        "simple.cab", "split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"};
+    resetFs();
+    for (const char* n : names) addFile(n, readTestFile(peerDir + "/" + n));
+}
+
 FdiApi& api() {
     static FdiApi entryPoints = linkedApi();
     return entryPoints;
@@ -232,8 +264,7 @@ std::string md5Hex(const Blob& data) {
     for (size_t off = 0; off < m.size(); off += 64) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i)
-            w[i] = uint32_t(m[off + 4 * i]) | (uint32_t(m[off + 4 * i + 1]) << 8) |
-                   (uint32_t(m[off + 4 * i + 2]) << 16) | (uint32_t(m[off + 4 * i + 3]) << 24);
+            w[i] = ReadLe32(&m[off + 4 * i]);
         uint32_t a = h0, b = h1, c = h2, d = h3;
         for (int i = 0; i < 64; ++i) {
             uint32_t f;
@@ -270,28 +301,9 @@ Blob patternData(size_t size, uint32_t seed) {
 
 namespace {
 
-void put16(Blob& b, size_t at, uint16_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-void put32(Blob& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
 void append(Blob& b, const std::string& s) {
     b.insert(b.end(), s.begin(), s.end());
     b.push_back(0);
-}
-
-uint32_t checksum(const uint8_t* p, size_t n, uint32_t sum) {
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) sum ^= uint32_t(p[i]) | (uint32_t(p[i + 1]) << 8) | (uint32_t(p[i + 2]) << 16) | (uint32_t(p[i + 3]) << 24);
-    uint32_t t = 0;
-    switch (n & 3) {
-    case 3: t |= uint32_t(p[i++]) << 16; [[fallthrough]];
-    case 2: t |= uint32_t(p[i++]) << 8; [[fallthrough]];
-    case 1: t |= p[i];
-    }
-    return sum ^ t;
 }
 
 Blob mszipBlock(const uint8_t* p, size_t n, const Blob& history) {
@@ -326,10 +338,10 @@ Blob folderBlocks(const CabSpec& spec, const Blob& data, uint16_t type, uint16_t
         }
         size_t at = out.size();
         out.resize(at + 8 + spec.dataReserve);
-        put16(out, at + 4, uint16_t(payload.size()));
-        put16(out, at + 6, uint16_t(n));
+        WriteLe16(out.data() + at + 4, uint16_t(payload.size()));
+        WriteLe16(out.data() + at + 6, uint16_t(n));
         if (spec.checksums)
-            put32(out, at, checksum(&out[at + 4], 4, checksum(payload.data(), payload.size(), 0)));
+            WriteLe32(out.data() + at, CabChecksum(&out[at + 4], 4, CabChecksum(payload.data(), payload.size(), 0)));
         out.insert(out.end(), payload.begin(), payload.end());
         ++count;
         if (n == 0) break;
@@ -349,14 +361,14 @@ Blob buildCab(const CabSpec& spec) {
     std::memcpy(head.data(), "MSCF", 4);
     head[24] = 3;
     head[25] = 1;
-    put16(head, 26, uint16_t(spec.folderTypes.size()));
-    put16(head, 28, uint16_t(spec.files.size()));
-    put16(head, 30, flags);
-    put16(head, 32, spec.setId);
-    put16(head, 34, spec.index);
+    WriteLe16(head.data() + 26, uint16_t(spec.folderTypes.size()));
+    WriteLe16(head.data() + 28, uint16_t(spec.files.size()));
+    WriteLe16(head.data() + 30, flags);
+    WriteLe16(head.data() + 32, spec.setId);
+    WriteLe16(head.data() + 34, spec.index);
     if (reserve) {
         Blob r(4 + spec.headerReserve, 0xAB);
-        put16(r, 0, spec.headerReserve);
+        WriteLe16(r.data() + 0, spec.headerReserve);
         r[2] = spec.folderReserve;
         r[3] = spec.dataReserve;
         head.insert(head.end(), r.begin(), r.end());
@@ -365,17 +377,17 @@ Blob buildCab(const CabSpec& spec) {
     if (flags & 2) { append(head, spec.nextName); append(head, spec.nextDisk); }
     size_t foldersAt = head.size();
     head.resize(foldersAt + spec.folderTypes.size() * (8 + spec.folderReserve), 0xCD);
-    put32(head, 16, uint32_t(head.size()));
+    WriteLe32(head.data() + 16, uint32_t(head.size()));
     std::vector<Blob> folderData(spec.folderTypes.size());
     for (const CabSpecFile& f : spec.files) {
         size_t at = head.size();
         head.resize(at + 16);
-        put32(head, at, uint32_t(f.data.size()));
-        put32(head, at + 4, uint32_t(folderData[f.folder].size()));
-        put16(head, at + 8, f.folderIndexOverride ? f.folderIndexOverride : f.folder);
-        put16(head, at + 10, 0x226c);
-        put16(head, at + 12, 0x59ba);
-        put16(head, at + 14, f.attribs);
+        WriteLe32(head.data() + at, uint32_t(f.data.size()));
+        WriteLe32(head.data() + at + 4, uint32_t(folderData[f.folder].size()));
+        WriteLe16(head.data() + at + 8, f.folderIndexOverride ? f.folderIndexOverride : f.folder);
+        WriteLe16(head.data() + at + 10, 0x226c);
+        WriteLe16(head.data() + at + 12, 0x59ba);
+        WriteLe16(head.data() + at + 14, f.attribs);
         append(head, f.name);
         folderData[f.folder].insert(folderData[f.folder].end(), f.data.begin(), f.data.end());
     }
@@ -387,10 +399,10 @@ Blob buildCab(const CabSpec& spec) {
             for (const auto& b : spec.rawBlocks[i]) {
                 size_t at = blocks.size();
                 blocks.resize(at + 8 + spec.dataReserve);
-                put16(blocks, at + 4, uint16_t(b.first.size()));
-                put16(blocks, at + 6, b.second);
+                WriteLe16(blocks.data() + at + 4, uint16_t(b.first.size()));
+                WriteLe16(blocks.data() + at + 6, b.second);
                 if (spec.checksums)
-                    put32(blocks, at, checksum(&blocks[at + 4], 4, checksum(b.first.data(), b.first.size(), 0)));
+                    WriteLe32(blocks.data() + at, CabChecksum(&blocks[at + 4], 4, CabChecksum(b.first.data(), b.first.size(), 0)));
                 blocks.insert(blocks.end(), b.first.begin(), b.first.end());
                 ++count;
             }
@@ -398,12 +410,12 @@ Blob buildCab(const CabSpec& spec) {
             blocks = folderBlocks(spec, folderData[i], spec.folderTypes[i], count);
         }
         size_t entry = foldersAt + i * (8 + spec.folderReserve);
-        put32(cab, entry, uint32_t(cab.size()));
-        put16(cab, entry + 4, count);
-        put16(cab, entry + 6, spec.folderTypes[i]);
+        WriteLe32(cab.data() + entry, uint32_t(cab.size()));
+        WriteLe16(cab.data() + entry + 4, count);
+        WriteLe16(cab.data() + entry + 6, spec.folderTypes[i]);
         cab.insert(cab.end(), blocks.begin(), blocks.end());
     }
-    put32(cab, 8, uint32_t(cab.size()));
+    WriteLe32(cab.data() + 8, uint32_t(cab.size()));
     return cab;
 }
 

@@ -39,6 +39,17 @@ void resetFs();
 void addFile(const std::string& name, const Blob& data);
 Blob readTestFile(const std::string& path);
 
+// The peer cabinets (testdata/peer-cabs) and what their EXPECTED.txt lists:
+// per cabinet (set), the files with their MD5 digests; none for the damaged
+// ones.
+struct PeerExpected {
+    std::string cabinet;
+    std::vector<std::pair<std::string, std::string>> files;  // name, md5
+};
+std::vector<PeerExpected> loadPeerExpected(const std::string& peerDir);
+// Resets the file system and adds every peer cabinet under its own name.
+void loadPeerCabinets(const std::string& peerDir);
+
 // The entry points the tests call: our library's when linked in, or those
 // of a DLL taken with GetProcAddress.
 struct FdiApi {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "byteorder.h"
 #include "cabwriter.h"
 
 namespace cabtest {
@@ -87,9 +88,8 @@ struct ParsedCabinet {
 };
 
 inline uint32_t Le(const std::string& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
-  return v;
+  const auto* p = reinterpret_cast<const uint8_t*>(b.data() + at);
+  return n == 2 ? ReadLe16(p) : ReadLe32(p);
 }
 
 // The checksum as the format defines it, written out independently here.

@@ -7,6 +7,7 @@
 
 #include "cab_test_util.h"
 #include "cabformat.h"
+#include "hostfiles.h"
 
 using namespace cabtest;
 

@@ -8,12 +8,12 @@
 #include "pathops.h"
 #include "setupparams.h"
 #include "streamio.h"
+#include "volumeset.h"
 
 HFDI CabContext = nullptr;
 ERF CabError;
 FDICABINETINFO CabInfo;
-std::string NextCabinet;
-const char kNewCabMarker[] = "$NEWCAB$";
+VolumeSetRecord VolumeSet;
 
 namespace {
 
@@ -23,7 +23,7 @@ void ClearCabError() { std::memset(&CabError, 0, sizeof CabError); }
 bool CopyOneCabinet(HFDI context, const std::string& cabinet) {
   std::string name = FileNamePart(cabinet);
   std::string folder = DirectoryPart(cabinet);
-  AnnouncedCabinet.clear();
+  VolumeSet.AnnouncedCabinet.clear();
   ClearCabError();
   return SetupParams.FdiCopy(context, &name[0], &folder[0], 0, CabNotify, nullptr, nullptr) != 0;
 }
@@ -33,9 +33,9 @@ bool CopyOneCabinet(HFDI context, const std::string& cabinet) {
 // crosses the boundary), the files that begin in later volumes would be lost
 // silently; the volume that the last cabinet announced is run all the same.
 void FollowAnnouncedVolume() {
-  if (!NextCabinet.empty() || AnnouncedCabinet.empty()) return;
-  std::string folder = AnnouncedFolder;
-  LocateNextCabinet(FileNamePart(AnnouncedCabinet), AnnouncedDisk, folder);
+  if (VolumeSet.State != NextVolumeState::None || VolumeSet.AnnouncedCabinet.empty()) return;
+  std::string folder = VolumeSet.AnnouncedFolder;
+  LocateNextCabinet(FileNamePart(VolumeSet.AnnouncedCabinet), VolumeSet.AnnouncedDisk, folder);
 }
 
 // The key is the fixed prefix and the password, used cyclically, so under a
@@ -81,18 +81,38 @@ bool CabCopy(HFDI context) {
   if (ok) FollowAnnouncedVolume();
   // Each run extracts the files that begin in one volume; the handler records
   // the next volume whenever a file continues there.
-  while (!NextCabinet.empty()) {
-    if (!CabIsCabinet(CabContext, NextCabinet, &CabInfo)) {
-      ShowSetupError(NextCabinet + "\r\n" + Message(71));
-      ExitSetup(1);
+  while (VolumeSet.State == NextVolumeState::Located) {
+    if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo)) {
+      ShowSetupError(VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt));
+      ExitSetup(kExitFailed);
     }
-    const std::string cabinet = NextCabinet;
-    NextCabinet = kNewCabMarker;
+    const std::string cabinet = VolumeSet.NextCabinet;
+    VolumeSet.State = NextVolumeState::Pending;
+    VolumeSet.NextCabinet.clear();
     ok = CopyOneCabinet(context, cabinet);
-    if (NextCabinet == kNewCabMarker) NextCabinet.clear();
+    if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
     if (ok) FollowAnnouncedVolume();
   }
   return ok;
+}
+
+void ExtractPackageCabinet(const PackageCabinetRun& run) {
+  CabContext = CabCreate();
+  if (!CabContext) {
+    ShowSetupError("Unable to prepare for decompression!");
+    ExitSetup(kExitFailed);
+  }
+  if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {
+    run.ReportNotACabinet();
+    ExitSetup(kExitStopped);
+  }
+  if (!CabCopy(CabContext)) {
+    ShowSetupError(run.CopyFailurePrefix + CabErrorText(CabError));
+    ExitSetup(kExitFailed);
+  }
+  if (!run.DestroyContext) return;
+  CabDestroy(CabContext);
+  CabContext = nullptr;
 }
 
 bool CabDestroy(HFDI context) {
@@ -103,17 +123,17 @@ bool CabDestroy(HFDI context) {
 std::string CabErrorText(ERF error) {
   switch (error.erfOper) {
     case FDIERROR_NONE: return "?";
-    case FDIERROR_CABINET_NOT_FOUND: return Message(67);
-    case FDIERROR_NOT_A_CABINET: return Message(70);
-    case FDIERROR_UNKNOWN_CABINET_VERSION: return Message(69);
-    case FDIERROR_CORRUPT_CABINET: return Message(71);
-    case FDIERROR_ALLOC_FAIL: return Message(72);
-    case FDIERROR_BAD_COMPR_TYPE: return Message(68);
+    case FDIERROR_CABINET_NOT_FOUND: return Message(kMsgCabNotFound);
+    case FDIERROR_NOT_A_CABINET: return Message(kMsgCabFormat);
+    case FDIERROR_UNKNOWN_CABINET_VERSION: return Message(kMsgCabVersion);
+    case FDIERROR_CORRUPT_CABINET: return Message(kMsgCabCorrupt);
+    case FDIERROR_ALLOC_FAIL: return Message(kMsgCabNoMemory);
+    case FDIERROR_BAD_COMPR_TYPE: return Message(kMsgCabUnknownType);
     case FDIERROR_MDI_FAIL: return "CabFailDecode";
-    case FDIERROR_TARGET_FILE: return Message(73);
-    case FDIERROR_RESERVE_MISMATCH: return Message(74);
-    case FDIERROR_WRONG_CABINET: return Message(75);
-    case FDIERROR_USER_ABORT: return Message(76);
-    default: return Message(77);
+    case FDIERROR_TARGET_FILE: return Message(kMsgCabExtractFailed);
+    case FDIERROR_RESERVE_MISMATCH: return Message(kMsgCabReserveMismatch);
+    case FDIERROR_WRONG_CABINET: return Message(kMsgCabWrongSequence);
+    case FDIERROR_USER_ABORT: return Message(kMsgCabUserAbort);
+    default: return Message(kMsgCabUnknownError);
   }
 }

@@ -9,38 +9,27 @@
 #include "pathops.h"
 #include "placeholders.h"
 #include "prompts.h"
+#include "resource.h"
 #include "setupparams.h"
 #include "streamio.h"
-
-std::string NextCabinetName;
-std::string NextDiskName;
-std::string NextCabinetPath;
-std::string AnnouncedCabinet;
-std::string AnnouncedDisk;
-std::string AnnouncedFolder;
+#include "volumeset.h"
 
 namespace {
 
-const int kStatusLine = 51;
-const int kNextVolumeTemplate = 5000;
 const int kOpenCreate = 0x0100;
 // Windows rejects the cabinet's execute (0x40) and name-is-UTF (0x80) bits in
 // SetFileAttributesA, which would then apply none of the others.
 const unsigned kApplicableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-// FDI's cabinet-path buffer, terminating zero included.
-const size_t kCabPathBuffer = 256;
 
-// How often FDI may refuse the volume at one location before the run stops:
-// the same file would be found again and again without a prompt.
+// How often FDI may refuse the volume at one location before the run stops.
 const int kMaxRefusedVolumes = 3;
-int RefusedVolumes = 0;
 
 bool EnsureTargetFolder(const std::string& folder) {
   for (;;) {
     CreateFolderPath(folder);
     if (DirectoryExists(folder)) return true;
-    if (AskAbortRetryIgnore(Message(62) + "\r\n" + folder) == 0) return false;
+    if (AskAbortRetryIgnore(Message(kMsgCreateFolderFailed) + "\r\n" + folder) == 0) return false;
   }
 }
 
@@ -48,7 +37,7 @@ bool RemoveExistingTarget(const std::string& target) {
   for (;;) {
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileA(target.c_str())) return true;
-    if (AskAbortRetryIgnore(Message(61) + "\r" + target) == 0) return false;
+    if (AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + "\r" + target) == 0) return false;
   }
 }
 
@@ -57,7 +46,7 @@ intptr_t CreateTarget(const std::string& target) {
     std::string path = target;
     const intptr_t handle = StreamOpen(&path[0], kOpenCreate, 0);
     if (handle != -1) return handle;
-    if (AskAbortRetryIgnore(Message(61) + "\r" + target) == 0) return 0;
+    if (AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + "\r" + target) == 0) return 0;
   }
 }
 
@@ -65,11 +54,11 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   const std::string stored = pfdin->psz1;
   const std::string target = TargetPath(stored);
   if (PageWindow) {
-    SendDlgItemMessageA(PageWindow, kStatusLine, WM_SETTEXT, 0,
-                        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(49)).c_str()));
+    SendDlgItemMessageA(PageWindow, IDC_LINE2, WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(kMsgDefrostStatus)).c_str()));
   }
-  if (NextCabinet == kNewCabMarker) NextCabinet.clear();
-  RefusedVolumes = 0;
+  if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
+  VolumeSet.RefusedVolumes = 0;
   if (!EnsureTargetFolder(DirectoryPart(target))) return 0;
   if (FileExists(target)) {
     if (!DecideOverwrite(target)) {
@@ -97,22 +86,22 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
 // Every cabinet FDI opens names the volume after it; CabCopy continues there
 // even when no file carried the run across.
 intptr_t OnCabinetInfo(PFDINOTIFICATION pfdin) {
-  AnnouncedCabinet = pfdin->psz1 ? pfdin->psz1 : "";
-  AnnouncedDisk = pfdin->psz2 ? pfdin->psz2 : "";
-  AnnouncedFolder = pfdin->psz3 ? pfdin->psz3 : "";
+  VolumeSet.AnnouncedCabinet = pfdin->psz1 ? pfdin->psz1 : "";
+  VolumeSet.AnnouncedDisk = pfdin->psz2 ? pfdin->psz2 : "";
+  VolumeSet.AnnouncedFolder = pfdin->psz3 ? pfdin->psz3 : "";
   return 0;
 }
 
 intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
-  NextDiskName = pfdin->psz2;
+  VolumeSet.NextDiskName = pfdin->psz2;
   std::string cabPath = pfdin->psz3;
   const std::string cabName = FileNamePart(pfdin->psz1);
   // FDI asks again, with the reason, when the volume it opened was unusable.
-  if (pfdin->fdie != FDIERROR_NONE && ++RefusedVolumes >= kMaxRefusedVolumes) {
-    ShowSetupError(AddTrailingBackslash(cabPath) + cabName + "\r\n" + Message(75));
-    ExitSetup(1);
+  if (pfdin->fdie != FDIERROR_NONE && ++VolumeSet.RefusedVolumes >= kMaxRefusedVolumes) {
+    ShowSetupError(AddTrailingBackslash(cabPath) + cabName + "\r\n" + Message(kMsgCabWrongSequence));
+    ExitSetup(kExitFailed);
   }
-  LocateNextCabinet(cabName, NextDiskName, cabPath);
+  LocateNextCabinet(cabName, VolumeSet.NextDiskName, cabPath);
   CopyToBuffer(pfdin->psz3, cabPath);
   return 0;
 }
@@ -142,36 +131,37 @@ bool DecideOverwrite(const std::string& path) {
 }
 
 int AskAbortRetryIgnore(const std::string& text) {
-  if (SetupParams.Unattended) ExitSetup(1);
-  const int answer = MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(1).c_str(),
+  if (SetupParams.Unattended) ExitSetup(kExitFailed);
+  const int answer = MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(),
                                  MB_ABORTRETRYIGNORE | MB_ICONERROR);
   if (answer == IDRETRY) return 1;
   if (answer == IDIGNORE) return 0;
-  ExitSetup(1);
+  ExitSetup(kExitFailed);
 }
 
 void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath) {
   if (cabPath.empty()) cabPath = SetupParams.SourceDir;
   if (cabPath == "\\") cabPath.clear();
-  NextCabinetName = cabName;
-  NextCabinetPath = StripTrailingBackslash(cabPath);
+  VolumeSet.NextCabinetName = cabName;
+  VolumeSet.NextCabinetPath = StripTrailingBackslash(cabPath);
   for (;;) {
     const std::string folder = AddTrailingBackslash(cabPath);
     // The folder goes back to FDI in a 256-byte buffer: a longer one cannot be used.
     if (folder.size() < kCabPathBuffer && FileExists(folder + cabName)) break;
-    NextDiskName = diskName;
-    NextCabinetName = cabName;
-    if (SetupParams.Unattended) ExitSetup(2);
-    if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kNextVolumeTemplate),
+    VolumeSet.NextDiskName = diskName;
+    VolumeSet.NextCabinetName = cabName;
+    if (SetupParams.Unattended) ExitSetup(kExitStopped);
+    if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT),
                         SetupParams.MainWindow, NextVolumeDlgProc, 0) == IDCANCEL) {
-      ExitSetup(2);
+      ExitSetup(kExitStopped);
     }
-    cabPath = AddTrailingBackslash(NextCabinetPath);
+    cabPath = AddTrailingBackslash(VolumeSet.NextCabinetPath);
   }
   cabPath = AddTrailingBackslash(cabPath);
-  NextCabinet = cabPath + cabName;
-  if (!CabIsCabinet(CabContext, NextCabinet, &CabInfo)) {
-    ShowSetupError("1. " + NextCabinet + "\r\n" + Message(71));
-    ExitSetup(1);
+  VolumeSet.NextCabinet = cabPath + cabName;
+  VolumeSet.State = NextVolumeState::Located;
+  if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo)) {
+    ShowSetupError("1. " + VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt));
+    ExitSetup(kExitFailed);
   }
 }

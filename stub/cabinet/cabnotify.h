@@ -5,16 +5,6 @@
 
 #include "fdi_interface.h"
 
-// What the next-volume prompt shows, and the location it hands back.
-extern std::string NextCabinetName;
-extern std::string NextDiskName;
-extern std::string NextCabinetPath;
-// The volume that the cabinet opened last names as its successor (empty for
-// the last one of a set), with its disk name and the folder FDI read from.
-extern std::string AnnouncedCabinet;
-extern std::string AnnouncedDisk;
-extern std::string AnnouncedFolder;
-
 intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 
 // Where a stored name lands: expanded when it holds a placeholder, otherwise
@@ -25,5 +15,5 @@ bool DecideOverwrite(const std::string& path);
 // 1 = retry, 0 = ignore; abort (and every case in unattended mode) ends the run.
 int AskAbortRetryIgnore(const std::string& text);
 // Finds the volume `cabName`, prompting where it is missing; `cabPath` comes
-// back as the folder where it was found. Sets NextCabinet.
+// back as the folder where it was found. Makes VolumeSet Located there.
 void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath);

@@ -10,10 +10,10 @@
 #include "exitsetup.h"
 #include "packagefile.h"
 #include "pausegate.h"
+#include "resource.h"
 #include "setupparams.h"
 #include "uObfuscate.h"
 
-const char VirtualCabName[] = "qalvo";
 volatile HWND PageWindow = nullptr;
 int64_t BytesDone = 0;
 float ProgressScale = -1.0f;
@@ -21,7 +21,6 @@ float ProgressScale = -1.0f;
 namespace {
 
 const int kOpenCreate = 0x0100;  // _O_CREAT
-const int kProgressBar = 70;
 
 // Handles that the virtual open returned. A handle is recognised by identity:
 // telling the own file by its size would shift the seeks of any follow-up
@@ -74,8 +73,8 @@ intptr_t StreamOpenEx(const char* pszFile, int oflag, int, int32_t* err, void*) 
                          ? INVALID_SET_FILE_POINTER
                          : SetFilePointer(handle, static_cast<LONG>(CabinetOffsetLow()), nullptr, FILE_BEGIN);
     if (static_cast<int64_t>(at) != SetupParams.CabinetOffset) {
-      ShowSetupError(Message(66));
-      ExitSetup(1);
+      ShowSetupError(Message(kMsgCabSeekError));
+      ExitSetup(kExitFailed);
     }
     RememberOwnHandle(handle);
   }
@@ -180,5 +179,5 @@ void SendProgress() {
   if (!page || (page == lastPage && position == lastPosition)) return;
   lastPage = page;
   lastPosition = position;
-  SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, position, 0);
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
 }

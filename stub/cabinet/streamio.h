@@ -1,5 +1,5 @@
 // The seven callbacks through which FDI allocates memory and reads and writes
-// files. Opening the virtual name "qalvo" opens the stub's own file instead,
+// files. Opening the virtual name (core's kVirtualCabName) opens the stub's own file instead,
 // positioned at CabinetOffset, and every position FDI sees on that handle is
 // relative to the cabinet's first byte. Reads are descrambled while
 // CabinetScrambled is set; every write is counted and moves the progress bar.
@@ -9,8 +9,9 @@
 #include <cstdint>
 
 #include "fdi_interface.h"
+#include "package.h"
 
-extern const char VirtualCabName[];    // "qalvo"
+constexpr const char* VirtualCabName = kVirtualCabName;
 extern volatile HWND PageWindow;       // the wizard page shown now, or none
 extern int64_t BytesDone;              // bytes written (and kept) since the worker reset it
 extern float ProgressScale;            // BytesDone to bar position; -1 = unscaled

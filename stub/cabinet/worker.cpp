@@ -7,13 +7,12 @@
 #include "launch.h"
 #include "placeholders.h"
 #include "prompts.h"
+#include "resource.h"
 #include "setupparams.h"
 #include "streamio.h"
 
 namespace {
 
-const int kStatusLine = 51;
-const int kProgressBar = 70;
 const int64_t kProgressRangeMax = 32767;
 
 // Waits for the progress page without burning a processor, then sets the
@@ -23,35 +22,27 @@ void SetUpProgressBar() {
   const int64_t total = SetupParams.MinFree;
   if (total > kProgressRangeMax) {
     ProgressScale = static_cast<float>(static_cast<long double>(kProgressRangeMax) / total);
-    SendDlgItemMessageA(PageWindow, kProgressBar, PBM_SETRANGE, 0, MAKELONG(0, kProgressRangeMax));
+    SendDlgItemMessageA(PageWindow, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELONG(0, kProgressRangeMax));
   } else {
     ProgressScale = -1.0f;
-    SendDlgItemMessageA(PageWindow, kProgressBar, PBM_SETRANGE, 0,
+    SendDlgItemMessageA(PageWindow, IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
                         MAKELONG(0, static_cast<uint16_t>(total)));
   }
 }
 
+void ReportPayloadNotACabinet() { ShowSetupError(Message(kMsgCabCorrupt)); }
+
+// The context stays until the process ends: the main thread may suspend and
+// end this thread at any point after the extraction.
 void ExtractPayload() {
-  CabContext = CabCreate();
-  if (!CabContext) {
-    ShowSetupError("Unable to prepare for decompression!");
-    ExitSetup(1);
-  }
-  if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {
-    ShowSetupError(Message(71));
-    ExitSetup(2);
-  }
-  if (!CabCopy(CabContext)) {
-    ShowSetupError("Unable to read from myself: " + CabErrorText(CabError));
-    ExitSetup(1);
-  }
+  ExtractPackageCabinet({ReportPayloadNotACabinet, "Unable to read from myself: ", false});
 }
 
 }  // namespace
 
 DWORD WINAPI ExtractionWorker(LPVOID) {
   SetupParams.WorkerRunning = true;
-  if (PageWindow) SetItemText(PageWindow, kStatusLine, Message(48));
+  if (PageWindow) SetItemText(PageWindow, IDC_LINE2, Message(kMsgOneMoment));
   if (!SetupParams.Unattended) SetUpProgressBar();
   BytesDone = 0;
   ExtractPayload();

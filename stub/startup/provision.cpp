@@ -47,9 +47,9 @@ void ProvideCabinetLibrary() {
     SetupParams.CabinetLib = nullptr;
   }
   if (!SetupParams.CabinetLib) {
-    MessageBoxA(SetupParams.MainWindow, Message(65).c_str(), kFixedCaption,
+    MessageBoxA(SetupParams.MainWindow, Message(kMsgCabinetDllFailed).c_str(), kFixedCaption,
                 MB_OK | MB_ICONEXCLAMATION);
     CloseOwnFile();
-    ExitSetup(1);
+    ExitSetup(kExitFailed);
   }
 }

@@ -11,6 +11,7 @@
 #include "placeholders.h"
 #include "prompts.h"
 #include "provision.h"
+#include "resource.h"
 #include "setupparams.h"
 #include "setupscript_reader.h"
 #include "streamio.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-const int kWizardTemplate = 2000;
 
 // A picture from the information cabinet; none when absent or unreadable.
 // The file goes as soon as it has been read.
@@ -34,7 +34,7 @@ HBITMAP LoadPicture(const std::string& path) {
 [[noreturn]] void FailEarly(const char* text) {
   MessageBoxA(SetupParams.MainWindow, text, kFixedCaption, MB_OK | MB_ICONEXCLAMATION);
   CloseOwnFile();
-  ExitSetup(1);
+  ExitSetup(kExitFailed);
 }
 
 // A system folder as the sequence keeps it: at most 261 characters, with a
@@ -90,23 +90,14 @@ void PrepareInfoCabinet() {
   if (SetupParams.Header.PasswordProtected != 0) SetupParams.ScrambleKey += AskPassword();
 }
 
-void ExtractInfoCabinet() {
-  CabContext = CabCreate();
-  if (!CabContext) {
-    ShowSetupError("Unable to prepare for decompression!");
-    ExitSetup(1);
-  }
-  if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {
-    MessageBoxA(SetupParams.MainWindow, Message(63).c_str(), Message(1).c_str(), MB_OK | MB_ICONHAND);
-    ExitSetup(2);
-  }
-  if (!CabCopy(CabContext)) {
-    ShowSetupError(CabErrorText(CabError));
-    ExitSetup(1);
-  }
-  CabDestroy(CabContext);
-  CabContext = nullptr;
+// An information cabinet that does not descramble into a cabinet means a
+// wrong password or a damaged package.
+void ReportWrongPassword() {
+  MessageBoxA(SetupParams.MainWindow, Message(kMsgWrongPassword).c_str(), Message(kMsgErrorTitle).c_str(),
+              MB_OK | MB_ICONHAND);
 }
+
+void ExtractInfoCabinet() { ExtractPackageCabinet({ReportWrongPassword, "", true}); }
 
 void LoadPictures() {
   SetupParams.SideBitmap = LoadPicture(SetupParams.WorkDir + "~DAT2A.");
@@ -119,18 +110,18 @@ void ReadScript() {
   DeleteFileA(path.c_str());
   if (!read) {
     MessageBoxA(SetupParams.MainWindow, "Unable to read info", "", MB_OK);
-    ExitSetup(4);
+    ExitSetup(kExitBadScript);
   }
 }
 
-void ExpandCaption() { Lang[0] = ExpandPlaceholders(Lang[0], false); }
+void ExpandCaption() { Lang[kMsgSetupTitle] = ExpandPlaceholders(Lang[kMsgSetupTitle], false); }
 
 void AskStartQuestion() {
   if (SetupParams.StartQuestion.empty()) return;
   const std::string question = ExpandPlaceholders(SetupParams.StartQuestion, true);
-  if (MessageBoxA(SetupParams.MainWindow, question.c_str(), Message(0).c_str(),
+  if (MessageBoxA(SetupParams.MainWindow, question.c_str(), Message(kMsgSetupTitle).c_str(),
                   MB_OKCANCEL | MB_ICONQUESTION) == IDCANCEL) {
-    ExitSetup(2);
+    ExitSetup(kExitStopped);
   }
 }
 
@@ -141,24 +132,24 @@ void RunUnattended() {
   SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
   if (!StartExtractionWorker()) {
     ShowSetupError("Unable to prepare for decompression!");
-    ExitSetup(1);
+    ExitSetup(kExitFailed);
   }
   // The worker ends the process itself on every failure; when it returns,
   // the run is done.
   WaitForSingleObject(SetupParams.WorkerThread, INFINITE);
   if (!SetupParams.FinalMessage.empty()) {
     MessageBoxA(nullptr, ExpandPlaceholders(SetupParams.FinalMessage, true).c_str(),
-                Message(0).c_str(), MB_OK | MB_ICONINFORMATION);
+                Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONINFORMATION);
   }
-  ExitSetup(0);
+  ExitSetup(kExitDone);
 }
 
 void RunWizard() {
   SetupParams.WizardPage = 1;
   SetupParams.ExtractDir = ExpandPlaceholders(SetupParams.DestDir, false);
-  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kWizardTemplate), nullptr,
+  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr,
                   WizardFrameProc, 0);
-  ExitSetup(0);
+  ExitSetup(kExitDone);
 }
 
 void RunSetup() {

@@ -212,30 +212,35 @@ TEST_F(Expansion, ProgramFolderTokensReadTheirRegistryValues) {
   EXPECT_EQ(common, ExpandPlaceholders("<COMMON>", false));
 }
 
+// Where each token's folder lies by the system's documented layout, from the
+// environment: independent of the code's own token table, so that a token
+// mapped to the wrong folder shows.
 TEST_F(Expansion, ShellFolderTokens) {
   const struct {
     const char* token;
-    int csidl;
+    const char* base;  // environment variable
+    const char* below;
   } folders[] = {
-      {"<DESKTOP>", CSIDL_DESKTOPDIRECTORY},
-      {"<FAVORITES>", CSIDL_FAVORITES},
-      {"<SENDTO>", CSIDL_SENDTO},
-      {"<FONTS>", CSIDL_FONTS},
-      {"<APPDATA>", CSIDL_APPDATA},
-      {"<COMMON_STARTUP>", CSIDL_COMMON_STARTUP},
-      {"<COMMON_DESKTOP>", CSIDL_COMMON_DESKTOPDIRECTORY},
-      {"<COMMON_APPDATA>", CSIDL_COMMON_APPDATA},
-      {"<STARTUP>", CSIDL_STARTUP},
-      {"<PROGRAMS>", CSIDL_PROGRAMS},
-      {"<STARTMENU>", CSIDL_STARTMENU},
-      {"<COMMON_PROGRAMS>", CSIDL_COMMON_PROGRAMS},
-      {"<COMMON_STARTMENU>", CSIDL_COMMON_STARTMENU},
+      {"<DESKTOP>", "USERPROFILE", "\\Desktop"},
+      {"<FAVORITES>", "USERPROFILE", "\\Favorites"},
+      {"<SENDTO>", "APPDATA", "\\Microsoft\\Windows\\SendTo"},
+      {"<FONTS>", "WINDIR", "\\Fonts"},
+      {"<APPDATA>", "APPDATA", ""},
+      {"<COMMON_STARTUP>", "ProgramData", "\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+      {"<COMMON_DESKTOP>", "PUBLIC", "\\Desktop"},
+      {"<COMMON_APPDATA>", "ProgramData", ""},
+      {"<STARTUP>", "APPDATA", "\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp"},
+      {"<PROGRAMS>", "APPDATA", "\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"<STARTMENU>", "APPDATA", "\\Microsoft\\Windows\\Start Menu"},
+      {"<COMMON_PROGRAMS>", "ProgramData", "\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"<COMMON_STARTMENU>", "ProgramData", "\\Microsoft\\Windows\\Start Menu"},
   };
   for (const auto& f : folders) {
-    const std::string expected = ShellFolder(f.csidl);
-    EXPECT_FALSE(expected.empty()) << f.token;
-    EXPECT_EQ("[" + expected + "]", ExpandPlaceholders(std::string("[") + f.token + "]", false))
-        << f.token;
+    const std::string base = Environment(f.base);
+    ASSERT_FALSE(base.empty()) << f.base;
+    const std::string expected = "[" + base + f.below + "]";
+    const std::string expanded = ExpandPlaceholders(std::string("[") + f.token + "]", false);
+    // Windows names compare without regard to case.
+    EXPECT_EQ(0, lstrcmpiA(expected.c_str(), expanded.c_str())) << f.token << ": " << expanded;
   }
-  EXPECT_EQ(Environment("APPDATA"), ExpandPlaceholders("<APPDATA>", false));
 }

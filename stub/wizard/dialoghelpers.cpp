@@ -15,9 +15,9 @@ namespace {
 // version of Windows.
 const UINT kMetricsSize = 340;
 const int kPlainHeaderPicture = 49;
-const int kDialogFontControls[] = {kLine1, kLine2, kLine3, kLine4, kTitle, kSubtitle, kField,
-                                   kBrowseButton, kChoice1, kChoice2, kNextButton, kCancelButton,
-                                   kBackButton, kYesToAllButton, kNoButton, kNoToAllButton};
+const int kDialogFontControls[] = {IDC_LINE1, IDC_LINE2, IDC_LINE3, IDC_LINE4, IDC_TITLE, IDC_SUBTITLE, IDC_FIELD,
+                                   IDC_BROWSE_BUTTON, IDC_CHOICE1, IDC_CHOICE2, IDC_NEXT_BUTTON, IDC_CANCEL_BUTTON,
+                                   IDC_BACK_BUTTON, IDC_YES_TO_ALL_BUTTON, IDC_NO_BUTTON, IDC_NO_TO_ALL_BUTTON};
 
 // Title fonts by look. The looks derive from DialogFont, which is made once,
 // so a run needs two of them (normal and large); the table bounds the count
@@ -141,17 +141,17 @@ void PlaceHeaderBitmap(HWND page) {
   const bool known = GetObjectA(bitmap, sizeof record, &record) == static_cast<int>(sizeof record);
   if (known && !(record.bmWidth == kPlainHeaderPicture && record.bmHeight == kPlainHeaderPicture)) {
     RECT band = {0, 0, 0, 0};
-    GetClientRect(GetDlgItem(page, kBand), &band);
+    GetClientRect(GetDlgItem(page, IDC_BAND), &band);
     const int height = band.bottom - band.top;
     const int width = static_cast<int>(HeaderPictureWidth(height, record.bmWidth, record.bmHeight));
-    SetWindowPos(GetDlgItem(page, kPicture), nullptr, band.right - width, 0, width, height,
+    SetWindowPos(GetDlgItem(page, IDC_PICTURE), nullptr, band.right - width, 0, width, height,
                  SWP_SHOWWINDOW | SWP_NOZORDER);
   }
-  SendDlgItemMessageA(page, kPicture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+  SendDlgItemMessageA(page, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
 }
 
 void ReleasePagePicture(HWND page) {
-  const HWND picture = GetDlgItem(page, kPicture);
+  const HWND picture = GetDlgItem(page, IDC_PICTURE);
   if (!picture) return;
   // Version 6 of the common controls keeps a copy of a bitmap with alpha and
   // hands it back here; the originals belong to SetupParams.
@@ -184,7 +184,7 @@ bool BrowseForFolder(const std::string& title, std::string& path, HWND owner) {
 INT_PTR PageChromeColour(HWND control, HDC dc, bool windowColoured) {
   if (windowColoured) return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
   const int id = GetDlgCtrlID(control);
-  if (id == kTitle || id == kSubtitle) {
+  if (id == IDC_TITLE || id == IDC_SUBTITLE) {
     SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
   }
@@ -192,8 +192,8 @@ INT_PTR PageChromeColour(HWND control, HDC dc, bool windowColoured) {
 }
 
 bool ConfirmExit(HWND owner) {
-  const std::string text = ExpandPlaceholders(Message(57), true);
-  const std::string caption = ExpandPlaceholders(Message(2), true);
+  const std::string text = ExpandPlaceholders(Message(kMsgExitQuestion), true);
+  const std::string caption = ExpandPlaceholders(Message(kMsgExitSetupTitle), true);
   return MessageBoxA(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 

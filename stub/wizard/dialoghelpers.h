@@ -1,38 +1,12 @@
-// What every dialog of the wizard shares: the control identifiers of its
-// templates, texts, the two fonts, the window-coloured page chrome, centring,
-// the header picture and folder browsing.
+// What every dialog of the wizard shares: texts, the two fonts, the
+// window-coloured page chrome, centring, the header picture and folder
+// browsing. The control identifiers live in resources/resource.h.
 #pragma once
 #include <windows.h>
 
 #include <string>
 
-// Control identifiers used across the templates.
-enum WizardControl : int {
-  kNextButton = 1,       // also OK and Yes
-  kCancelButton = 2,     // also No on the licence page
-  kYesToAllButton = 10,
-  kNoButton = 11,
-  kNoToAllButton = 12,
-  kLine1 = 50,
-  kLine2 = 51,           // also the status line of the progress page
-  kLine3 = 52,
-  kLine4 = 53,
-  kField = 60,
-  kProgressBar = 70,
-  kTitle = 100,
-  kSubtitle = 101,
-  kAnimation = 109,
-  kChoice1 = 204,        // radio button or check box
-  kChoice2 = 205,
-  kBackButton = 1001,
-  kHeaderLine = 1002,
-  kBand = 1003,          // header band, or the welcome page's text area
-  kBrowseButton = 1004,
-  kPicture = 1008,
-  kVolumeIcon = 3000,
-  kPasswordIcon = 3001,
-  kPagePlace = 4000,
-};
+#include "resource.h"
 
 // A text as the package wrote it, without placeholder expansion.
 void SetRawItemText(HWND dialog, int item, const std::string& text);

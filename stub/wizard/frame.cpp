@@ -23,8 +23,6 @@ namespace {
 // Sent by the frame to itself: wParam 1 forward, anything else back.
 const UINT WM_WIZARDSTEP = WM_USER + 8;
 const UINT IDM_ABOUT = 9999;
-const int kAboutMenuText = 54;
-const int kBackLabel = 9;
 // How long Yes in the exit question waits for the worker to reach its pause
 // gate; it is normally there within one write.
 const DWORD kWorkerParkTimeoutMs = 5000;
@@ -40,25 +38,31 @@ struct PageTemplate {
   DLGPROC Procedure;
 };
 const PageTemplate kPageTemplates[] = {
-    {kWelcomePage, 6002, WizardPageProc},   {kLicencePage, 2002, WizardPageProc},
-    {kReadmePage, 2005, WizardPageProc},    {kUnpackPage, 2001, WizardPageProc},
-    {kProgressPage, 2003, ProgressPageProc}, {kCompletionPage, 6002, WizardPageProc},
+    {kWelcomePage, IDD_WELCOME_PAGE, WizardPageProc},
+    {kLicencePage, IDD_LICENCE_PAGE, WizardPageProc},
+    {kReadmePage, IDD_README_PAGE, WizardPageProc},
+    {kUnpackPage, IDD_UNPACK_PAGE, WizardPageProc},
+    {kProgressPage, IDD_PROGRESS_PAGE, ProgressPageProc},
+    {kCompletionPage, IDD_WELCOME_PAGE, WizardPageProc},
 };
 
-// The message numbers of the Next and Cancel labels, and which of the three
-// buttons a person may use, on each page. Back always reads message 9.
+// The messages of the Next and Cancel labels, and which of the three
+// buttons a person may use, on each page. Back always reads kMsgBack.
 struct ButtonSet {
   int Page;
-  int NextLabel;
-  int CancelLabel;
+  LangMessage NextLabel;
+  LangMessage CancelLabel;
   bool BackOn;
   bool NextOn;
   bool CancelOn;
 };
 const ButtonSet kButtonSets[] = {
-    {kWelcomePage, 10, 4, false, true, true},  {kLicencePage, 5, 6, true, true, true},
-    {kReadmePage, 10, 4, true, true, true},    {kUnpackPage, 10, 4, true, true, true},
-    {kProgressPage, 10, 4, false, false, true}, {kCompletionPage, 11, 4, false, true, false},
+    {kWelcomePage, kMsgNext, kMsgCancel, false, true, true},
+    {kLicencePage, kMsgYes, kMsgNo, true, true, true},
+    {kReadmePage, kMsgNext, kMsgCancel, true, true, true},
+    {kUnpackPage, kMsgNext, kMsgCancel, true, true, true},
+    {kProgressPage, kMsgNext, kMsgCancel, false, false, true},
+    {kCompletionPage, kMsgFinish, kMsgCancel, false, true, false},
 };
 
 // The worker may finish while the exit question is open; the frame then
@@ -83,7 +87,7 @@ const ButtonSet* FindButtonSet(int page) {
 bool ButtonUsable(HWND frame, int id) { return IsWindowEnabled(GetDlgItem(frame, id)) != FALSE; }
 
 void SetCaptionAndOwner(HWND frame) {
-  SetItemText(frame, 0, Message(0));
+  SetItemText(frame, 0, Message(kMsgSetupTitle));
   SetupParams.MainWindow = frame;
 }
 
@@ -93,26 +97,26 @@ void PointStreamAtPayload() {
 }
 
 void SetButtons(HWND frame) {
-  SetItemText(frame, kBackButton, Message(kBackLabel));
+  SetItemText(frame, IDC_BACK_BUTTON, Message(kMsgBack));
   const ButtonSet* set = FindButtonSet(SetupParams.WizardPage);
   if (!set) return;
-  SetItemText(frame, kNextButton, Message(set->NextLabel));
-  SetItemText(frame, kCancelButton, Message(set->CancelLabel));
-  EnableWindow(GetDlgItem(frame, kBackButton), set->BackOn);
-  EnableWindow(GetDlgItem(frame, kNextButton), set->NextOn);
-  EnableWindow(GetDlgItem(frame, kCancelButton), set->CancelOn);
+  SetItemText(frame, IDC_NEXT_BUTTON, Message(set->NextLabel));
+  SetItemText(frame, IDC_CANCEL_BUTTON, Message(set->CancelLabel));
+  EnableWindow(GetDlgItem(frame, IDC_BACK_BUTTON), set->BackOn);
+  EnableWindow(GetDlgItem(frame, IDC_NEXT_BUTTON), set->NextOn);
+  EnableWindow(GetDlgItem(frame, IDC_CANCEL_BUTTON), set->CancelOn);
 }
 
 // Next when a person can press it; otherwise Cancel, so that the keyboard
 // keeps working on the progress page.
 void FocusFirstUsableButton(HWND frame) {
-  const int id = ButtonUsable(frame, kNextButton) ? kNextButton : kCancelButton;
+  const int id = ButtonUsable(frame, IDC_NEXT_BUTTON) ? IDC_NEXT_BUTTON : IDC_CANCEL_BUTTON;
   FocusControl(frame, GetDlgItem(frame, id));
 }
 
 void PlacePage(HWND frame, HWND page) {
   RECT place;
-  GetWindowRect(GetDlgItem(frame, kPagePlace), &place);
+  GetWindowRect(GetDlgItem(frame, IDC_PAGE_PLACE), &place);
   POINT corner = {place.left, place.top};
   ScreenToClient(frame, &corner);
   SetWindowPos(page, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -140,16 +144,16 @@ void ShowPage(HWND frame) {
 
 bool EnoughFreeSpace() {
   if (DiskFreeBytes(SetupParams.ExtractDir) >= SetupParams.MinFree) return true;
-  const std::string text = ExpandPlaceholders(Message(58), true);
-  MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(1).c_str(), MB_ICONERROR);
+  const std::string text = ExpandPlaceholders(Message(kMsgDiskSpace), true);
+  MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(), MB_ICONERROR);
   return false;
 }
 
 void StepPage(HWND frame, bool forward) {
   SetCaptionAndOwner(frame);
   const HWND page = PageWindow;
-  if (SetupParams.WizardPage == kUnpackPage && page && IsDlgButtonChecked(page, kChoice2) == BST_CHECKED) {
-    SetupParams.ExtractDir = ReadItemText(page, kField);
+  if (SetupParams.WizardPage == kUnpackPage && page && IsDlgButtonChecked(page, IDC_CHOICE2) == BST_CHECKED) {
+    SetupParams.ExtractDir = ReadItemText(page, IDC_FIELD);
   }
   if (forward && SetupParams.WizardPage == kUnpackPage && !EnoughFreeSpace()) return;
   const PageSequence sequence = {!SetupParams.LicenseText.empty(), !SetupParams.ReadmeText.empty(),
@@ -167,12 +171,12 @@ void StepPage(HWND frame, bool forward) {
   const auto ticked = [page](int id) {
     return page && IsWindowVisible(GetDlgItem(page, id)) && IsDlgButtonChecked(page, id) == BST_CHECKED;
   };
-  const bool launch = ticked(kChoice1);
-  const bool readme = ticked(kChoice2);
+  const bool launch = ticked(IDC_CHOICE1);
+  const bool readme = ticked(IDC_CHOICE2);
   if (launch) ExecuteFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "", false);
   if (readme) ExecuteFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "", false);
   EndDialog(frame, 0);
-  ExitSetup(0);
+  ExitSetup(kExitDone);
 }
 
 // The worker is done: extraction, the program run and the clean-up are over.
@@ -183,7 +187,7 @@ void OnExtractionDone(HWND frame) {
   }
   if (SetupParams.LaunchFile.empty() && SetupParams.ReadmeFile.empty()) {
     EndDialog(frame, 0);
-    ExitSetup(0);
+    ExitSetup(kExitDone);
   }
   SetupParams.WizardPage = kCompletionPage;
   ShowPage(frame);
@@ -207,7 +211,7 @@ void AskToLeave(HWND frame) {
   if (leave) {
     if (working) StopWorker();
     EndDialog(frame, 0);
-    ExitSetup(0);
+    ExitSetup(kExitDone);
   }
   if (working) OpenPauseGate();
   if (ExtractionDonePending) {
@@ -224,12 +228,12 @@ void OnInitFrame(HWND frame) {
   SetCaptionAndOwner(frame);
   const HMENU systemMenu = GetSystemMenu(frame, FALSE);
   AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, Message(kAboutMenuText).c_str());
+  AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, Message(kMsgAboutSetup).c_str());
   SetClassLongPtrA(frame, GCLP_HICON, reinterpret_cast<LONG_PTR>(LoadIconA(module, MAKEINTRESOURCEA(0))));
-  SetItemText(frame, kCancelButton, Message(4));
+  SetItemText(frame, IDC_CANCEL_BUTTON, Message(kMsgCancel));
   CreateDialogFont();
   ApplyDialogFont(frame);
-  FocusControl(frame, GetDlgItem(frame, kNextButton));
+  FocusControl(frame, GetDlgItem(frame, IDC_NEXT_BUTTON));
   ShowPage(frame);
 }
 
@@ -237,12 +241,12 @@ void OnInitFrame(HWND frame) {
 // the frame even when Next or Cancel is disabled.
 void OnButton(HWND frame, int id) {
   if (!ButtonUsable(frame, id)) return;
-  if (id == kNextButton && PageWindow) {
+  if (id == IDC_NEXT_BUTTON && PageWindow) {
     if (SetupParams.WizardPage == kCompletionPage) FinishSetup(frame);
     SendMessageA(frame, WM_WIZARDSTEP, 1, 0);
-  } else if (id == kBackButton && PageWindow && SetupParams.WizardPage >= 1) {
+  } else if (id == IDC_BACK_BUTTON && PageWindow && SetupParams.WizardPage >= 1) {
     SendMessageA(frame, WM_WIZARDSTEP, static_cast<WPARAM>(-1), 0);
-  } else if (id == kCancelButton) {
+  } else if (id == IDC_CANCEL_BUTTON) {
     AskToLeave(frame);
   }
 }
@@ -283,15 +287,15 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
       StepPage(frame, wParam == 1);
       return FALSE;
     case WM_SYSCOMMAND:
-      if (LOWORD(wParam) == IDM_ABOUT) MessageBoxA(frame, kAboutBanner, Message(0).c_str(), MB_OK);
+      if (LOWORD(wParam) == IDM_ABOUT) MessageBoxA(frame, kAboutBanner, Message(kMsgSetupTitle).c_str(), MB_OK);
       return FALSE;
     case WM_COMMAND:
       if (HIWORD(wParam) == 0) OnButton(frame, LOWORD(wParam));
       return FALSE;
     case WM_CLOSE:
       // On the completion page, where Cancel is off, closing means Finish.
-      if (!ButtonUsable(frame, kCancelButton) && ButtonUsable(frame, kNextButton)) {
-        OnButton(frame, kNextButton);
+      if (!ButtonUsable(frame, IDC_CANCEL_BUTTON) && ButtonUsable(frame, IDC_NEXT_BUTTON)) {
+        OnButton(frame, IDC_NEXT_BUTTON);
         return TRUE;
       }
       return FALSE;

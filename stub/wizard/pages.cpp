@@ -18,7 +18,7 @@ bool IsPictureColumnPage(int page) { return page == kWelcomePage || page == kCom
 
 void FocusFrameNext(HWND page) {
   const HWND frame = SetupParams.MainWindow;
-  if (frame && GetParent(page) == frame) FocusControl(frame, GetDlgItem(frame, kNextButton));
+  if (frame && GetParent(page) == frame) FocusControl(frame, GetDlgItem(frame, IDC_NEXT_BUTTON));
 }
 
 // What every page shares: the picture, the dialog font and the bold title.
@@ -27,51 +27,51 @@ void DressPage(HWND page) {
   if (!pictureColumn) {
     PlaceHeaderBitmap(page);
   } else if (SetupParams.SideBitmap) {
-    SendDlgItemMessageA(page, kPicture, STM_SETIMAGE, IMAGE_BITMAP,
+    SendDlgItemMessageA(page, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
                         reinterpret_cast<LPARAM>(SetupParams.SideBitmap));
   }
   CreateDialogFont();
   ApplyDialogFont(page);
-  if (GetDlgItem(page, kTitle)) CreateTitleFont(page, kTitle, pictureColumn);
+  if (GetDlgItem(page, IDC_TITLE)) CreateTitleFont(page, IDC_TITLE, pictureColumn);
 }
 
 void InitWelcome(HWND page) {
-  SetItemText(page, kTitle, Message(17));
-  SetItemText(page, kSubtitle, Message(18));
-  SetItemText(page, kLine1, Message(26));
-  ShowWindow(GetDlgItem(page, kChoice1), SW_HIDE);
-  ShowWindow(GetDlgItem(page, kChoice2), SW_HIDE);
+  SetItemText(page, IDC_TITLE, Message(kMsgWelcomeTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(kMsgWelcomeText));
+  SetItemText(page, IDC_LINE1, Message(kMsgClickNext));
+  ShowWindow(GetDlgItem(page, IDC_CHOICE1), SW_HIDE);
+  ShowWindow(GetDlgItem(page, IDC_CHOICE2), SW_HIDE);
   FocusFrameNext(page);
 }
 
 void InitLicence(HWND page) {
-  SetItemText(page, kTitle, Message(19));
-  SetItemText(page, kSubtitle, Message(20));
-  SetItemText(page, kLine1, Message(27));
-  SetWindowTextA(GetDlgItem(page, kField), SetupParams.LicenseText.c_str());
+  SetItemText(page, IDC_TITLE, Message(kMsgLicenceTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(kMsgLicenceSubtitle));
+  SetItemText(page, IDC_LINE1, Message(kMsgLicenceQuestion));
+  SetWindowTextA(GetDlgItem(page, IDC_FIELD), SetupParams.LicenseText.c_str());
 }
 
 void InitReadme(HWND page) {
-  SetItemText(page, kTitle, Message(21));
-  SetItemText(page, kSubtitle, Message(22));
-  SetDlgItemTextA(page, kField, SetupParams.ReadmeText.c_str());
+  SetItemText(page, IDC_TITLE, Message(kMsgReadmeTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(kMsgReadmeSubtitle));
+  SetDlgItemTextA(page, IDC_FIELD, SetupParams.ReadmeText.c_str());
 }
 
 void InitUnpackOptions(HWND page) {
-  SetItemText(page, kTitle, Message(13));
-  SetItemText(page, kSubtitle, Message(14));
-  SetItemText(page, kChoice1, Message(28));
-  SetItemText(page, kChoice2, Message(29));
+  SetItemText(page, IDC_TITLE, Message(kMsgRemoveFilesTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(kMsgRemoveFilesQuestion));
+  SetItemText(page, IDC_CHOICE1, Message(kMsgUnpackToTemp));
+  SetItemText(page, IDC_CHOICE2, Message(kMsgUnpackToFolder));
   const int choice = SetupParams.RemoveAfter ? 1 : 2;
-  CheckDlgButton(page, choice == 1 ? kChoice1 : kChoice2, BST_CHECKED);
+  CheckDlgButton(page, choice == 1 ? IDC_CHOICE1 : IDC_CHOICE2, BST_CHECKED);
   SetDestinationEnabled(page, choice);
-  SetItemText(page, kLine2, Message(30));
-  SetItemText(page, kBrowseButton, Message(12));
-  SetItemText(page, kField, SetupParams.ExtractDir);
+  SetItemText(page, IDC_LINE2, Message(kMsgDestinationLabel));
+  SetItemText(page, IDC_BROWSE_BUTTON, Message(kMsgBrowse));
+  SetItemText(page, IDC_FIELD, SetupParams.ExtractDir);
 }
 
 // A check box shown with the given message, or hidden when `shown` is clear.
-void OfferChoice(HWND page, int id, bool shown, int text) {
+void OfferChoice(HWND page, int id, bool shown, LangMessage text) {
   ShowWindow(GetDlgItem(page, id), shown ? SW_SHOW : SW_HIDE);
   if (shown) SetItemText(page, id, Message(text));
   CheckDlgButton(page, id, BST_UNCHECKED);
@@ -83,11 +83,11 @@ void OfferChoice(HWND page, int id, bool shown, int text) {
 void InitCompletion(HWND page) {
   const std::string& launch = SetupParams.LaunchFile;
   const bool restart = launch == kRestartMarker;
-  SetItemText(page, kTitle, Message(23));
-  SetItemText(page, kSubtitle, Message(restart ? 25 : 24));
-  SetItemText(page, kLine1, Message(restart ? 33 : 32));
-  OfferChoice(page, kChoice1, !launch.empty() && !restart, 35);
-  OfferChoice(page, kChoice2, !SetupParams.ReadmeFile.empty(), 36);
+  SetItemText(page, IDC_TITLE, Message(kMsgCompletionTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(restart ? kMsgCompletionRestartText : kMsgCompletionText));
+  SetItemText(page, IDC_LINE1, Message(restart ? kMsgRemoveDisksFinish : kMsgClickFinish));
+  OfferChoice(page, IDC_CHOICE1, !launch.empty() && !restart, kMsgLaunchNowChoice);
+  OfferChoice(page, IDC_CHOICE2, !SetupParams.ReadmeFile.empty(), kMsgViewReadmeChoice);
   FocusFrameNext(page);
 }
 
@@ -104,21 +104,21 @@ void InitPage(HWND page) {
 }
 
 bool WindowColoured(int control) {
-  if (control == kBand) return true;
+  if (control == IDC_BAND) return true;
   const int page = SetupParams.WizardPage;
-  if (page == kWelcomePage) return control == kLine1;
-  if (page == kCompletionPage) return control == kLine1 || control == kChoice1 || control == kChoice2;
+  if (page == kWelcomePage) return control == IDC_LINE1;
+  if (page == kCompletionPage) return control == IDC_LINE1 || control == IDC_CHOICE1 || control == IDC_CHOICE2;
   return false;
 }
 
 void OnUnpackCommand(HWND page, int id) {
-  if (id == kBrowseButton) {
+  if (id == IDC_BROWSE_BUTTON) {
     std::string folder;
-    const std::string title = ExpandPlaceholders(Message(55), true);
-    if (BrowseForFolder(title, folder, page) && !folder.empty()) SetRawItemText(page, kField, folder);
-  } else if (id == kChoice1) {
+    const std::string title = ExpandPlaceholders(Message(kMsgBrowseFolderPrompt), true);
+    if (BrowseForFolder(title, folder, page) && !folder.empty()) SetRawItemText(page, IDC_FIELD, folder);
+  } else if (id == IDC_CHOICE1) {
     SetDestinationEnabled(page, 1);
-  } else if (id == kChoice2) {
+  } else if (id == IDC_CHOICE2) {
     SetDestinationEnabled(page, 2);
   }
 }
@@ -129,7 +129,7 @@ void SetDestinationEnabled(HWND page, int choice) {
   if (choice != 1 && choice != 2) return;
   SetupParams.RemoveAfter = choice == 1;
   const BOOL enabled = choice == 2;
-  for (const int id : {kField, kLine2, kBrowseButton}) EnableWindow(GetDlgItem(page, id), enabled);
+  for (const int id : {IDC_FIELD, IDC_LINE2, IDC_BROWSE_BUTTON}) EnableWindow(GetDlgItem(page, id), enabled);
 }
 
 INT_PTR CALLBACK WizardPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -27,8 +27,8 @@ void PrepareUnpackFolder() {
   if (!SetupParams.RemoveAfter) return;
   SetupParams.UnpackDir = CreateUniqueFolder(SetupParams.TempDir, "~SSET");
   if (SetupParams.UnpackDir.empty()) {
-    ShowSetupError(Message(59));
-    ExitSetup(1);
+    ShowSetupError(Message(kMsgTempFolderFailed));
+    ExitSetup(kExitFailed);
   }
   SetupParams.ExtractDir = AddTrailingBackslash(SetupParams.UnpackDir);
 }
@@ -42,11 +42,11 @@ HMODULE ShellLibrary() {
 // The animation sits under the header band; it takes the size of its clip.
 void StartAnimation(HWND page) {
   RECT band = {0, 0, 0, 0};
-  GetWindowRect(GetDlgItem(page, kBand), &band);
+  GetWindowRect(GetDlgItem(page, IDC_BAND), &band);
   SetupParams.ShellModule = ShellLibrary();
   const HWND animation = CreateWindowExA(0, "SysAnimate32", "ANIME", kAnimationStyle, 5,
                                          band.bottom - band.top + 2, 0, 0, page,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kAnimation)),
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ANIMATION)),
                                          SetupParams.ShellModule, nullptr);
   if (animation) SendMessageA(animation, ACM_OPENA, 0, kCopyAnimation);
 }
@@ -54,7 +54,7 @@ void StartAnimation(HWND page) {
 void StartWorker() {
   if (StartExtractionWorker()) return;
   ShowSetupError("Unable to prepare for decompression!");
-  ExitSetup(1);
+  ExitSetup(kExitFailed);
 }
 
 void InitProgressPage(HWND page) {
@@ -62,16 +62,16 @@ void InitProgressPage(HWND page) {
   PlaceHeaderBitmap(page);
   CreateDialogFont();
   ApplyDialogFont(page);
-  CreateTitleFont(page, kTitle, false);
+  CreateTitleFont(page, IDC_TITLE, false);
   StartAnimation(page);
-  SetItemText(page, kTitle, Message(15));
-  SetItemText(page, kSubtitle, Message(16));
-  SetItemText(page, kLine1, Message(31));
-  SetItemText(page, kLine2, Message(48));
-  SendDlgItemMessageA(page, kProgressBar, PBM_SETRANGE, 0, 0);
-  SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, 0, 0);
+  SetItemText(page, IDC_TITLE, Message(kMsgProgressTitle));
+  SetItemText(page, IDC_SUBTITLE, Message(kMsgProgressSubtitle));
+  SetItemText(page, IDC_LINE1, Message(kMsgStatusLabel));
+  SetItemText(page, IDC_LINE2, Message(kMsgOneMoment));
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, 0);
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
   const HWND frame = GetParent(page);
-  FocusControl(frame, GetDlgItem(frame, kCancelButton));
+  FocusControl(frame, GetDlgItem(frame, IDC_CANCEL_BUTTON));
   StartWorker();
 }
 
@@ -84,7 +84,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
       return FALSE;
     case WM_CTLCOLORSTATIC: {
       const HWND control = reinterpret_cast<HWND>(lParam);
-      return PageChromeColour(control, reinterpret_cast<HDC>(wParam), GetDlgCtrlID(control) == kBand);
+      return PageChromeColour(control, reinterpret_cast<HDC>(wParam), GetDlgCtrlID(control) == IDC_BAND);
     }
     case WM_CLOSE:
       SendMessageA(GetParent(page), WM_CLOSE, 0, 0);

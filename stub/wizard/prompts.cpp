@@ -6,16 +6,10 @@
 #include "exitsetup.h"
 #include "pathops.h"
 #include "placeholders.h"
-#include "cabnotify.h"
 #include "setupparams.h"
+#include "volumeset.h"
 
 namespace {
-
-const int kVolumeTemplate = 5000;
-const int kOverwriteTemplate = 3000;
-// FDI takes the next volume's folder back in a buffer of 256 bytes, the
-// terminating zero included.
-const size_t kCabPathBuffer = 256;
 
 HINSTANCE OwnModule() { return GetModuleHandleA(nullptr); }
 
@@ -23,32 +17,32 @@ void OnPasswordInit(HWND prompt) {
   CenterWindow(prompt);
   CreateDialogFont();
   ApplyDialogFont(prompt);
-  SetItemText(prompt, 0, Message(37));
-  SetItemText(prompt, kLine1, Message(38));
-  SetItemText(prompt, kLine2, Message(39));
-  SetItemText(prompt, kLine3, "");
-  SetItemText(prompt, kLine4, Message(40));
-  SetItemText(prompt, kField, "");
-  FocusControl(prompt, GetDlgItem(prompt, kField));
-  ShowWindow(GetDlgItem(prompt, kLine3), SW_HIDE);
-  ShowWindow(GetDlgItem(prompt, kBrowseButton), SW_HIDE);
+  SetItemText(prompt, 0, Message(kMsgPasswordTitle));
+  SetItemText(prompt, IDC_LINE1, Message(kMsgPasswordText));
+  SetItemText(prompt, IDC_LINE2, Message(kMsgPasswordHint));
+  SetItemText(prompt, IDC_LINE3, "");
+  SetItemText(prompt, IDC_LINE4, Message(kMsgPasswordLabel));
+  SetItemText(prompt, IDC_FIELD, "");
+  FocusControl(prompt, GetDlgItem(prompt, IDC_FIELD));
+  ShowWindow(GetDlgItem(prompt, IDC_LINE3), SW_HIDE);
+  ShowWindow(GetDlgItem(prompt, IDC_BROWSE_BUTTON), SW_HIDE);
   // A blank for every typed character: the length shows, the text does not.
-  SendDlgItemMessageA(prompt, kField, EM_SETPASSWORDCHAR, ' ', 0);
-  SetRawItemText(prompt, kNextButton, Message(3));
-  SetRawItemText(prompt, kCancelButton, Message(4));
-  ShowWindow(GetDlgItem(prompt, kVolumeIcon), SW_HIDE);
-  FocusControl(prompt, GetDlgItem(prompt, kField));
+  SendDlgItemMessageA(prompt, IDC_FIELD, EM_SETPASSWORDCHAR, ' ', 0);
+  SetRawItemText(prompt, IDC_NEXT_BUTTON, Message(kMsgOk));
+  SetRawItemText(prompt, IDC_CANCEL_BUTTON, Message(kMsgCancel));
+  ShowWindow(GetDlgItem(prompt, IDC_VOLUME_ICON), SW_HIDE);
+  FocusControl(prompt, GetDlgItem(prompt, IDC_FIELD));
 }
 
 INT_PTR CALLBACK PasswordDlgProc(HWND prompt, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     OnPasswordInit(prompt);
   } else if (message == WM_COMMAND && HIWORD(wParam) == 0) {
-    if (LOWORD(wParam) == kCancelButton && ConfirmExit(prompt)) {
+    if (LOWORD(wParam) == IDC_CANCEL_BUTTON && ConfirmExit(prompt)) {
       EndDialog(prompt, 0);
-      ExitSetup(0);
-    } else if (LOWORD(wParam) == kNextButton) {
-      const std::string password = ReadItemText(prompt, kField);
+      ExitSetup(kExitDone);
+    } else if (LOWORD(wParam) == IDC_NEXT_BUTTON) {
+      const std::string password = ReadItemText(prompt, IDC_FIELD);
       EndDialog(prompt, 0);
       SetupParams.EnteredPassword = password;
     }
@@ -59,52 +53,52 @@ INT_PTR CALLBACK PasswordDlgProc(HWND prompt, UINT message, WPARAM wParam, LPARA
 void OnNextVolumeInit(HWND prompt) {
   CreateDialogFont();
   ApplyDialogFont(prompt);
-  CreateTitleFont(prompt, kLine2, false);
+  CreateTitleFont(prompt, IDC_LINE2, false);
   CenterWindow(prompt);
-  ShowWindow(GetDlgItem(prompt, kPasswordIcon), SW_HIDE);
-  SetItemText(prompt, 0, Message(41));
-  SetItemText(prompt, kLine1, Message(42));
-  SetItemText(prompt, kLine2, NextDiskName + " (" + NextCabinetName + ")");
-  SetItemText(prompt, kLine3, Message(43));
-  SetItemText(prompt, kLine4, Message(44));
-  SetItemText(prompt, kField, AddTrailingBackslash(NextCabinetPath));
-  SetItemText(prompt, kNextButton, Message(3));
-  SetItemText(prompt, kCancelButton, Message(4));
-  SetItemText(prompt, kBrowseButton, Message(12));
-  FocusControl(prompt, GetDlgItem(prompt, kField));
+  ShowWindow(GetDlgItem(prompt, IDC_PASSWORD_ICON), SW_HIDE);
+  SetItemText(prompt, 0, Message(kMsgVolumeTitle));
+  SetItemText(prompt, IDC_LINE1, Message(kMsgVolumeText));
+  SetItemText(prompt, IDC_LINE2, VolumeSet.NextDiskName + " (" + VolumeSet.NextCabinetName + ")");
+  SetItemText(prompt, IDC_LINE3, Message(kMsgVolumeHint));
+  SetItemText(prompt, IDC_LINE4, Message(kMsgVolumeLabel));
+  SetItemText(prompt, IDC_FIELD, AddTrailingBackslash(VolumeSet.NextCabinetPath));
+  SetItemText(prompt, IDC_NEXT_BUTTON, Message(kMsgOk));
+  SetItemText(prompt, IDC_CANCEL_BUTTON, Message(kMsgCancel));
+  SetItemText(prompt, IDC_BROWSE_BUTTON, Message(kMsgBrowse));
+  FocusControl(prompt, GetDlgItem(prompt, IDC_FIELD));
 }
 
 // A location that FDI could not take back is refused, and the prompt stays.
 void OnNextVolumeOk(HWND prompt) {
-  const std::string location = ReadItemText(prompt, kField);
+  const std::string location = ReadItemText(prompt, IDC_FIELD);
   if (AddTrailingBackslash(location).size() >= kCabPathBuffer) {
-    const std::string text = ExpandPlaceholders(ReplaceAll("<S>", location, Message(56)), true);
-    MessageBoxA(prompt, text.c_str(), Message(1).c_str(), MB_OK | MB_ICONERROR);
-    FocusControl(prompt, GetDlgItem(prompt, kField));
+    const std::string text = ExpandPlaceholders(ReplaceAll("<S>", location, Message(kMsgInvalidPath)), true);
+    MessageBoxA(prompt, text.c_str(), Message(kMsgErrorTitle).c_str(), MB_OK | MB_ICONERROR);
+    FocusControl(prompt, GetDlgItem(prompt, IDC_FIELD));
     return;
   }
-  NextCabinetPath = location;
+  VolumeSet.NextCabinetPath = location;
   EndDialog(prompt, 0);
 }
 
 void OnNextVolumeBrowse(HWND prompt) {
   std::string folder;
-  if (BrowseForFolder("", folder, prompt) && !folder.empty()) SetRawItemText(prompt, kField, folder);
+  if (BrowseForFolder("", folder, prompt) && !folder.empty()) SetRawItemText(prompt, IDC_FIELD, folder);
 }
 
 void OnOverwriteInit(HWND prompt) {
   CreateDialogFont();
   ApplyDialogFont(prompt);
   CenterWindow(prompt);
-  SetRawItemText(prompt, kLine1, Message(46));
-  SetRawItemText(prompt, kLine2, SetupParams.OverwriteFileName);
-  SetRawItemText(prompt, kLine3, Message(47));
-  SetRawItemText(prompt, kNextButton, Message(5));
-  SetRawItemText(prompt, kYesToAllButton, Message(7));
-  SetRawItemText(prompt, kNoButton, Message(6));
-  SetRawItemText(prompt, kNoToAllButton, Message(8));
-  SetRawItemText(prompt, kCancelButton, Message(4));
-  SetWindowTextA(prompt, Message(45).c_str());
+  SetRawItemText(prompt, IDC_LINE1, Message(kMsgOverwriteText));
+  SetRawItemText(prompt, IDC_LINE2, SetupParams.OverwriteFileName);
+  SetRawItemText(prompt, IDC_LINE3, Message(kMsgOverwriteQuestion));
+  SetRawItemText(prompt, IDC_NEXT_BUTTON, Message(kMsgYes));
+  SetRawItemText(prompt, IDC_YES_TO_ALL_BUTTON, Message(kMsgYesToAll));
+  SetRawItemText(prompt, IDC_NO_BUTTON, Message(kMsgNo));
+  SetRawItemText(prompt, IDC_NO_TO_ALL_BUTTON, Message(kMsgNoToAll));
+  SetRawItemText(prompt, IDC_CANCEL_BUTTON, Message(kMsgCancel));
+  SetWindowTextA(prompt, Message(kMsgOverwriteTitle).c_str());
 }
 
 // The four answers: whether to replace this file, and the policy for the rest.
@@ -114,7 +108,7 @@ struct OverwriteChoice {
   int NewMode;  // -1: unchanged
 };
 const OverwriteChoice kOverwriteChoices[] = {
-    {kNextButton, true, -1}, {kYesToAllButton, true, 1}, {kNoButton, false, -1}, {kNoToAllButton, false, 2}};
+    {IDC_NEXT_BUTTON, true, -1}, {IDC_YES_TO_ALL_BUTTON, true, 1}, {IDC_NO_BUTTON, false, -1}, {IDC_NO_TO_ALL_BUTTON, false, 2}};
 
 void OnOverwriteButton(HWND prompt, int id) {
   for (const OverwriteChoice& choice : kOverwriteChoices) {
@@ -124,9 +118,9 @@ void OnOverwriteButton(HWND prompt, int id) {
     EndDialog(prompt, 0);
     return;
   }
-  if (id == kCancelButton && ConfirmExit(prompt)) {
+  if (id == IDC_CANCEL_BUTTON && ConfirmExit(prompt)) {
     EndDialog(prompt, 0);
-    ExitSetup(2);
+    ExitSetup(kExitStopped);
   }
 }
 
@@ -137,7 +131,7 @@ INT_PTR CALLBACK OverwriteDlgProc(HWND prompt, UINT message, WPARAM wParam, LPAR
     OnOverwriteButton(prompt, LOWORD(wParam));
   } else if (message == WM_CLOSE && ConfirmExit(prompt)) {
     EndDialog(prompt, 0);
-    ExitSetup(0);
+    ExitSetup(kExitDone);
   }
   return FALSE;
 }
@@ -146,7 +140,7 @@ INT_PTR CALLBACK OverwriteDlgProc(HWND prompt, UINT message, WPARAM wParam, LPAR
 
 std::string AskPassword() {
   SetupParams.EnteredPassword.clear();
-  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(kVolumeTemplate), nullptr, PasswordDlgProc, 0);
+  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT), nullptr, PasswordDlgProc, 0);
   return SetupParams.EnteredPassword;
 }
 
@@ -155,14 +149,14 @@ INT_PTR CALLBACK NextVolumeDlgProc(HWND prompt, UINT message, WPARAM wParam, LPA
     OnNextVolumeInit(prompt);
   } else if (message == WM_COMMAND && HIWORD(wParam) == 0) {
     switch (LOWORD(wParam)) {
-      case kCancelButton:
+      case IDC_CANCEL_BUTTON:
         if (ConfirmExit(prompt)) {
           EndDialog(prompt, IDCANCEL);
-          ExitSetup(0);
+          ExitSetup(kExitDone);
         }
         break;
-      case kNextButton: OnNextVolumeOk(prompt); break;
-      case kBrowseButton: OnNextVolumeBrowse(prompt); break;
+      case IDC_NEXT_BUTTON: OnNextVolumeOk(prompt); break;
+      case IDC_BROWSE_BUTTON: OnNextVolumeBrowse(prompt); break;
       default: break;
     }
   }
@@ -173,6 +167,6 @@ bool AskOverwrite(const std::string& path) {
   if (SetupParams.Unattended) return false;
   SetupParams.OverwriteFileName = path;
   SetupParams.OverwriteAnswer = false;
-  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(kOverwriteTemplate), SetupParams.MainWindow, OverwriteDlgProc, 0);
+  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_OVERWRITE_PROMPT), SetupParams.MainWindow, OverwriteDlgProc, 0);
   return SetupParams.OverwriteAnswer;
 }

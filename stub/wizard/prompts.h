@@ -5,17 +5,17 @@
 
 #include <string>
 
-// The password prompt (template 5000): the text entered, after OK. Cancel
+// The password prompt (template IDD_VOLUME_PROMPT): the text entered, after OK. Cancel
 // ends the run after the exit question.
 std::string AskPassword();
 // The overwrite prompt for an existing file: true = replace it. The "to all"
 // answers set OverwriteMode for the rest of the run. Unattended: false, no window.
 bool AskOverwrite(const std::string& path);
-// The next-volume prompt (template 5000): shows NextDiskName, NextCabinetName
-// and NextCabinetPath; OK stores the edited location in NextCabinetPath and
-// ends the dialog with 0.
+// The next-volume prompt (template IDD_VOLUME_PROMPT): shows VolumeSet's
+// NextDiskName, NextCabinetName and NextCabinetPath; OK stores the edited
+// location in NextCabinetPath and ends the dialog with 0.
 INT_PTR CALLBACK NextVolumeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-// The wizard frame (template 2000).
+// The wizard frame (template IDD_FRAME).
 INT_PTR CALLBACK WizardFrameProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Sets a dialog item's text (item 0: the window's own caption) after
 // placeholder expansion with line breaks.

@@ -38,16 +38,6 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
                               show_unpack=True)
         return build_package(self.tmp, script, files), dest
 
-    def to_progress(self, setup_exe):
-        """Runs the package through the unpack page (folder kept) to the progress page."""
-        process = self.run_setup(setup_exe)
-        frame = self.frame()
-        self.click(frame, 1)
-        self.wait_title(frame, expanded(13))
-        self.driver.check(frame, 205)
-        self.click(frame, 1)
-        return process, frame
-
     def prompt(self):
         return self.driver.wait_window(OVERWRITE, cls="#32770")
 
@@ -61,7 +51,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
                 name = "b R&D notes.txt"
                 setup, dest = self.kept_install({"a-first.bin": b"a" * first, name: b"b" * second},
                                                 existing=[name], min_free=min_free)
-                process, frame = self.to_progress(setup)
+                process, frame = self.run_to_progress(setup)
                 prompt = self.prompt()
                 page = self.page(frame)
                 bar, status = page["controls"][70], page["controls"][51]
@@ -79,7 +69,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
 
     def test_progress_page_and_overwrite_prompt_match_their_templates(self):
         setup, dest = self.kept_install({"x.txt": b"new"}, existing=["x.txt"])
-        process, frame = self.to_progress(setup)
+        process, frame = self.run_to_progress(setup)
         prompt = self.prompt()
         self.assert_page_template(frame, 2003)
         page = self.page(frame)
@@ -121,7 +111,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
         for answers, replaced in cases:
             with self.subTest(answers=answers):
                 setup, dest = self.kept_install(files, existing=names)
-                process, frame = self.to_progress(setup)
+                process, frame = self.run_to_progress(setup)
                 asked = self.answer_prompts(answers)
                 self.assertEqual(names[:len(answers)], asked)
                 # A "to all" answer was the last question of the run.
@@ -132,7 +122,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
 
     def test_cancel_asks_no_keeps_the_prompt_yes_ends_with_2(self):
         setup, dest = self.kept_install({"f1.txt": b"new"}, existing=["f1.txt"])
-        process, frame = self.to_progress(setup)
+        process, frame = self.run_to_progress(setup)
         prompt = self.prompt()
         self.driver.click(prompt, 2)
         box = self.answer_box("Exit Setup", "No", owner=prompt)
@@ -146,7 +136,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
 
     def test_closing_the_prompt_and_leaving_ends_with_0(self):
         setup, dest = self.kept_install({"f1.txt": b"new"}, existing=["f1.txt"])
-        process, frame = self.to_progress(setup)
+        process, frame = self.run_to_progress(setup)
         self.driver.close(self.prompt())
         self.answer_box("Exit Setup", "Yes")
         self.expect_exit(process, 0)
@@ -156,7 +146,7 @@ class WizardProgressTest(WizardTestCase, TemplateChecks):
         for mode, expected in ((1, b"new"), (2, b"old"), (3, b"old")):
             with self.subTest(mode=mode):
                 setup, dest = self.kept_install({"f1.txt": b"new"}, existing=["f1.txt"], overwrite=mode)
-                process, frame = self.to_progress(setup)
+                process, frame = self.run_to_progress(setup)
                 self.expect_exit(process, 0)
                 self.assertEqual(expected, (dest / "f1.txt").read_bytes())
 
@@ -168,12 +158,7 @@ class CancelDuringExtractionTest(WizardTestCase):
         dest = self.tmp / "dest"
         script = setup_script(min_free=self.SIZE, dest=wine_dest(dest), show_unpack=True)
         setup = build_package(self.tmp, script, {"big.bin": bytes(self.SIZE)})
-        process = self.run_setup(setup)
-        frame = self.frame()
-        self.click(frame, 1)
-        self.wait_title(frame, expanded(13))
-        self.driver.check(frame, 205)
-        self.click(frame, 1)
+        process, frame = self.run_to_progress(setup)
         self.wait_title(frame, expanded(15))
         return process, frame, dest / "big.bin"
 

@@ -116,15 +116,6 @@ class NextVolumePromptTest(WizardTestCase, TemplateChecks):
             shutil.copyfile(PEER_CABS / ("split-%d.cab" % n), volumes / ("split-%d.cab" % n))
         return setup, dest, volumes
 
-    def start_install(self, setup_exe):
-        process = self.run_setup(setup_exe)
-        frame = self.frame()
-        self.click(frame, 1)
-        self.wait_title(frame, expanded(13))
-        self.driver.check(frame, 205)
-        self.click(frame, 1)
-        return process, frame
-
     def prompt(self):
         return self.driver.wait_window(NEXT_VOLUME, cls="#32770")
 
@@ -134,13 +125,13 @@ class NextVolumePromptTest(WizardTestCase, TemplateChecks):
 
     def test_volumes_beside_the_program_need_no_prompt(self):
         setup, dest, _ = self.package(volumes_beside=True)
-        process, _ = self.start_install(setup)
+        process, _ = self.run_to_progress(setup)
         self.expect_exit(process, 0)
         self.assert_installed(dest)
 
     def test_prompt_names_the_volume_and_takes_its_location(self):
         setup, dest, volumes = self.package()
-        process, frame = self.start_install(setup)
+        process, frame = self.run_to_progress(setup)
         prompt = self.prompt()
         self.assertEqual(frame["hwnd"], prompt["owner"])
         self.assert_window_template(prompt, 5000)
@@ -164,7 +155,7 @@ class NextVolumePromptTest(WizardTestCase, TemplateChecks):
 
     def test_location_too_long_for_the_cabinet_library_is_refused(self):
         setup, dest, volumes = self.package()
-        process, _ = self.start_install(setup)
+        process, _ = self.run_to_progress(setup)
         prompt = self.prompt()
         too_long = "Z:\\" + "a" * 252  # 255 characters; with its backslash 256
         self.driver.set_text(prompt, 60, too_long)
@@ -180,7 +171,7 @@ class NextVolumePromptTest(WizardTestCase, TemplateChecks):
 
     def test_a_location_without_the_volume_asks_again(self):
         setup, dest, volumes = self.package()
-        process, _ = self.start_install(setup)
+        process, _ = self.run_to_progress(setup)
         self.driver.set_text(self.prompt(), 60, wine_dest(self.tmp / "nowhere"))
         self.driver.click(self.prompt(), 1)
         prompt = self.prompt()

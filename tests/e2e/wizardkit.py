@@ -195,6 +195,17 @@ class WizardTestCase(e2e.E2ETestCase):
     def click(self, window, button):
         return self.driver.click(window, button)
 
+    def run_to_progress(self, setup_exe):
+        """Runs a package with the unpack page through it, folder kept, to the
+        progress page; returns the process and the frame."""
+        process = self.run_setup(setup_exe)
+        frame = self.frame()
+        self.click(frame, 1)
+        self.wait_title(frame, expanded(13))
+        self.driver.check(frame, 205)
+        self.click(frame, 1)
+        return process, frame
+
     def answer_box(self, caption, button, owner=None):
         """Reads the message box with that caption, presses `button`, returns the box."""
         box = self.driver.message_box(caption)

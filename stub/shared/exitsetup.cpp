@@ -1,3 +1,4 @@
+// Lives in shared/ with exitsetup.h: the stub's records that every other part uses.
 #include "exitsetup.h"
 
 #include <windows.h>
@@ -44,7 +45,7 @@ void RemoveWorkDir() { RemoveFolderTree(SetupParams.WorkDir); }
 
 void RemoveUnpackDir() { RemoveFolderTree(SetupParams.UnpackDir); }
 
-void ExitSetup(unsigned code) {
+void ExitSetup(ExitCode code) {
   if (SetupParams.CabinetLib) FreeLibrary(SetupParams.CabinetLib);
   SetupParams.CabinetLib = nullptr;
   SetupParams.FdiCreate = nullptr;
@@ -60,9 +61,9 @@ void ExitSetup(unsigned code) {
 }
 
 bool ShowSetupError(const std::string& text) {
-  const std::string composed = Message(60) + "\r\n" + text;
+  const std::string composed = Message(kMsgCannotContinue) + "\r\n" + text;
   if (!SetupParams.Unattended) {
-    MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(0).c_str(), MB_OK | MB_ICONHAND);
+    MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONHAND);
   }
   RemoveDirectoryA(SetupParams.ExtractDir.c_str());
   return true;

@@ -3,6 +3,9 @@
 // read and write it without locks (two threads at most, never in the same
 // field at the same time). Folder fields end in a backslash; the empty text
 // means "no folder".
+// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
+// util/ all use; shared/ itself uses only core, the FDI interface and util's
+// file operations.
 #pragma once
 #include <windows.h>
 
@@ -11,9 +14,14 @@
 
 #include "fdi_interface.h"
 #include "package.h"
+#include "setupscript.h"
 #include "uTrans.h"
 
-struct SetupParamsRecord {
+// The setup script's fields (AppName ... LicenseText) come from core's
+// SetupScript, which the start-up fills in one piece.
+struct SetupParamsRecord : SetupScript {
+  SetupParamsRecord() { AppName = "???"; }
+
   // Start-up.
   HWND MainWindow = nullptr;  // owner of message boxes once the wizard exists
   volatile bool WorkerRunning = false;
@@ -39,22 +47,6 @@ struct SetupParamsRecord {
   DWORD WorkerThreadId = 0;
   int WizardPage = 0;
 
-  // The setup script.
-  std::string AppName = "???";
-  bool Unattended = false;
-  int64_t MinFree = 0;
-  std::string DestDir;
-  uint16_t OverwriteMode = 0;  // 0 ask, 1 overwrite all, other values keep all
-  bool ShowUnpackPage = false;
-  std::string LaunchFile;
-  std::string ReadmeFile;
-  std::string RunProgram;
-  std::string RunParams;
-  std::string StartQuestion;
-  std::string FinalMessage;
-  std::string ReadmeText;
-  std::string LicenseText;
-
   // Wizard and worker.
   bool RemoveAfter = true;    // remove the unpacked files after the run
   std::string UnpackDir;      // temporary unpack folder when RemoveAfter is chosen
@@ -75,7 +67,7 @@ extern SetupParamsRecord& SetupParams;
 
 // The messages of the package's language text.
 extern LangTable& Lang;
-inline const std::string& Message(int number) { return Lang[number]; }
+inline const std::string& Message(LangMessage message) { return Lang[message]; }
 
 // The caption of boxes shown before the language text is loaded.
 extern const char kFixedCaption[];  // "Veltra"

@@ -1,0 +1,29 @@
+// The one way out of the stub, and the fatal-error box.
+// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
+// util/ all use; shared/ itself uses only core, the FDI interface and util's
+// file operations.
+#pragma once
+#include <string>
+
+// The process exit codes.
+enum ExitCode : unsigned {
+  kExitDone = 0,      // the run finished, or the person confirmed leaving a prompt or the wizard
+  kExitFailed = 1,    // a failure
+  kExitStopped = 2,   // the start-up question or the overwrite prompt was cancelled, a cabinet
+                      // was not recognised, or a follow-up volume is missing when unattended
+  kExitBadScript = 4, // the setup script was unreadable
+};
+
+// Releases the cabinet library, removes WorkDir with everything in it, deletes
+// the GDI objects and ends the process with `code`, from any thread.
+[[noreturn]] void ExitSetup(ExitCode code);
+
+// Shows kMsgCannotContinue, a line break and `text` (nothing in unattended mode),
+// removes ExtractDir if it is still empty, and returns true. The caller then
+// calls ExitSetup with its code.
+bool ShowSetupError(const std::string& text);
+
+void RemoveWorkDir();
+void RemoveUnpackDir();
+// Deletes `folder` and everything below it; read-only files too.
+void RemoveFolderTree(const std::string& folder);
