@@ -44,7 +44,14 @@
 
 extern const char kIntegrityRecordName[7];  // "~DAT3."
 
-enum class IntegrityKind : uint8_t { Header = 1, LangText = 2, CabLib = 3, Payload = 4, Volume = 5, File = 6 };
+enum class IntegrityKind : uint8_t {
+  Header = 1,
+  LangText = 2,
+  CabLib = 3,
+  Payload = 4,
+  Volume = 5,
+  File = 6
+};
 
 struct IntegrityEntry {
   IntegrityKind kind = IntegrityKind::Header;

@@ -22,7 +22,8 @@ std::string FindBuiltFile(const std::string& fileName, const std::string& treeFo
     const std::string beside = HostFolderOf(self);
     looked.push_back(JoinHostPath(beside, fileName));
 #ifdef VELTRA_WIN32_TREE_FROM_PACK
-    looked.push_back(JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
+    looked.push_back(
+        JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
 #endif
   }
   for (const std::string& candidate : looked) {
@@ -162,8 +163,10 @@ bool Build::LoadStub() {
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;
-      Error("Stub", "no stub given and none found; build the win32 tree (scripts/build.sh) or give "
-                    "Stub = path in [Package] or --stub. Looked for:" + where);
+      Error("Stub",
+            "no stub given and none found; build the win32 tree (scripts/build.sh) or give "
+            "Stub = path in [Package] or --stub. Looked for:" +
+                where);
       return false;
     }
   }
@@ -184,9 +187,11 @@ bool Build::LoadCabinetLibrary() {
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;
-      Error("CabinetLibrary", "the project's own cabinet library cabinet-veltra.dll was not found; build the "
-                              "win32 tree (scripts/build.sh), give CabinetLibrary = path, or write "
-                              "CabinetLibrary = none for a package without one. Looked for:" + where);
+      Error("CabinetLibrary",
+            "the project's own cabinet library cabinet-veltra.dll was not found; build the "
+            "win32 tree (scripts/build.sh), give CabinetLibrary = path, or write "
+            "CabinetLibrary = none for a package without one. Looked for:" +
+                where);
       return false;
     }
   }
@@ -238,8 +243,10 @@ bool Build::WriteInfoCabinet(const std::string& record) {
   if (!WriteSetupScript(script, scriptBytes, error)) return d_.Error(p_.path, 0, error), false;
   std::vector<CabEntry> info;
   info.push_back(CabEntry{"~DAT1.", "", scriptBytes, DosStamp(), kCabAttrArchive});
-  if (!p_.sidePicture.empty()) info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
-  if (!p_.headerPicture.empty()) info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
+  if (!p_.sidePicture.empty())
+    info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
+  if (!p_.headerPicture.empty())
+    info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
   info.push_back(CabEntry{kIntegrityRecordName, "", record, DosStamp(), kCabAttrArchive});
   CabOptions options;
   options.level = 9;
@@ -292,7 +299,8 @@ bool Build::WritePayload() {
     storedVolumes_.push_back({name, target});
     if (scramble) {
       const std::string plain = pending_.Scratch(written.volumes[i].path);
-      if (!CopyHostFile(plain, target, true, parts_.Password, error)) return d_.Error(p_.path, 0, error), false;
+      if (!CopyHostFile(plain, target, true, parts_.Password, error))
+        return d_.Error(p_.path, 0, error), false;
       std::remove(plain.c_str());
     }
   }
@@ -311,7 +319,8 @@ bool Build::CopyGivenVolumes() {
       // but scrambling it would destroy the project's own file.
       if (!parts_.Password.empty())
         return Error("Cabinet", "with a password the volumes are written scrambled, which would overwrite " +
-                                    final + "; write Setup.exe to another folder"), false;
+                                    final + "; write Setup.exe to another folder"),
+               false;
       inPlace_.push_back(final);
       continue;
     }
@@ -345,7 +354,9 @@ bool Build::WritePayloadAndRecord() {
     return d_.Error(p_.path, 0, "cannot read back the payload for the integrity record"), false;
   if (!WriteInfoCabinet(record)) return false;
   if (p_.volumeSize && parts_.InfoCab.size() > reserved)
-    return d_.Error(p_.path, 0, "the information cabinet outgrew the room kept for it; try another VolumeSize"), false;
+    return d_.Error(p_.path, 0,
+                    "the information cabinet outgrew the room kept for it; try another VolumeSize"),
+           false;
   return true;
 }
 
@@ -357,16 +368,19 @@ bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) co
   IntegrityRecord r;
   uint8_t header[kPackageHeaderSize];
   EncodePackageHeader(MakePackageHeader(int32_t(parts_.LangText.size()), int32_t(parts_.CabLib.size()), 0,
-                                        !parts_.Password.empty()), header);
+                                        !parts_.Password.empty()),
+                      header);
   r.entries.push_back({IntegrityKind::Header, "", kPackageHeaderSize, IntegrityHeaderCrc(header)});
-  r.entries.push_back({IntegrityKind::LangText, "", uint32_t(parts_.LangText.size()),
-                       Crc32(reinterpret_cast<const uint8_t*>(parts_.LangText.data()), parts_.LangText.size())});
-  r.entries.push_back({IntegrityKind::CabLib, "", uint32_t(parts_.CabLib.size()), Crc32(parts_.CabLib.data(), parts_.CabLib.size())});
+  r.entries.push_back(
+      {IntegrityKind::LangText, "", uint32_t(parts_.LangText.size()),
+       Crc32(reinterpret_cast<const uint8_t*>(parts_.LangText.data()), parts_.LangText.size())});
+  r.entries.push_back({IntegrityKind::CabLib, "", uint32_t(parts_.CabLib.size()),
+                       Crc32(parts_.CabLib.data(), parts_.CabLib.size())});
   uint32_t crc = 0;
   uint64_t length = 0;
   const uint32_t payloadSize = placeholder ? uint32_t(p_.volumeSize) : CabinetSizeOfFile(payloadPath_);
-  if (!placeholder && (payloadSize == 0 ||
-                       !CrcOfFile(payloadPath_, payloadSize, !parts_.Password.empty(), parts_.Password, crc, length)))
+  if (!placeholder && (payloadSize == 0 || !CrcOfFile(payloadPath_, payloadSize, !parts_.Password.empty(),
+                                                      parts_.Password, crc, length)))
     return false;
   r.entries.push_back({IntegrityKind::Payload, "", payloadSize, crcOr(crc)});
   for (int i = 2; i <= volumes; ++i) {
@@ -374,7 +388,8 @@ bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) co
     length = p_.volumeSize;
     const size_t at = size_t(i - 2);
     if (!placeholder && !CrcOfFile(storedVolumes_.at(at).second, -1, false, "", crc, length)) return false;
-    const std::string name = at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
+    const std::string name =
+        at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
     r.entries.push_back({IntegrityKind::Volume, name, uint32_t(length), crcOr(crc)});
   }
   for (size_t i = 0; i < entries_.size(); ++i) {
@@ -387,7 +402,8 @@ bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) co
 
 bool Build::WriteSetup() {
   std::string error;
-  if (!WritePackageFile(parts_, payloadPath_, pending_.Add(setupPath_), error)) return d_.Error(p_.path, 0, error), false;
+  if (!WritePackageFile(parts_, payloadPath_, pending_.Add(setupPath_), error))
+    return d_.Error(p_.path, 0, error), false;
   // Setup.exe goes first in the list of outputs.
   std::vector<std::string> finals;
   if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
@@ -411,7 +427,8 @@ bool Build::Run() {
   parts_.LangText = p_.language.empty() ? WriteLangText(DefaultLangTable()) : p_.languageText;
   if (!LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() || !WriteSetup())
     return false;
-  const std::string stale = JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
+  const std::string stale =
+      JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
   if (HostKindOf(stale) == HostKind::File)
     d_.Warning(stale, 0, "left from an earlier build; this package does not use it");
   return true;

@@ -37,7 +37,8 @@ uint32_t CabinetSizeOfFile(const std::string& path) {
   if (!f) return 0;
   const bool read = std::fread(head, 1, sizeof head, f) == sizeof head;
   std::fclose(f);
-  return read && head[0] == 'M' && head[1] == 'S' && head[2] == 'C' && head[3] == 'F' ? ReadLe32(head + 8) : 0;
+  return read && head[0] == 'M' && head[1] == 'S' && head[2] == 'C' && head[3] == 'F' ? ReadLe32(head + 8)
+                                                                                      : 0;
 }
 
 namespace {
@@ -54,7 +55,8 @@ std::string Mismatch(const IntegrityEntry& e, const std::string& what, uint64_t 
   return what + ": CRC-32 " + Hex(crc) + " where the record has " + Hex(e.crc);
 }
 
-void CheckBlock(const PackageImage& image, const IntegrityEntry& e, int64_t offset, std::vector<std::string>& problems) {
+void CheckBlock(const PackageImage& image, const IntegrityEntry& e, int64_t offset,
+                std::vector<std::string>& problems) {
   std::string bytes;
   const std::string what = IntegrityKindText(e.kind);
   if (!ReadPackageBlock(image, offset, e.length, bytes))
@@ -97,26 +99,30 @@ bool HasEntryOfKind(const IntegrityRecord& record, IntegrityKind kind) {
 void CheckPackageIntegrity(const PackageImage& image, const IntegrityRecord& record, const PayloadWalk& walk,
                            std::vector<std::string>& problems) {
   const std::string folder = HostFolderOf(image.path);
-  std::set<std::string> volumesRead(walk.volumes.begin() + (walk.volumes.empty() ? 0 : 1), walk.volumes.end());
+  std::set<std::string> volumesRead(walk.volumes.begin() + (walk.volumes.empty() ? 0 : 1),
+                                    walk.volumes.end());
   std::map<std::string, const PackageFile*> filesRead;
   for (const PackageFile& f : walk.files) filesRead[f.name] = &f;
-  for (const IntegrityKind kind : {IntegrityKind::Header, IntegrityKind::LangText, IntegrityKind::CabLib,
-                                   IntegrityKind::Payload}) {
-    if (!FindIntegrityEntry(record, kind)) problems.push_back(std::string(IntegrityKindText(kind)) + ": not in the record");
+  for (const IntegrityKind kind :
+       {IntegrityKind::Header, IntegrityKind::LangText, IntegrityKind::CabLib, IntegrityKind::Payload}) {
+    if (!FindIntegrityEntry(record, kind))
+      problems.push_back(std::string(IntegrityKindText(kind)) + ": not in the record");
   }
   for (const IntegrityEntry& e : record.entries) {
     const std::string what = std::string(IntegrityKindText(e.kind)) + (e.name.empty() ? "" : " " + e.name);
     if (e.kind == IntegrityKind::Volume) {
       uint32_t crc = 0;
       uint64_t length = 0;
-      if (!volumesRead.erase(e.name)) problems.push_back(what + ": in the record, but the payload never went there");
+      if (!volumesRead.erase(e.name))
+        problems.push_back(what + ": in the record, but the payload never went there");
       if (!CrcOfFile(JoinHostPath(folder, e.name), -1, false, "", crc, length))
         problems.push_back(what + ": cannot be read");
       else if (length != e.length || crc != e.crc)
         problems.push_back(Mismatch(e, what, length, crc));
     } else if (e.kind == IntegrityKind::File) {
       const auto found = filesRead.find(e.name);
-      if (found == filesRead.end()) problems.push_back(what + ": in the record, but not in the payload");
+      if (found == filesRead.end())
+        problems.push_back(what + ": in the record, but not in the payload");
       else if (found->second->size != e.length || found->second->crc != e.crc)
         problems.push_back(Mismatch(e, what, found->second->size, found->second->crc));
       if (found != filesRead.end()) filesRead.erase(found);
@@ -128,9 +134,11 @@ void CheckPackageIntegrity(const PackageImage& image, const IntegrityRecord& rec
         CheckBlock(image, e, OffsetOf(image, e.kind), problems);
     }
   }
-  for (const std::string& v : volumesRead) problems.push_back("volume " + v + ": read, but not in the record");
+  for (const std::string& v : volumesRead)
+    problems.push_back("volume " + v + ": read, but not in the record");
   // Packages made around a finished cabinet carry no file entries.
   if (HasEntryOfKind(record, IntegrityKind::File)) {
-    for (const auto& f : filesRead) problems.push_back("file " + f.first + ": in the payload, but not in the record");
+    for (const auto& f : filesRead)
+      problems.push_back("file " + f.first + ": in the payload, but not in the record");
   }
 }

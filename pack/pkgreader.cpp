@@ -41,11 +41,13 @@ bool OpenPackageImage(const std::string& path, PackageImage& image, std::string&
   if (image.base <= 0) return error = path + ": a stub without a package (PackageBase is 0)", false;
   std::string headerBytes;
   if (!ReadPackageBlock(image, image.base, kPackageHeaderSize, headerBytes))
-    return error = path + ": PackageBase " + std::to_string(image.base) + " lies beyond the end of the file", false;
+    return error = path + ": PackageBase " + std::to_string(image.base) + " lies beyond the end of the file",
+           false;
   image.header = DecodePackageHeader(reinterpret_cast<const uint8_t*>(headerBytes.data()));
   if (!HasPackageMagic(image.header)) return error = path + ": no package header at PackageBase", false;
   const PackageLayoutFault fault = CheckPackageLayout(image.base, image.header, int64_t(image.fileSize));
-  if (fault != PackageLayoutFault::None) return error = path + ": damaged package: " + PackageLayoutFaultText(fault), false;
+  if (fault != PackageLayoutFault::None)
+    return error = path + ": damaged package: " + PackageLayoutFaultText(fault), false;
   image.blocks = ComputePackageBlocks(image.base, image.header);
   return true;
 }
@@ -55,7 +57,8 @@ bool ReadPackageBlock(const PackageImage& image, int64_t offset, int64_t size, s
   std::FILE* f = std::fopen(image.path.c_str(), "rb");
   if (!f) return false;
   bytes.assign(size_t(size), '\0');
-  const bool ok = fseeko(f, offset, SEEK_SET) == 0 && std::fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
+  const bool ok =
+      fseeko(f, offset, SEEK_SET) == 0 && std::fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
   std::fclose(f);
   return ok;
 }
@@ -71,12 +74,12 @@ struct Stream {
   int64_t length = -1;  // Cabinet: bytes available from `start`
   bool scrambled = false;
   int64_t position = 0;
-  std::string name;     // the stored name of an output
-  std::string path;     // the host path of a File output
+  std::string name;  // the stored name of an output
+  std::string path;  // the host path of a File output
   std::string memory;
   uint64_t expected = 0;
-  uint32_t crc = 0;       // of what was written
-  size_t fileIndex = 0;   // of an output in PayloadWalk::files
+  uint32_t crc = 0;      // of what was written
+  size_t fileIndex = 0;  // of an output in PayloadWalk::files
   ~Stream() {
     if (file) std::fclose(file);
   }
@@ -96,9 +99,9 @@ struct Session {
   std::vector<std::unique_ptr<Stream>> streams;
   std::map<std::string, std::string>* infoFiles = nullptr;
   PayloadWalk* walk = nullptr;
-  int volume = 1;           // of the cabinet being run, from 1
-  std::string nextName;     // the next volume named by the cabinet being run
-  std::string located;      // the last volume FDI went on into during the run
+  int volume = 1;              // of the cabinet being run, from 1
+  std::string nextName;        // the next volume named by the cabinet being run
+  std::string located;         // the last volume FDI went on into during the run
   std::set<std::string> seen;  // volumes entered so far, Setup.exe among them
   std::string error;
 };
@@ -177,7 +180,6 @@ long FDIAPI SeekStream(intptr_t h, long distance, int origin) {
 
 }  // namespace
 
-
 namespace {
 
 // Where a stored name lands below the target folder; empty when the name
@@ -244,16 +246,15 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
         s.volume = n->iCabinet + 1;
       }
       return 0;
-    case fdintCOPY_FILE:
-      return CopyFile(n);
-    case fdintCLOSE_FILE_INFO:
-      return CloseFile(n);
+    case fdintCOPY_FILE: return CopyFile(n);
+    case fdintCLOSE_FILE_INFO: return CloseFile(n);
     case fdintNEXT_CABINET: {
       // Follow-up volumes lie beside Setup.exe, where the stub looks first.
       const std::string folder = HostFolderOf(s.image->path);
       const std::string path = JoinHostPath(folder, n->psz1);
       if (n->fdie != FDIERROR_NONE || HostKindOf(path) != HostKind::File) {
-        s.error = "the volume " + path + (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
+        s.error =
+            "the volume " + path + (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
         return -1;
       }
       const std::string withSlash = JoinHostPath(folder, "");
@@ -265,16 +266,24 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
       if (!s.info) s.walk->volumes.push_back(s.located);
       return 0;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
 const char* FdiErrorText(int code) {
-  static const char* const texts[] = {
-      "no error", "cabinet not found", "not a cabinet", "unknown cabinet version", "corrupt cabinet",
-      "out of memory", "unknown compression type", "decompression failed", "cannot write a file",
-      "reserved sizes differ between volumes", "wrong cabinet in the set", "aborted", "unexpected end of cabinet"};
+  static const char* const texts[] = {"no error",
+                                      "cabinet not found",
+                                      "not a cabinet",
+                                      "unknown cabinet version",
+                                      "corrupt cabinet",
+                                      "out of memory",
+                                      "unknown compression type",
+                                      "decompression failed",
+                                      "cannot write a file",
+                                      "reserved sizes differ between volumes",
+                                      "wrong cabinet in the set",
+                                      "aborted",
+                                      "unexpected end of cabinet"};
   return code >= 0 && code <= 12 ? texts[code] : "unknown error";
 }
 
@@ -351,7 +360,9 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
       if (s.nextName.empty() || s.nextName == "\x01") return true;
       name = s.nextName;
       if (!s.seen.insert(name).second)
-        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name + ", already read", false;
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name +
+                       ", already read",
+               false;
       walk.volumes.push_back(name);
     } else if (!s.located.empty()) {
       // As the stub does: the next run starts in the last volume FDI went
@@ -361,7 +372,9 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
       // ...or, when no file carried FDI across, in the volume announced.
       name = s.nextName;
       if (!s.seen.insert(name).second)
-        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name + ", already read", false;
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name +
+                       ", already read",
+               false;
       walk.volumes.push_back(name);
     } else {
       return true;

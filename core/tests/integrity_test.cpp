@@ -140,7 +140,8 @@ TEST(PeChecksum, RefusesWhatIsNoPeImage) {
   noPe[0x81] = 'X';
   farHeader.replace(0x3C, 4, std::string("\xF0\x01\0\0", 4));  // the field would lie past 512
   shortOptional[0x80 + 20] = 0x40;
-  for (const std::string& bad : {std::string("MZ"), good.substr(0, 0x80 + 91), noPe, farHeader, shortOptional}) {
+  for (const std::string& bad :
+       {std::string("MZ"), good.substr(0, 0x80 + 91), noPe, farHeader, shortOptional}) {
     PeImageFacts facts;
     EXPECT_FALSE(ReadPeImageFacts(Bytes(bad), bad.size(), facts));
   }

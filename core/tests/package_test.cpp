@@ -98,10 +98,13 @@ TEST(PackageLayout, RefusesHeadersThatDoNotDescribeTheFile) {
       {"information cabinet zero", 1000, 300, 400, 0, 5000, PackageLayoutFault::NoInfoCabinet},
       {"information cabinet under a header", 1000, 300, 400, 35, 5000, PackageLayoutFault::NoInfoCabinet},
       {"language text huge", 1000, INT32_MAX, 400, 200, 5000, PackageLayoutFault::PastEnd},
-      {"sizes that wrap in 32 bits", 1000, INT32_MAX, INT32_MAX, INT32_MAX, 5000, PackageLayoutFault::PastEnd},
+      {"sizes that wrap in 32 bits", 1000, INT32_MAX, INT32_MAX, INT32_MAX, 5000,
+       PackageLayoutFault::PastEnd},
       {"information cabinet to the end", 1000, 300, 400, 3267, 5000, PackageLayoutFault::NoPayload},
-      {"payload shorter than a cabinet header", 1000, 300, 400, 200, 1933 + 35, PackageLayoutFault::NoPayload},
-      {"blocks beyond 2 GiB", 1000, INT32_MAX - 1000, 400, 200, int64_t(1) << 32, PackageLayoutFault::TooLarge},
+      {"payload shorter than a cabinet header", 1000, 300, 400, 200, 1933 + 35,
+       PackageLayoutFault::NoPayload},
+      {"blocks beyond 2 GiB", 1000, INT32_MAX - 1000, 400, 200, int64_t(1) << 32,
+       PackageLayoutFault::TooLarge},
   };
   for (const Case& c : cases) {
     const PackageHeader h = MakePackageHeader(c.lang, c.lib, c.info, false);

@@ -55,8 +55,8 @@ void ReadAsTheCommandsDo(const std::string& setup) {
   const auto found = files.find(kIntegrityRecordName);
   if (found == files.end()) return;
   IntegrityRecord record;
-  if (ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(), record) !=
-      IntegrityStatus::Ok)
+  if (ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(),
+                           record) != IntegrityStatus::Ok)
     return;
   std::vector<std::string> problems;
   CheckPackageIntegrity(image, record, verified, problems);
@@ -76,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   stub.append(reinterpret_cast<const char*>(base), 4);
   const std::string setup = Folder() + "/Setup.exe", volume = Folder() + "/Setup-2.cab";
   Write(setup, stub + std::string(reinterpret_cast<const char*>(data), (split ? split : end) - data));
-  if (split) Write(volume, std::string(reinterpret_cast<const char*>(split + 4), end - split - 4));
-  else std::remove(volume.c_str());
+  if (split)
+    Write(volume, std::string(reinterpret_cast<const char*>(split + 4), end - split - 4));
+  else
+    std::remove(volume.c_str());
   ReadAsTheCommandsDo(setup);
   return 0;
 }

@@ -58,7 +58,8 @@ TEST(Integrity, VerifyNamesEachDamagedPartAndIgnoresAppendedBytes) {
     EXPECT_NE(std::string::npos, out.find("integrity record   ")) << out;
     EXPECT_EQ(std::string::npos, out.find("integrity record   none")) << out;
 
-    const std::string setup = dir.File("Setup.exe"), sound = ReadFile(setup), volume2 = ReadFile(dir.File("Setup-2.cab"));
+    const std::string setup = dir.File("Setup.exe"), sound = ReadFile(setup),
+                      volume2 = ReadFile(dir.File("Setup-2.cab"));
     const uint32_t base = PackageBaseOf(sound);
     const uint32_t lang = cabtest::Le(sound, base + 8, 4), lib = cabtest::Le(sound, base + 16, 4),
                    info = cabtest::Le(sound, base + 20, 4);
@@ -66,7 +67,7 @@ TEST(Integrity, VerifyNamesEachDamagedPartAndIgnoresAppendedBytes) {
     struct Damage {
       const char* part;  // what verify must name; null: verify passes
       std::string file;
-      size_t at;         // SIZE_MAX: append a signature-sized tail instead
+      size_t at;  // SIZE_MAX: append a signature-sized tail instead
     };
     const Damage cases[] = {
         {nullptr, "Setup.exe", SIZE_MAX},
@@ -79,8 +80,10 @@ TEST(Integrity, VerifyNamesEachDamagedPartAndIgnoresAppendedBytes) {
     for (const Damage& c : cases) {
       cabtest::WriteFile(setup, sound);
       cabtest::WriteFile(dir.File("Setup-2.cab"), volume2);
-      if (c.at == SIZE_MAX) cabtest::WriteFile(setup, sound + std::string(4096, '\x5A'));
-      else FlipByte(dir.File(c.file), c.at);
+      if (c.at == SIZE_MAX)
+        cabtest::WriteFile(setup, sound + std::string(4096, '\x5A'));
+      else
+        FlipByte(dir.File(c.file), c.at);
       const int code = RunPack("verify Setup.exe" + pw, out, dir.Path());
       if (!c.part) {
         EXPECT_EQ(0, code) << out;
@@ -88,7 +91,8 @@ TEST(Integrity, VerifyNamesEachDamagedPartAndIgnoresAppendedBytes) {
         continue;
       }
       EXPECT_EQ(1, code) << c.part << " with password '" << password << "': " << out;
-      EXPECT_NE(std::string::npos, out.find(std::string("damaged package: ") + c.part)) << c.part << ": " << out;
+      EXPECT_NE(std::string::npos, out.find(std::string("damaged package: ") + c.part))
+          << c.part << ": " << out;
     }
   }
 }
@@ -101,7 +105,8 @@ TEST(Integrity, BlockThreeDllGetsItsPeChecksum) {
   ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
   const std::string exe = ReadFile(dir.File("Setup.exe"));
   const uint32_t base = PackageBaseOf(exe);
-  const std::string block = exe.substr(base + 33 + cabtest::Le(exe, base + 8, 4), cabtest::Le(exe, base + 16, 4));
+  const std::string block =
+      exe.substr(base + 33 + cabtest::Le(exe, base + 8, 4), cabtest::Le(exe, base + 16, 4));
   std::vector<uint8_t> dll;
   ASSERT_EQ(SzddStatus::Ok, SzddExpand(reinterpret_cast<const uint8_t*>(block.data()), block.size(), dll));
   PeImageFacts facts;
@@ -110,6 +115,8 @@ TEST(Integrity, BlockThreeDllGetsItsPeChecksum) {
   EXPECT_EQ(ComputePeChecksum(dll.data(), dll.size(), facts.checksumOffset), facts.storedChecksum);
   // Only the field changed.
   const std::string given = PeLibrary();
-  EXPECT_EQ(given.substr(0, facts.checksumOffset), std::string(dll.begin(), dll.begin() + facts.checksumOffset));
-  EXPECT_EQ(given.substr(facts.checksumOffset + 4), std::string(dll.begin() + facts.checksumOffset + 4, dll.end()));
+  EXPECT_EQ(given.substr(0, facts.checksumOffset),
+            std::string(dll.begin(), dll.begin() + facts.checksumOffset));
+  EXPECT_EQ(given.substr(facts.checksumOffset + 4),
+            std::string(dll.begin() + facts.checksumOffset + 4, dll.end()));
 }

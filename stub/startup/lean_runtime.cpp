@@ -64,7 +64,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void StubEntry() {
   __main();
-  ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT)));
+  ExitProcess(
+      static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT)));
 }
 
 // The destructors of globals are never run: the stub ends through exit or
