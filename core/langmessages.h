@@ -4,6 +4,7 @@
 // kMsgUninstallStatus are part of the texts.
 #pragma once
 
+// clang-format off
 #define VELTRA_LANG_MESSAGES(X) \
   X(kMsgSetupTitle, "<APPNAME> Setup") /* 0 */ \
   X(kMsgErrorTitle, "Error") /* 1 */ \
@@ -87,10 +88,11 @@
   X(kMsgRegistryFailed, "Unable to create Data in the System Registry:") /* 79 */ \
   X(kMsgShellLinkFailed, "Unable to create Shell Link:") /* 80 */ \
   X(kMsgRestartFailed, "Unable to restart Windows.") /* 81 */
+// clang-format on
 
 enum LangMessage : int {
 #define VELTRA_LANG_MESSAGE_NAME(name, text) name,
   VELTRA_LANG_MESSAGES(VELTRA_LANG_MESSAGE_NAME)
 #undef VELTRA_LANG_MESSAGE_NAME
-  kLangMessageCount
+      kLangMessageCount
 };

@@ -44,12 +44,10 @@ void EncodePackageHeader(const PackageHeader& h, uint8_t bytes[kPackageHeaderSiz
   WriteSigned32(bytes + 29, h.Reserved3);
 }
 
-bool HasPackageMagic(const PackageHeader& h) {
-  return std::memcmp(h.Magic, kPackageMagic, 8) == 0;
-}
+bool HasPackageMagic(const PackageHeader& h) { return std::memcmp(h.Magic, kPackageMagic, 8) == 0; }
 
-PackageHeader MakePackageHeader(int32_t langTextSize, int32_t cabLibSize,
-                                int32_t infoCabSize, bool passwordProtected) {
+PackageHeader MakePackageHeader(int32_t langTextSize, int32_t cabLibSize, int32_t infoCabSize,
+                                bool passwordProtected) {
   PackageHeader h{};
   std::memcpy(h.Magic, kPackageMagic, 8);
   h.LangTextSize = langTextSize;
@@ -67,6 +65,4 @@ PackageBlocks ComputePackageBlocks(int32_t base, const PackageHeader& h) {
   return PackageBlocks{lang, lib, info, payload};
 }
 
-std::string MakeScrambleKey(const std::string& password) {
-  return std::string(kScramblePrefix) + password;
-}
+std::string MakeScrambleKey(const std::string& password) { return std::string(kScramblePrefix) + password; }

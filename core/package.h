@@ -14,9 +14,9 @@
 
 #pragma pack(push, 1)
 struct PackageHeader {
-  char Magic[8];              // "$VELTRA$", no terminator
+  char Magic[8];  // "$VELTRA$", no terminator
   int32_t LangTextSize;
-  int32_t Reserved1;          // writers store 0; the stub never reads it
+  int32_t Reserved1;  // writers store 0; the stub never reads it
   int32_t CabLibSize;
   int32_t InfoCabSize;
   int32_t Reserved2;
@@ -28,8 +28,8 @@ struct PackageHeader {
 constexpr int kPackageHeaderSize = 33;
 static_assert(sizeof(PackageHeader) == kPackageHeaderSize, "header must be packed");
 
-extern const char kPackageMagic[9];       // "$VELTRA$"
-extern const char kScramblePrefix[7];     // "RUVEKA"
+extern const char kPackageMagic[9];    // "$VELTRA$"
+extern const char kScramblePrefix[7];  // "RUVEKA"
 // The name under which readers hand the package's cabinets to FDI; their
 // open callback maps it onto the package file at the cabinet's offset.
 constexpr char kVirtualCabName[] = "qalvo";
@@ -42,8 +42,8 @@ void EncodePackageHeader(const PackageHeader& header, uint8_t bytes[kPackageHead
 bool HasPackageMagic(const PackageHeader& header);
 
 // A header for the given block sizes, with the magic set and reserved fields 0.
-PackageHeader MakePackageHeader(int32_t langTextSize, int32_t cabLibSize,
-                                int32_t infoCabSize, bool passwordProtected);
+PackageHeader MakePackageHeader(int32_t langTextSize, int32_t cabLibSize, int32_t infoCabSize,
+                                bool passwordProtected);
 
 // File offsets of the blocks for a package whose header starts at `base`.
 struct PackageBlocks {

@@ -67,9 +67,12 @@ namespace {
 
 int DigitValue(char c, int base) {
   int v = -1;
-  if (c >= '0' && c <= '9') v = c - '0';
-  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    v = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    v = c - 'A' + 10;
   return v < base ? v : -1;
 }
 
@@ -112,8 +115,7 @@ char* CopyToBuffer(char* buffer, const std::string& text) {
   return buffer;
 }
 
-std::string ReplaceAll(const std::string& token, const std::string& replacement,
-                       const std::string& text) {
+std::string ReplaceAll(const std::string& token, const std::string& replacement, const std::string& text) {
   if (token.empty()) return text;
   size_t at = text.find(token);
   if (at == std::string::npos) return text;

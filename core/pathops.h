@@ -37,5 +37,4 @@ char* CopyToBuffer(char* buffer, const std::string& text);
 // Every occurrence of `token`, found left to right without overlap, replaced
 // by `replacement`. The replacement is never searched again, so a replacement
 // that holds its own token cannot loop. An empty token changes nothing.
-std::string ReplaceAll(const std::string& token, const std::string& replacement,
-                       const std::string& text);
+std::string ReplaceAll(const std::string& token, const std::string& replacement, const std::string& text);

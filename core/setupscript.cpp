@@ -65,8 +65,7 @@ void CheckList(const char* field, const std::string& text, const char* terminato
     const std::string line = "line " + std::to_string(i + 1);
     if (HasLineBreak(lines[i]))
       problems.push_back(where + line + " holds a CR or LF that is not part of a CR LF pair");
-    if (lines[i] == terminator)
-      problems.push_back(where + line + " equals the list's terminator line");
+    if (lines[i] == terminator) problems.push_back(where + line + " equals the list's terminator line");
   }
   if (text.find('\0') != std::string::npos)
     problems.push_back(where + "holds a NUL byte, where Windows would cut the text");

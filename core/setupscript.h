@@ -31,21 +31,21 @@
 
 struct SetupScript {
   std::string AppName;
-  std::string Line2;             // free for the writer; the reader skips it
+  std::string Line2;  // free for the writer; the reader skips it
   bool Unattended = false;
   int64_t MinFree = 0;
   std::string DestDir;
-  uint16_t OverwriteMode = 0;    // 0 ask, 1 overwrite all, anything else keep all
+  uint16_t OverwriteMode = 0;  // 0 ask, 1 overwrite all, anything else keep all
   bool ShowUnpackPage = false;
-  std::string Line8;             // free for the writer; the reader skips it
+  std::string Line8;  // free for the writer; the reader skips it
   std::string LaunchFile;
   std::string ReadmeFile;
   std::string RunProgram;
   std::string RunParams;
   std::string StartQuestion;
   std::string FinalMessage;
-  std::string ReadmeText;        // lines joined by CR LF
-  std::string LicenseText;       // lines joined by CR LF
+  std::string ReadmeText;   // lines joined by CR LF
+  std::string LicenseText;  // lines joined by CR LF
 };
 
 extern const char kReadmeTerminator[4];   // three 0x01 bytes

@@ -178,8 +178,7 @@ std::vector<uint8_t> SzddCompress(const uint8_t* data, size_t size, uint8_t last
 }
 
 bool ReadSzddHeader(const uint8_t* data, size_t size, SzddHeader& header) {
-  if (!data || size < kSzddHeaderSize || std::memcmp(data, kSignature, sizeof kSignature) != 0)
-    return false;
+  if (!data || size < kSzddHeaderSize || std::memcmp(data, kSignature, sizeof kSignature) != 0) return false;
   header.mode = data[8];
   header.lastChar = data[9];
   header.expandedLength = ReadLe32(data + 10);

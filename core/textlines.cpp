@@ -1,7 +1,6 @@
 #include "textlines.h"
 
-TextLineReader::TextLineReader(const std::string& path)
-    : file_(std::fopen(path.c_str(), "rb")) {
+TextLineReader::TextLineReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
   failed_ = file_ == nullptr;
 }
 

@@ -6,8 +6,7 @@ std::string InvertKey(const std::string& key) {
   return inverted;
 }
 
-void Descramble(uint8_t* buffer, const std::string& invertedKey, int32_t count,
-                int32_t startIndex) {
+void Descramble(uint8_t* buffer, const std::string& invertedKey, int32_t count, int32_t startIndex) {
   const int32_t length = static_cast<int32_t>(invertedKey.size());
   if (count <= 0 || length == 0) return;
   int32_t j = startIndex;
@@ -18,8 +17,7 @@ void Descramble(uint8_t* buffer, const std::string& invertedKey, int32_t count,
   }
 }
 
-void DescrambleAt(uint8_t* buffer, const std::string& invertedKey, size_t count,
-                  uint32_t position) {
+void DescrambleAt(uint8_t* buffer, const std::string& invertedKey, size_t count, uint32_t position) {
   if (invertedKey.empty()) return;
   // Large buffers go in chunks so that each count fits the 32-bit form.
   while (count > 0) {

@@ -13,10 +13,8 @@ std::string InvertKey(const std::string& key);
 // XORs `count` bytes of `buffer` with the inverted key, starting at the
 // 1-based key index `startIndex` and wrapping after the last key byte.
 // A count of 0 or less, or an empty key, changes nothing.
-void Descramble(uint8_t* buffer, const std::string& invertedKey, int32_t count,
-                int32_t startIndex);
+void Descramble(uint8_t* buffer, const std::string& invertedKey, int32_t count, int32_t startIndex);
 
 // Descrambles (or scrambles) `count` bytes that start at stream position
 // `position`: the key index follows from the position alone.
-void DescrambleAt(uint8_t* buffer, const std::string& invertedKey, size_t count,
-                  uint32_t position);
+void DescrambleAt(uint8_t* buffer, const std::string& invertedKey, size_t count, uint32_t position);

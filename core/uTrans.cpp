@@ -56,8 +56,8 @@ bool ValidateLangText(const std::string& text, LangTable& table, std::string& er
   for (int i = 0; i < kLangMessageCount; ++i) {
     table[i] = NextLine(text, pos, atEnd);
     if (atEnd) {
-      error = "line " + std::to_string(i + 1) + ": the text ends after " +
-              std::to_string(i) + " of 82 messages";
+      error =
+          "line " + std::to_string(i + 1) + ": the text ends after " + std::to_string(i) + " of 82 messages";
       return false;
     }
   }

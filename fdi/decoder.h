@@ -2,8 +2,7 @@
 // bytes of one data block at a time and knows nothing of cabinets or files;
 // its state (history window, models, trees) carries from block to block until
 // the folder ends.
-#ifndef VELTRA_FDI_DECODER_H
-#define VELTRA_FDI_DECODER_H
+#pragma once
 
 #include <cstdint>
 
@@ -12,12 +11,11 @@
 namespace fdi {
 
 class Decoder {
-public:
-    virtual ~Decoder() = default;
-    // Decodes the block in[0..inLength) into exactly outLength bytes.
-    // FDIERROR_MDI_FAIL when the data does not decode to that many bytes.
-    virtual FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out,
-                                 uint32_t outLength) = 0;
+ public:
+  virtual ~Decoder() = default;
+  // Decodes the block in[0..inLength) into exactly outLength bytes.
+  // FDIERROR_MDI_FAIL when the data does not decode to that many bytes.
+  virtual FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outLength) = 0;
 };
 
 // Makes the decoder for a folder's compression type. FDIERROR_BAD_COMPR_TYPE
@@ -30,5 +28,3 @@ Decoder* makeLzxDecoder(Memory& mem, unsigned windowBits);
 Decoder* makeQuantumDecoder(Memory& mem, unsigned windowBits);
 
 }  // namespace fdi
-
-#endif

@@ -24,97 +24,100 @@ namespace {
 constexpr int kErrorBadArguments = 160;  // ERROR_BAD_ARGUMENTS, for calls FDI cannot start
 
 Context* liveContext(HFDI hfdi) {
-    Context* ctx = static_cast<Context*>(hfdi);
-    return ctx && ctx->magic == Context::kMagic ? ctx : nullptr;
+  Context* ctx = static_cast<Context*>(hfdi);
+  return ctx && ctx->magic == Context::kMagic ? ctx : nullptr;
 }
 
 }  // namespace
 
-extern "C" HFDI FDIAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen,
-                                 PFNREAD pfnread, PFNWRITE pfnwrite, PFNCLOSE pfnclose,
-                                 PFNSEEK pfnseek, int cpuType, PERF perf) {
-    (void)cpuType;  // FDI picks nothing by processor here
-    if (!perf) return nullptr;
-    if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) {
-        perf->erfOper = FDIERROR_NONE;
-        perf->erfType = kErrorBadArguments;
-        perf->fError = 1;
-        return nullptr;
+extern "C" HFDI FDIAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
+                                 PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType,
+                                 PERF perf) {
+  (void)cpuType;  // FDI picks nothing by processor here
+  if (!perf) return nullptr;
+  if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) {
+    perf->erfOper = FDIERROR_NONE;
+    perf->erfType = kErrorBadArguments;
+    perf->fError = 1;
+    return nullptr;
+  }
+  FDI_TRY {
+    void* block = pfnalloc(sizeof(Context));
+    if (!block) {
+      perf->erfOper = FDIERROR_ALLOC_FAIL;
+      perf->erfType = 0;
+      perf->fError = 1;
+      return nullptr;
     }
-    FDI_TRY {
-        void* block = pfnalloc(sizeof(Context));
-        if (!block) {
-            perf->erfOper = FDIERROR_ALLOC_FAIL;
-            perf->erfType = 0;
-            perf->fError = 1;
-            return nullptr;
-        }
-        fdi::Callbacks io{pfnalloc, pfnfree, pfnopen, pfnread, pfnwrite, pfnclose, pfnseek};
-        return new (block) Context(io, perf);
-    } FDI_CATCH_ALL {
-        perf->erfOper = FDIERROR_ALLOC_FAIL;
-        perf->erfType = 0;
-        perf->fError = 1;
-        return nullptr;
-    }
+    fdi::Callbacks io{pfnalloc, pfnfree, pfnopen, pfnread, pfnwrite, pfnclose, pfnseek};
+    return new (block) Context(io, perf);
+  }
+  FDI_CATCH_ALL {
+    perf->erfOper = FDIERROR_ALLOC_FAIL;
+    perf->erfType = 0;
+    perf->fError = 1;
+    return nullptr;
+  }
 }
 
 extern "C" int FDIAPI FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdici) {
-    Context* ctx = liveContext(hfdi);
-    if (!ctx) return 0;
-    if (!pfdici) {
-        ctx->fail(FDIERROR_NONE, kErrorBadArguments);
-        return 0;
+  Context* ctx = liveContext(hfdi);
+  if (!ctx) return 0;
+  if (!pfdici) {
+    ctx->fail(FDIERROR_NONE, kErrorBadArguments);
+    return 0;
+  }
+  FDI_TRY {
+    if (hf == -1) {
+      ctx->fail(FDIERROR_NOT_A_CABINET);
+      return 0;
     }
-    FDI_TRY {
-        if (hf == -1) {
-            ctx->fail(FDIERROR_NOT_A_CABINET);
-            return 0;
-        }
-        FDICABINETINFO info{};
-        int version = 0;
-        FDIERROR e = fdi::describeCabinet(*ctx, hf, info, version);
-        if (e != FDIERROR_NONE) {
-            ctx->fail(e, e == FDIERROR_UNKNOWN_CABINET_VERSION ? version : 0);
-            return 0;
-        }
-        *pfdici = info;
-        return 1;
-    } FDI_CATCH_ALL {
-        ctx->fail(FDIERROR_USER_ABORT);
-        return 0;
+    FDICABINETINFO info{};
+    int version = 0;
+    FDIERROR e = fdi::describeCabinet(*ctx, hf, info, version);
+    if (e != FDIERROR_NONE) {
+      ctx->fail(e, e == FDIERROR_UNKNOWN_CABINET_VERSION ? version : 0);
+      return 0;
     }
+    *pfdici = info;
+    return 1;
+  }
+  FDI_CATCH_ALL {
+    ctx->fail(FDIERROR_USER_ABORT);
+    return 0;
+  }
 }
 
-extern "C" int FDIAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags,
-                              PFNFDINOTIFY pfnfdin, PFNFDIDECRYPT pfnfdid, void* pvUser) {
-    (void)flags;    // no flags are defined
-    (void)pfnfdid;  // no cabinet writer of ours encrypts; the callback is not called
-    Context* ctx = liveContext(hfdi);
-    if (!ctx) return 0;
-    if (!pfnfdin) {
-        ctx->fail(FDIERROR_NONE, kErrorBadArguments);
-        return 0;
+extern "C" int FDIAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOTIFY pfnfdin,
+                              PFNFDIDECRYPT pfnfdid, void* pvUser) {
+  (void)flags;    // no flags are defined
+  (void)pfnfdid;  // no cabinet writer of ours encrypts; the callback is not called
+  Context* ctx = liveContext(hfdi);
+  if (!ctx) return 0;
+  if (!pfnfdin) {
+    ctx->fail(FDIERROR_NONE, kErrorBadArguments);
+    return 0;
+  }
+  FDI_TRY {
+    FDIERROR e = fdi::copyCabinet(*ctx, pszCabinet, pszCabPath, pfnfdin, pvUser);
+    if (e != FDIERROR_NONE) {
+      ctx->fail(e);
+      return 0;
     }
-    FDI_TRY {
-        FDIERROR e = fdi::copyCabinet(*ctx, pszCabinet, pszCabPath, pfnfdin, pvUser);
-        if (e != FDIERROR_NONE) {
-            ctx->fail(e);
-            return 0;
-        }
-        return 1;
-    } FDI_CATCH_ALL {
-        ctx->fail(FDIERROR_USER_ABORT);
-        return 0;
-    }
+    return 1;
+  }
+  FDI_CATCH_ALL {
+    ctx->fail(FDIERROR_USER_ABORT);
+    return 0;
+  }
 }
 
 extern "C" int FDIAPI FDIDestroy(HFDI hfdi) {
-    Context* ctx = liveContext(hfdi);
-    if (!ctx) return 0;
-    PFNFREE release = ctx->io.free;
-    ctx->magic = 0;
-    ctx->~Context();
-    release(ctx);
-    return 1;
+  Context* ctx = liveContext(hfdi);
+  if (!ctx) return 0;
+  PFNFREE release = ctx->io.free;
+  ctx->magic = 0;
+  ctx->~Context();
+  release(ctx);
+  return 1;
 }

@@ -33,324 +33,322 @@ constexpr int kMaxSameRefusals = 10;
 constexpr int kMaxRefusals = 1000;
 
 bool joinPath(char* target, const char* path, const char* name) {
-    size_t p = path ? std::strlen(path) : 0;
-    size_t n = name ? std::strlen(name) : 0;
-    if (p + n + 1 > CB_MAX_CAB_PATH) return false;
-    if (p) std::memcpy(target, path, p);
-    if (n) std::memcpy(target + p, name, n);
-    target[p + n] = 0;
-    return true;
+  size_t p = path ? std::strlen(path) : 0;
+  size_t n = name ? std::strlen(name) : 0;
+  if (p + n + 1 > CB_MAX_CAB_PATH) return false;
+  if (p) std::memcpy(target, path, p);
+  if (n) std::memcpy(target + p, name, n);
+  target[p + n] = 0;
+  return true;
 }
 
 void copyText(char* target, const char* source) {
-    size_t n = source ? std::strlen(source) : 0;
-    if (n >= CB_MAX_CAB_PATH) n = CB_MAX_CAB_PATH - 1;
-    if (n) std::memcpy(target, source, n);
-    target[n] = 0;
+  size_t n = source ? std::strlen(source) : 0;
+  if (n >= CB_MAX_CAB_PATH) n = CB_MAX_CAB_PATH - 1;
+  if (n) std::memcpy(target, source, n);
+  target[n] = 0;
 }
 
 class CopyRun final : public VolumeChain {
-public:
-    CopyRun(Context& ctx, PFNFDINOTIFY notify, void* user)
-        : ctx_(ctx), mem_(ctx.mem), notify_(notify), user_(user), reader_(ctx.mem, *this) {}
-    ~CopyRun() override;
+ public:
+  CopyRun(Context& ctx, PFNFDINOTIFY notify, void* user)
+      : ctx_(ctx), mem_(ctx.mem), notify_(notify), user_(user), reader_(ctx.mem, *this) {}
+  ~CopyRun() override;
 
-    FDIERROR run(const char* name, const char* path);
-    FDIERROR nextVolume(uint32_t index, Cabinet*& next) override;
+  FDIERROR run(const char* name, const char* path);
+  FDIERROR nextVolume(uint32_t index, Cabinet*& next) override;
 
-private:
-    FDINOTIFICATION blank() const {
-        FDINOTIFICATION n;
-        std::memset(&n, 0, sizeof n);
-        n.pv = user_;
-        return n;
-    }
-    intptr_t tell(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) { return notify_(type, &n); }
+ private:
+  FDINOTIFICATION blank() const {
+    FDINOTIFICATION n;
+    std::memset(&n, 0, sizeof n);
+    n.pv = user_;
+    return n;
+  }
+  intptr_t tell(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) { return notify_(type, &n); }
 
-    FDIERROR openCabinet(const char* fullPath, Cabinet*& cab);
-    bool addVolume(Cabinet* cab);
-    FDIERROR tellCabinetInfo(Cabinet& cab, char* path);
-    FDIERROR walkFiles();
-    FDIERROR enumerate(uint32_t& next, uint32_t& remaining);
-    FDIERROR handleFile(uint32_t i);
-    FDIERROR extract(const CabFile& f, uint32_t folder, intptr_t target);
-    FDIERROR checkVolume(const Cabinet& previous, const Cabinet& candidate);
-    FDIERROR tryVolume(const Cabinet& previous, const char* path, const char* name, Cabinet*& next);
+  FDIERROR openCabinet(const char* fullPath, Cabinet*& cab);
+  bool addVolume(Cabinet* cab);
+  FDIERROR tellCabinetInfo(Cabinet& cab, char* path);
+  FDIERROR walkFiles();
+  FDIERROR enumerate(uint32_t& next, uint32_t& remaining);
+  FDIERROR handleFile(uint32_t i);
+  FDIERROR extract(const CabFile& f, uint32_t folder, intptr_t target);
+  FDIERROR checkVolume(const Cabinet& previous, const Cabinet& candidate);
+  FDIERROR tryVolume(const Cabinet& previous, const char* path, const char* name, Cabinet*& next);
 
-    Context& ctx_;
-    Memory& mem_;
-    PFNFDINOTIFY notify_;
-    void* user_;
-    FolderReader reader_;
-    Cabinet** volumes_ = nullptr;
-    uint32_t volumeCount_ = 0, volumeCapacity_ = 0;
-    char cabPath_[CB_MAX_CAB_PATH] = {};  // the folder where the last volume was found
-    bool spanned_ = false;
+  Context& ctx_;
+  Memory& mem_;
+  PFNFDINOTIFY notify_;
+  void* user_;
+  FolderReader reader_;
+  Cabinet** volumes_ = nullptr;
+  uint32_t volumeCount_ = 0, volumeCapacity_ = 0;
+  char cabPath_[CB_MAX_CAB_PATH] = {};  // the folder where the last volume was found
+  bool spanned_ = false;
 };
 
 CopyRun::~CopyRun() {
-    for (uint32_t i = 0; i < volumeCount_; ++i) mem_.destroy(volumes_[i]);
-    mem_.put(volumes_);
+  for (uint32_t i = 0; i < volumeCount_; ++i) mem_.destroy(volumes_[i]);
+  mem_.put(volumes_);
 }
 
 bool CopyRun::addVolume(Cabinet* cab) {
-    if (volumeCount_ == volumeCapacity_) {
-        uint32_t capacity = volumeCapacity_ ? volumeCapacity_ * 2 : 8;
-        Cabinet** bigger = static_cast<Cabinet**>(mem_.get(sizeof(Cabinet*) * capacity));
-        if (!bigger) return false;
-        for (uint32_t i = 0; i < volumeCount_; ++i) bigger[i] = volumes_[i];
-        mem_.put(volumes_);
-        volumes_ = bigger;
-        volumeCapacity_ = capacity;
-    }
-    volumes_[volumeCount_++] = cab;
-    return true;
+  if (volumeCount_ == volumeCapacity_) {
+    uint32_t capacity = volumeCapacity_ ? volumeCapacity_ * 2 : 8;
+    Cabinet** bigger = static_cast<Cabinet**>(mem_.get(sizeof(Cabinet*) * capacity));
+    if (!bigger) return false;
+    for (uint32_t i = 0; i < volumeCount_; ++i) bigger[i] = volumes_[i];
+    mem_.put(volumes_);
+    volumes_ = bigger;
+    volumeCapacity_ = capacity;
+  }
+  volumes_[volumeCount_++] = cab;
+  return true;
 }
 
 FDIERROR CopyRun::openCabinet(const char* fullPath, Cabinet*& cab) {
+  cab = nullptr;
+  char name[CB_MAX_CAB_PATH];
+  copyText(name, fullPath);
+  intptr_t h = ctx_.io.open(name, kOpenReadOnlyBinary, kPermitReadWrite);
+  if (h == -1) return FDIERROR_CABINET_NOT_FOUND;
+  cab = mem_.make<Cabinet>(mem_, ctx_.io, h);
+  if (!cab) {
+    ctx_.io.close(h);
+    return FDIERROR_ALLOC_FAIL;
+  }
+  FDIERROR e = cab->load();
+  if (e != FDIERROR_NONE) {
+    mem_.destroy(cab);
     cab = nullptr;
-    char name[CB_MAX_CAB_PATH];
-    copyText(name, fullPath);
-    intptr_t h = ctx_.io.open(name, kOpenReadOnlyBinary, kPermitReadWrite);
-    if (h == -1) return FDIERROR_CABINET_NOT_FOUND;
-    cab = mem_.make<Cabinet>(mem_, ctx_.io, h);
-    if (!cab) {
-        ctx_.io.close(h);
-        return FDIERROR_ALLOC_FAIL;
-    }
-    FDIERROR e = cab->load();
-    if (e != FDIERROR_NONE) {
-        mem_.destroy(cab);
-        cab = nullptr;
-    }
-    return e;
+  }
+  return e;
 }
 
 FDIERROR CopyRun::tellCabinetInfo(Cabinet& cab, char* path) {
-    FDINOTIFICATION n = blank();
-    char next[kNameCapacity], disk[kNameCapacity];
-    std::memcpy(next, cab.header().nextName, kNameCapacity);
-    std::memcpy(disk, cab.header().nextDisk, kNameCapacity);
-    n.psz1 = next;
-    n.psz2 = disk;
-    n.psz3 = path;
-    n.setID = cab.header().setId;
-    n.iCabinet = cab.header().index;
-    return tell(fdintCABINET_INFO, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
+  FDINOTIFICATION n = blank();
+  char next[kNameCapacity], disk[kNameCapacity];
+  std::memcpy(next, cab.header().nextName, kNameCapacity);
+  std::memcpy(disk, cab.header().nextDisk, kNameCapacity);
+  n.psz1 = next;
+  n.psz2 = disk;
+  n.psz3 = path;
+  n.setID = cab.header().setId;
+  n.iCabinet = cab.header().index;
+  return tell(fdintCABINET_INFO, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
 }
 
 FDIERROR CopyRun::run(const char* name, const char* path) {
-    char full[CB_MAX_CAB_PATH];
-    if (!joinPath(full, path, name)) return FDIERROR_CABINET_NOT_FOUND;
-    Cabinet* first = nullptr;
-    FDIERROR e = openCabinet(full, first);
-    if (e != FDIERROR_NONE) return e;
-    if (!addVolume(first)) {
-        mem_.destroy(first);
-        return FDIERROR_ALLOC_FAIL;
-    }
-    copyText(cabPath_, path);
-    char pathText[CB_MAX_CAB_PATH];
-    copyText(pathText, path);
-    e = tellCabinetInfo(*first, pathText);
-    if (e != FDIERROR_NONE) return e;
-    return walkFiles();
+  char full[CB_MAX_CAB_PATH];
+  if (!joinPath(full, path, name)) return FDIERROR_CABINET_NOT_FOUND;
+  Cabinet* first = nullptr;
+  FDIERROR e = openCabinet(full, first);
+  if (e != FDIERROR_NONE) return e;
+  if (!addVolume(first)) {
+    mem_.destroy(first);
+    return FDIERROR_ALLOC_FAIL;
+  }
+  copyText(cabPath_, path);
+  char pathText[CB_MAX_CAB_PATH];
+  copyText(pathText, path);
+  e = tellCabinetInfo(*first, pathText);
+  if (e != FDIERROR_NONE) return e;
+  return walkFiles();
 }
 
 // Reports the walk's position and lets the caller move it.
 FDIERROR CopyRun::enumerate(uint32_t& next, uint32_t& remaining) {
-    Cabinet& cab = *volumes_[0];
-    uint32_t count = cab.header().fileCount;
-    uint32_t at = next < count ? cab.file(next).entryPosition : cab.filesEnd();
-    FDINOTIFICATION n = blank();
-    n.cb = long(at);
-    n.iFolder = uint16_t(remaining);
-    n.setID = cab.header().setId;
-    n.iCabinet = cab.header().index;
-    if (tell(fdintENUMERATE, n) == -1) return FDIERROR_USER_ABORT;
-    if (uint32_t(n.cb) != at) {
-        uint32_t i = 0;
-        while (i < count && cab.file(i).entryPosition != uint32_t(n.cb)) ++i;
-        if (i == count && uint32_t(n.cb) != cab.filesEnd()) return FDIERROR_CORRUPT_CABINET;
-        next = i;
-    }
-    remaining = n.iFolder < count - next ? n.iFolder : count - next;
-    return FDIERROR_NONE;
+  Cabinet& cab = *volumes_[0];
+  uint32_t count = cab.header().fileCount;
+  uint32_t at = next < count ? cab.file(next).entryPosition : cab.filesEnd();
+  FDINOTIFICATION n = blank();
+  n.cb = long(at);
+  n.iFolder = uint16_t(remaining);
+  n.setID = cab.header().setId;
+  n.iCabinet = cab.header().index;
+  if (tell(fdintENUMERATE, n) == -1) return FDIERROR_USER_ABORT;
+  if (uint32_t(n.cb) != at) {
+    uint32_t i = 0;
+    while (i < count && cab.file(i).entryPosition != uint32_t(n.cb)) ++i;
+    if (i == count && uint32_t(n.cb) != cab.filesEnd()) return FDIERROR_CORRUPT_CABINET;
+    next = i;
+  }
+  remaining = n.iFolder < count - next ? n.iFolder : count - next;
+  return FDIERROR_NONE;
 }
 
 FDIERROR CopyRun::walkFiles() {
-    uint32_t next = 0, remaining = volumes_[0]->header().fileCount;
-    FDIERROR e = enumerate(next, remaining);
-    bool spanReported = false;
-    while (e == FDIERROR_NONE) {
-        while (remaining > 0) {
-            spanned_ = false;
-            e = handleFile(next++);
-            --remaining;
-            if (e != FDIERROR_NONE) return e;
-            if (spanned_ && !spanReported) {
-                spanReported = true;
-                e = enumerate(next, remaining);
-                if (e != FDIERROR_NONE) return e;
-            }
-        }
+  uint32_t next = 0, remaining = volumes_[0]->header().fileCount;
+  FDIERROR e = enumerate(next, remaining);
+  bool spanReported = false;
+  while (e == FDIERROR_NONE) {
+    while (remaining > 0) {
+      spanned_ = false;
+      e = handleFile(next++);
+      --remaining;
+      if (e != FDIERROR_NONE) return e;
+      if (spanned_ && !spanReported) {
+        spanReported = true;
         e = enumerate(next, remaining);
-        if (remaining == 0) break;
+        if (e != FDIERROR_NONE) return e;
+      }
     }
-    return e;
+    e = enumerate(next, remaining);
+    if (remaining == 0) break;
+  }
+  return e;
 }
 
 FDIERROR CopyRun::handleFile(uint32_t i) {
-    Cabinet& cab = *volumes_[0];
-    const CabFile& f = cab.file(i);
-    FDINOTIFICATION n = blank();
-    n.psz1 = cab.fileName(i);
-    if (continuesFromPrev(f.folderIndex)) {
-        char prev[kNameCapacity], disk[kNameCapacity];
-        std::memcpy(prev, cab.header().prevName, kNameCapacity);
-        std::memcpy(disk, cab.header().prevDisk, kNameCapacity);
-        n.psz2 = prev;
-        n.psz3 = disk;
-        return tell(fdintPARTIAL_FILE, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
-    }
-    uint32_t folder = continuesToNext(f.folderIndex) ? cab.header().folderCount - 1u : f.folderIndex;
-    n.cb = long(f.size);
-    n.date = f.date;
-    n.time = f.time;
-    n.attribs = f.attribs;
-    n.iFolder = f.folderIndex;
-    intptr_t target = tell(fdintCOPY_FILE, n);
-    if (target == -1) return FDIERROR_USER_ABORT;
-    if (target == 0) return FDIERROR_NONE;
-    FDIERROR e = extract(f, folder, target);
-    if (e != FDIERROR_NONE) {
-        ctx_.io.close(target);
-        return e;
-    }
-    n = blank();
-    n.psz1 = cab.fileName(i);
-    n.hf = target;
-    n.date = f.date;
-    n.time = f.time;
-    n.attribs = uint16_t(f.attribs & ~_A_EXEC);
-    n.cb = (f.attribs & _A_EXEC) ? 1 : 0;
-    n.iFolder = f.folderIndex;
-    intptr_t closed = tell(fdintCLOSE_FILE_INFO, n);
-    if (closed == -1) return FDIERROR_USER_ABORT;
-    return closed == 0 ? FDIERROR_TARGET_FILE : FDIERROR_NONE;
+  Cabinet& cab = *volumes_[0];
+  const CabFile& f = cab.file(i);
+  FDINOTIFICATION n = blank();
+  n.psz1 = cab.fileName(i);
+  if (continuesFromPrev(f.folderIndex)) {
+    char prev[kNameCapacity], disk[kNameCapacity];
+    std::memcpy(prev, cab.header().prevName, kNameCapacity);
+    std::memcpy(disk, cab.header().prevDisk, kNameCapacity);
+    n.psz2 = prev;
+    n.psz3 = disk;
+    return tell(fdintPARTIAL_FILE, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
+  }
+  uint32_t folder = continuesToNext(f.folderIndex) ? cab.header().folderCount - 1u : f.folderIndex;
+  n.cb = long(f.size);
+  n.date = f.date;
+  n.time = f.time;
+  n.attribs = f.attribs;
+  n.iFolder = f.folderIndex;
+  intptr_t target = tell(fdintCOPY_FILE, n);
+  if (target == -1) return FDIERROR_USER_ABORT;
+  if (target == 0) return FDIERROR_NONE;
+  FDIERROR e = extract(f, folder, target);
+  if (e != FDIERROR_NONE) {
+    ctx_.io.close(target);
+    return e;
+  }
+  n = blank();
+  n.psz1 = cab.fileName(i);
+  n.hf = target;
+  n.date = f.date;
+  n.time = f.time;
+  n.attribs = uint16_t(f.attribs & ~_A_EXEC);
+  n.cb = (f.attribs & _A_EXEC) ? 1 : 0;
+  n.iFolder = f.folderIndex;
+  intptr_t closed = tell(fdintCLOSE_FILE_INFO, n);
+  if (closed == -1) return FDIERROR_USER_ABORT;
+  return closed == 0 ? FDIERROR_TARGET_FILE : FDIERROR_NONE;
 }
 
 FDIERROR CopyRun::extract(const CabFile& f, uint32_t folder, intptr_t target) {
-    Cabinet& cab = *volumes_[0];
-    // The folder's start lies in an earlier cabinet, which this run never saw.
-    if (folder == 0 && cab.firstFolderContinued()) return FDIERROR_CORRUPT_CABINET;
-    if (!reader_.isOpenAt(folder) || reader_.position() > f.folderOffset) {
-        FDIERROR e = reader_.open(cab, folder);
-        if (e != FDIERROR_NONE) return e;
-    }
-    FDIERROR e = reader_.pass(f.folderOffset - reader_.position(), Sink{nullptr, 0});
+  Cabinet& cab = *volumes_[0];
+  // The folder's start lies in an earlier cabinet, which this run never saw.
+  if (folder == 0 && cab.firstFolderContinued()) return FDIERROR_CORRUPT_CABINET;
+  if (!reader_.isOpenAt(folder) || reader_.position() > f.folderOffset) {
+    FDIERROR e = reader_.open(cab, folder);
     if (e != FDIERROR_NONE) return e;
-    return reader_.pass(f.size, Sink{ctx_.io.write, target});
+  }
+  FDIERROR e = reader_.pass(f.folderOffset - reader_.position(), Sink{nullptr, 0});
+  if (e != FDIERROR_NONE) return e;
+  return reader_.pass(f.size, Sink{ctx_.io.write, target});
 }
 
 FDIERROR CopyRun::checkVolume(const Cabinet& previous, const Cabinet& candidate) {
-    const CabHeader& p = previous.header();
-    const CabHeader& c = candidate.header();
-    if (c.setId != p.setId || c.index != uint16_t(p.index + 1)) return FDIERROR_WRONG_CABINET;
-    if (c.headerReserve != p.headerReserve || c.folderReserve != p.folderReserve ||
-        c.dataReserve != p.dataReserve)
-        return FDIERROR_RESERVE_MISMATCH;
-    return FDIERROR_NONE;
+  const CabHeader& p = previous.header();
+  const CabHeader& c = candidate.header();
+  if (c.setId != p.setId || c.index != uint16_t(p.index + 1)) return FDIERROR_WRONG_CABINET;
+  if (c.headerReserve != p.headerReserve || c.folderReserve != p.folderReserve ||
+      c.dataReserve != p.dataReserve)
+    return FDIERROR_RESERVE_MISMATCH;
+  return FDIERROR_NONE;
 }
 
-FDIERROR CopyRun::tryVolume(const Cabinet& previous, const char* path, const char* name,
-                            Cabinet*& next) {
-    char full[CB_MAX_CAB_PATH];
+FDIERROR CopyRun::tryVolume(const Cabinet& previous, const char* path, const char* name, Cabinet*& next) {
+  char full[CB_MAX_CAB_PATH];
+  next = nullptr;
+  if (!joinPath(full, path, name)) return FDIERROR_CABINET_NOT_FOUND;
+  FDIERROR e = openCabinet(full, next);
+  if (e != FDIERROR_NONE) return e;
+  e = checkVolume(previous, *next);
+  if (e != FDIERROR_NONE) {
+    mem_.destroy(next);
     next = nullptr;
-    if (!joinPath(full, path, name)) return FDIERROR_CABINET_NOT_FOUND;
-    FDIERROR e = openCabinet(full, next);
-    if (e != FDIERROR_NONE) return e;
-    e = checkVolume(previous, *next);
-    if (e != FDIERROR_NONE) {
-        mem_.destroy(next);
-        next = nullptr;
-    }
-    return e;
+  }
+  return e;
 }
 
 FDIERROR CopyRun::nextVolume(uint32_t index, Cabinet*& next) {
-    if (index + 1 < volumeCount_) {
-        next = volumes_[index + 1];
-        return FDIERROR_NONE;
-    }
-    const Cabinet& current = *volumes_[index];
-    char name[kNameCapacity], disk[kNameCapacity], path[CB_MAX_CAB_PATH], lastPath[CB_MAX_CAB_PATH];
-    std::memcpy(name, current.header().nextName, kNameCapacity);
-    std::memcpy(disk, current.header().nextDisk, kNameCapacity);
-    std::memcpy(path, cabPath_, CB_MAX_CAB_PATH);
-    FDINOTIFICATION n = blank();
-    n.psz1 = name;
-    n.psz2 = disk;
-    n.psz3 = path;
-    n.setID = current.header().setId;
-    n.iCabinet = current.header().index;
-    n.fdie = FDIERROR_NONE;
-    FDIERROR refusal = FDIERROR_NONE;
-    int same = 0;
-    for (int attempt = 0;; ++attempt) {
-        if (tell(fdintNEXT_CABINET, n) == -1) return FDIERROR_USER_ABORT;
-        path[CB_MAX_CAB_PATH - 1] = 0;
-        std::memcpy(name, current.header().nextName, kNameCapacity);  // psz1 is not the caller's
-        FDIERROR e = tryVolume(current, path, name, next);
-        if (e == FDIERROR_NONE) break;
-        if (e == FDIERROR_ALLOC_FAIL) return e;
-        same = (attempt > 0 && e == refusal && std::strcmp(path, lastPath) == 0) ? same + 1 : 1;
-        if (same >= kMaxSameRefusals || attempt + 1 >= kMaxRefusals) return e;
-        refusal = e;
-        std::memcpy(lastPath, path, CB_MAX_CAB_PATH);
-        n.fdie = e;
-    }
-    if (!addVolume(next)) {
-        mem_.destroy(next);
-        return FDIERROR_ALLOC_FAIL;
-    }
-    std::memcpy(cabPath_, path, CB_MAX_CAB_PATH);
-    spanned_ = true;
-    return tellCabinetInfo(*next, path);
+  if (index + 1 < volumeCount_) {
+    next = volumes_[index + 1];
+    return FDIERROR_NONE;
+  }
+  const Cabinet& current = *volumes_[index];
+  char name[kNameCapacity], disk[kNameCapacity], path[CB_MAX_CAB_PATH], lastPath[CB_MAX_CAB_PATH];
+  std::memcpy(name, current.header().nextName, kNameCapacity);
+  std::memcpy(disk, current.header().nextDisk, kNameCapacity);
+  std::memcpy(path, cabPath_, CB_MAX_CAB_PATH);
+  FDINOTIFICATION n = blank();
+  n.psz1 = name;
+  n.psz2 = disk;
+  n.psz3 = path;
+  n.setID = current.header().setId;
+  n.iCabinet = current.header().index;
+  n.fdie = FDIERROR_NONE;
+  FDIERROR refusal = FDIERROR_NONE;
+  int same = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (tell(fdintNEXT_CABINET, n) == -1) return FDIERROR_USER_ABORT;
+    path[CB_MAX_CAB_PATH - 1] = 0;
+    std::memcpy(name, current.header().nextName, kNameCapacity);  // psz1 is not the caller's
+    FDIERROR e = tryVolume(current, path, name, next);
+    if (e == FDIERROR_NONE) break;
+    if (e == FDIERROR_ALLOC_FAIL) return e;
+    same = (attempt > 0 && e == refusal && std::strcmp(path, lastPath) == 0) ? same + 1 : 1;
+    if (same >= kMaxSameRefusals || attempt + 1 >= kMaxRefusals) return e;
+    refusal = e;
+    std::memcpy(lastPath, path, CB_MAX_CAB_PATH);
+    n.fdie = e;
+  }
+  if (!addVolume(next)) {
+    mem_.destroy(next);
+    return FDIERROR_ALLOC_FAIL;
+  }
+  std::memcpy(cabPath_, path, CB_MAX_CAB_PATH);
+  spanned_ = true;
+  return tellCabinetInfo(*next, path);
 }
 
 }  // namespace
 
-FDIERROR copyCabinet(Context& ctx, const char* name, const char* path, PFNFDINOTIFY notify,
-                     void* user) {
-    CopyRun* run = ctx.mem.make<CopyRun>(ctx, notify, user);
-    if (!run) return FDIERROR_ALLOC_FAIL;
-    FDIERROR e = run->run(name, path);
-    ctx.mem.destroy(run);
-    return e;
+FDIERROR copyCabinet(Context& ctx, const char* name, const char* path, PFNFDINOTIFY notify, void* user) {
+  CopyRun* run = ctx.mem.make<CopyRun>(ctx, notify, user);
+  if (!run) return FDIERROR_ALLOC_FAIL;
+  FDIERROR e = run->run(name, path);
+  ctx.mem.destroy(run);
+  return e;
 }
 
 FDIERROR describeCabinet(Context& ctx, intptr_t handle, FDICABINETINFO& info, int& version) {
-    CabStream* stream = ctx.mem.make<CabStream>(ctx.io, handle, 0);
-    CabHeader* header = ctx.mem.make<CabHeader>();
-    FDIERROR e = FDIERROR_ALLOC_FAIL;
-    if (stream && header) {
-        e = readHeader(*stream, *header);
-        version = (header->versionMajor << 8) | header->versionMinor;
-        if (e == FDIERROR_NONE) {
-            info.cbCabinet = long(header->cabinetSize);
-            info.cFolders = header->folderCount;
-            info.cFiles = header->fileCount;
-            info.setID = header->setId;
-            info.iCabinet = header->index;
-            info.fReserve = (header->flags & kFlagReserve) ? 1 : 0;
-            info.hasprev = (header->flags & kFlagPrevCabinet) ? 1 : 0;
-            info.hasnext = (header->flags & kFlagNextCabinet) ? 1 : 0;
-        }
+  CabStream* stream = ctx.mem.make<CabStream>(ctx.io, handle, 0);
+  CabHeader* header = ctx.mem.make<CabHeader>();
+  FDIERROR e = FDIERROR_ALLOC_FAIL;
+  if (stream && header) {
+    e = readHeader(*stream, *header);
+    version = (header->versionMajor << 8) | header->versionMinor;
+    if (e == FDIERROR_NONE) {
+      info.cbCabinet = long(header->cabinetSize);
+      info.cFolders = header->folderCount;
+      info.cFiles = header->fileCount;
+      info.setID = header->setId;
+      info.iCabinet = header->index;
+      info.fReserve = (header->flags & kFlagReserve) ? 1 : 0;
+      info.hasprev = (header->flags & kFlagPrevCabinet) ? 1 : 0;
+      info.hasnext = (header->flags & kFlagNextCabinet) ? 1 : 0;
     }
-    ctx.mem.destroy(stream);
-    ctx.mem.destroy(header);
-    return e;
+  }
+  ctx.mem.destroy(stream);
+  ctx.mem.destroy(header);
+  return e;
 }
 
 }  // namespace fdi

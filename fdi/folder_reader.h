@@ -2,8 +2,7 @@
 // of the folder from its cabinet, checks their checksums, joins a block that
 // is split between two cabinets of a set, follows the folder into the next
 // cabinet when it continues there, and has the decoder expand each block.
-#ifndef VELTRA_FDI_FOLDER_READER_H
-#define VELTRA_FDI_FOLDER_READER_H
+#pragma once
 
 #include <cstdint>
 
@@ -15,59 +14,57 @@ namespace fdi {
 
 // The cabinets of a set in order, as one FDICopy run has met them.
 class VolumeChain {
-public:
-    virtual ~VolumeChain() = default;
-    // The cabinet that follows volume `index`, opened on first use.
-    virtual FDIERROR nextVolume(uint32_t index, Cabinet*& next) = 0;
+ public:
+  virtual ~VolumeChain() = default;
+  // The cabinet that follows volume `index`, opened on first use.
+  virtual FDIERROR nextVolume(uint32_t index, Cabinet*& next) = 0;
 };
 
 // Where passed data goes: a target file through the write callback, or
 // nowhere when write is null.
 struct Sink {
-    PFNWRITE write;
-    intptr_t handle;
+  PFNWRITE write;
+  intptr_t handle;
 };
 
 class FolderReader {
-public:
-    FolderReader(Memory& mem, VolumeChain& chain);
-    ~FolderReader();
-    FolderReader(const FolderReader&) = delete;
-    FolderReader& operator=(const FolderReader&) = delete;
+ public:
+  FolderReader(Memory& mem, VolumeChain& chain);
+  ~FolderReader();
+  FolderReader(const FolderReader&) = delete;
+  FolderReader& operator=(const FolderReader&) = delete;
 
-    // Starts folder folderIndex of the chain's first cabinet at its start.
-    FDIERROR open(Cabinet& first, uint32_t folderIndex);
-    bool isOpenAt(uint32_t folderIndex) const { return open_ && folder_ == folderIndex; }
-    // Uncompressed bytes of the folder passed so far.
-    uint32_t position() const { return position_; }
-    // Passes the next count bytes to sink. The error is sticky: after one,
-    // the reader must be opened again.
-    FDIERROR pass(uint32_t count, const Sink& sink);
+  // Starts folder folderIndex of the chain's first cabinet at its start.
+  FDIERROR open(Cabinet& first, uint32_t folderIndex);
+  bool isOpenAt(uint32_t folderIndex) const { return open_ && folder_ == folderIndex; }
+  // Uncompressed bytes of the folder passed so far.
+  uint32_t position() const { return position_; }
+  // Passes the next count bytes to sink. The error is sticky: after one,
+  // the reader must be opened again.
+  FDIERROR pass(uint32_t count, const Sink& sink);
 
-private:
-    FDIERROR nextBlock();
-    FDIERROR readPart(uint32_t& inUsed, uint16_t& uncompressed);
-    FDIERROR enterNextVolume();
-    bool continuesInNextVolume() const;
-    void close();
+ private:
+  FDIERROR nextBlock();
+  FDIERROR readPart(uint32_t& inUsed, uint16_t& uncompressed);
+  FDIERROR enterNextVolume();
+  bool continuesInNextVolume() const;
+  void close();
 
-    static constexpr uint32_t kMaxInput = 65536;
+  static constexpr uint32_t kMaxInput = 65536;
 
-    Memory& mem_;
-    VolumeChain& chain_;
-    Decoder* decoder_ = nullptr;
-    Bytes in_, out_;
-    Cabinet* cab_ = nullptr;
-    uint32_t volume_ = 0;
-    uint32_t cabFolder_ = 0;   // the folder's index in cab_
-    uint32_t folder_ = 0;      // the folder's index in the first cabinet
-    uint32_t blocksLeft_ = 0;
-    uint16_t compType_ = 0;
-    uint32_t outPos_ = 0, outLength_ = 0;
-    uint32_t position_ = 0;
-    bool open_ = false;
+  Memory& mem_;
+  VolumeChain& chain_;
+  Decoder* decoder_ = nullptr;
+  Bytes in_, out_;
+  Cabinet* cab_ = nullptr;
+  uint32_t volume_ = 0;
+  uint32_t cabFolder_ = 0;  // the folder's index in cab_
+  uint32_t folder_ = 0;     // the folder's index in the first cabinet
+  uint32_t blocksLeft_ = 0;
+  uint16_t compType_ = 0;
+  uint32_t outPos_ = 0, outLength_ = 0;
+  uint32_t position_ = 0;
+  bool open_ = false;
 };
 
 }  // namespace fdi
-
-#endif

@@ -5,70 +5,70 @@
 namespace fdi {
 
 bool Huffman::build(const uint8_t* lengths, unsigned count) {
-    if (count > kMaxSymbols) return false;
-    std::memset(counts_, 0, sizeof counts_);
-    for (unsigned s = 0; s < count; ++s) {
-        if (lengths[s] > kMaxBits) return false;
-        counts_[lengths[s]]++;
-    }
-    counts_[0] = 0;
-    int available = 1;
-    for (int len = 1; len <= kMaxBits; ++len) {
-        available = available * 2 - counts_[len];
-        if (available < 0) return false;
-    }
-    empty_ = available == (1 << kMaxBits);
+  if (count > kMaxSymbols) return false;
+  std::memset(counts_, 0, sizeof counts_);
+  for (unsigned s = 0; s < count; ++s) {
+    if (lengths[s] > kMaxBits) return false;
+    counts_[lengths[s]]++;
+  }
+  counts_[0] = 0;
+  int available = 1;
+  for (int len = 1; len <= kMaxBits; ++len) {
+    available = available * 2 - counts_[len];
+    if (available < 0) return false;
+  }
+  empty_ = available == (1 << kMaxBits);
 
-    uint16_t offsets[kMaxBits + 2];
-    offsets[1] = 0;
-    for (int len = 1; len <= kMaxBits; ++len) offsets[len + 1] = uint16_t(offsets[len] + counts_[len]);
-    for (unsigned s = 0; s < count; ++s)
-        if (lengths[s]) sorted_[offsets[lengths[s]]++] = uint16_t(s);
+  uint16_t offsets[kMaxBits + 2];
+  offsets[1] = 0;
+  for (int len = 1; len <= kMaxBits; ++len) offsets[len + 1] = uint16_t(offsets[len] + counts_[len]);
+  for (unsigned s = 0; s < count; ++s)
+    if (lengths[s]) sorted_[offsets[lengths[s]]++] = uint16_t(s);
 
-    // Direct table: canonical codes assigned in order of length, then symbol.
-    std::memset(fastLength_, 0, sizeof fastLength_);
-    uint32_t code = 0;
-    unsigned index = 0;
-    for (int len = 1; len <= kFastBits; ++len) {
-        for (unsigned i = 0; i < counts_[len]; ++i, ++index, ++code) {
-            uint32_t first = code << (kFastBits - len);
-            uint32_t fill = 1u << (kFastBits - len);
-            for (uint32_t j = 0; j < fill; ++j) {
-                fastSymbol_[first + j] = sorted_[index];
-                fastLength_[first + j] = uint8_t(len);
-            }
-        }
-        code <<= 1;
+  // Direct table: canonical codes assigned in order of length, then symbol.
+  std::memset(fastLength_, 0, sizeof fastLength_);
+  uint32_t code = 0;
+  unsigned index = 0;
+  for (int len = 1; len <= kFastBits; ++len) {
+    for (unsigned i = 0; i < counts_[len]; ++i, ++index, ++code) {
+      uint32_t first = code << (kFastBits - len);
+      uint32_t fill = 1u << (kFastBits - len);
+      for (uint32_t j = 0; j < fill; ++j) {
+        fastSymbol_[first + j] = sorted_[index];
+        fastLength_[first + j] = uint8_t(len);
+      }
     }
-    return true;
+    code <<= 1;
+  }
+  return true;
 }
 
 int Huffman::decode(LzxBits& bits) const {
-    bits.ensure(kMaxBits);
-    uint32_t top = bits.peek(kFastBits);
-    if (fastLength_[top]) {
-        bits.drop(fastLength_[top]);
-        return fastSymbol_[top];
-    }
-    return decodeSlow(bits);
+  bits.ensure(kMaxBits);
+  uint32_t top = bits.peek(kFastBits);
+  if (fastLength_[top]) {
+    bits.drop(fastLength_[top]);
+    return fastSymbol_[top];
+  }
+  return decodeSlow(bits);
 }
 
 // Walks the code one bit at a time past the direct table's reach.
 int Huffman::decodeSlow(LzxBits& bits) const {
-    uint32_t window = bits.peek(kMaxBits);
-    int code = 0, first = 0, index = 0;
-    for (int len = 1; len <= kMaxBits; ++len) {
-        code |= int((window >> (kMaxBits - len)) & 1);
-        int count = counts_[len];
-        if (code - first < count) {
-            bits.drop(len);
-            return sorted_[index + (code - first)];
-        }
-        index += count;
-        first = (first + count) << 1;
-        code <<= 1;
+  uint32_t window = bits.peek(kMaxBits);
+  int code = 0, first = 0, index = 0;
+  for (int len = 1; len <= kMaxBits; ++len) {
+    code |= int((window >> (kMaxBits - len)) & 1);
+    int count = counts_[len];
+    if (code - first < count) {
+      bits.drop(len);
+      return sorted_[index + (code - first)];
     }
-    return -1;
+    index += count;
+    first = (first + count) << 1;
+    code <<= 1;
+  }
+  return -1;
 }
 
 }  // namespace fdi

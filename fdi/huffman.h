@@ -3,8 +3,7 @@
 // rest. Incomplete codes are accepted (an unused code is an error only when
 // it shows up in the data); over-subscribed ones are refused. Bits come from
 // LzxBits (bitreader.h).
-#ifndef VELTRA_FDI_HUFFMAN_H
-#define VELTRA_FDI_HUFFMAN_H
+#pragma once
 
 #include <cstdint>
 
@@ -13,27 +12,25 @@
 namespace fdi {
 
 class Huffman {
-public:
-    static constexpr int kFastBits = 10;
-    static constexpr int kMaxBits = 16;
-    static constexpr unsigned kMaxSymbols = 656;
+ public:
+  static constexpr int kFastBits = 10;
+  static constexpr int kMaxBits = 16;
+  static constexpr unsigned kMaxSymbols = 656;
 
-    // False when the lengths over-subscribe the code space.
-    bool build(const uint8_t* lengths, unsigned count);
-    bool empty() const { return empty_; }
-    // The next symbol, or -1 for a code that no symbol has.
-    int decode(LzxBits& bits) const;
+  // False when the lengths over-subscribe the code space.
+  bool build(const uint8_t* lengths, unsigned count);
+  bool empty() const { return empty_; }
+  // The next symbol, or -1 for a code that no symbol has.
+  int decode(LzxBits& bits) const;
 
-private:
-    int decodeSlow(LzxBits& bits) const;
+ private:
+  int decodeSlow(LzxBits& bits) const;
 
-    uint16_t fastSymbol_[1 << kFastBits];
-    uint8_t fastLength_[1 << kFastBits];
-    uint16_t counts_[kMaxBits + 1];
-    uint16_t sorted_[kMaxSymbols];
-    bool empty_ = true;
+  uint16_t fastSymbol_[1 << kFastBits];
+  uint8_t fastLength_[1 << kFastBits];
+  uint16_t counts_[kMaxBits + 1];
+  uint16_t sorted_[kMaxSymbols];
+  bool empty_ = true;
 };
 
 }  // namespace fdi
-
-#endif

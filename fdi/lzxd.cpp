@@ -40,286 +40,288 @@ constexpr uint32_t kFrameSize = 32768;
 enum BlockType { kBlockNone = 0, kBlockVerbatim = 1, kBlockAligned = 2, kBlockUncompressed = 3 };
 
 struct SlotTables {
-    uint8_t extra[kMaxSlots];
-    uint32_t base[kMaxSlots];
-    SlotTables() {
-        uint32_t b = 0;
-        for (unsigned i = 0; i < kMaxSlots; ++i) {
-            extra[i] = uint8_t(i < 4 ? 0 : (i >= 36 ? 17 : (i - 2) / 2));
-            base[i] = b;
-            b += 1u << extra[i];
-        }
+  uint8_t extra[kMaxSlots];
+  uint32_t base[kMaxSlots];
+  SlotTables() {
+    uint32_t b = 0;
+    for (unsigned i = 0; i < kMaxSlots; ++i) {
+      extra[i] = uint8_t(i < 4 ? 0 : (i >= 36 ? 17 : (i - 2) / 2));
+      base[i] = b;
+      b += 1u << extra[i];
     }
+  }
 };
 const SlotTables kSlots;
 
 unsigned slotsForWindow(unsigned windowBits) {
-    if (windowBits == 21) return 50;
-    if (windowBits == 20) return 42;
-    return windowBits * 2;
+  if (windowBits == 21) return 50;
+  if (windowBits == 20) return 42;
+  return windowBits * 2;
 }
 
 class LzxDecoder final : public Decoder {
-public:
-    LzxDecoder(Memory& mem, uint8_t* window, unsigned windowBits)
-        : mem_(mem), window_(window), windowSize_(1u << windowBits),
-          mainElements_(kNumChars + slotsForWindow(windowBits) * 8) {
-        std::memset(mainLengths_, 0, sizeof mainLengths_);
-        std::memset(lengthLengths_, 0, sizeof lengthLengths_);
-    }
-    ~LzxDecoder() override { mem_.put(window_); }
+ public:
+  LzxDecoder(Memory& mem, uint8_t* window, unsigned windowBits)
+      : mem_(mem),
+        window_(window),
+        windowSize_(1u << windowBits),
+        mainElements_(kNumChars + slotsForWindow(windowBits) * 8) {
+    std::memset(mainLengths_, 0, sizeof mainLengths_);
+    std::memset(lengthLengths_, 0, sizeof lengthLengths_);
+  }
+  ~LzxDecoder() override { mem_.put(window_); }
 
-    FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out,
-                         uint32_t outLength) override;
+  FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outLength) override;
 
-private:
-    bool readHeader();
-    bool readBlockHeader();
-    bool readLengths(uint8_t* lengths, unsigned first, unsigned last);
-    bool readMainAndLengthTrees();
-    bool decodeMatches(uint32_t target);
-    bool copyUncompressed(uint32_t target);
-    bool copyMatch(uint32_t offset, uint32_t length);
-    void undoCallTranslation(uint8_t* out, uint32_t length);
+ private:
+  bool readHeader();
+  bool readBlockHeader();
+  bool readLengths(uint8_t* lengths, unsigned first, unsigned last);
+  bool readMainAndLengthTrees();
+  bool decodeMatches(uint32_t target);
+  bool copyUncompressed(uint32_t target);
+  bool copyMatch(uint32_t offset, uint32_t length);
+  void undoCallTranslation(uint8_t* out, uint32_t length);
 
-    Memory& mem_;
-    uint8_t* window_;
-    uint32_t windowSize_;
-    unsigned mainElements_;
-    LzxBits bits_;
-    Huffman main_, length_, aligned_, pretree_;
-    uint8_t mainLengths_[kMainMax + kLengthSafety];
-    uint8_t lengthLengths_[kLengthSymbols + kLengthSafety];
-    uint32_t r0_ = 1, r1_ = 1, r2_ = 1;
-    uint32_t windowPos_ = 0;   // where decoding writes next
-    uint32_t framePos_ = 0;    // where the current frame's output starts
-    uint64_t decoded_ = 0;     // bytes decoded since the folder began
-    int blockType_ = kBlockNone;
-    uint32_t blockRemaining_ = 0;
-    uint32_t blockLength_ = 0;
-    bool padPending_ = false;  // an odd uncompressed block's pad byte not yet skipped
-    bool headerRead_ = false;
-    int32_t intelFileSize_ = 0;
-    uint32_t intelCurPos_ = 0;
-    uint32_t frameCount_ = 0;
+  Memory& mem_;
+  uint8_t* window_;
+  uint32_t windowSize_;
+  unsigned mainElements_;
+  LzxBits bits_;
+  Huffman main_, length_, aligned_, pretree_;
+  uint8_t mainLengths_[kMainMax + kLengthSafety];
+  uint8_t lengthLengths_[kLengthSymbols + kLengthSafety];
+  uint32_t r0_ = 1, r1_ = 1, r2_ = 1;
+  uint32_t windowPos_ = 0;  // where decoding writes next
+  uint32_t framePos_ = 0;   // where the current frame's output starts
+  uint64_t decoded_ = 0;    // bytes decoded since the folder began
+  int blockType_ = kBlockNone;
+  uint32_t blockRemaining_ = 0;
+  uint32_t blockLength_ = 0;
+  bool padPending_ = false;  // an odd uncompressed block's pad byte not yet skipped
+  bool headerRead_ = false;
+  int32_t intelFileSize_ = 0;
+  uint32_t intelCurPos_ = 0;
+  uint32_t frameCount_ = 0;
 };
 
 bool LzxDecoder::readHeader() {
-    if (bits_.read(1)) {
-        uint32_t high = bits_.read(16);
-        uint32_t low = bits_.read(16);
-        intelFileSize_ = int32_t((high << 16) | low);
-    }
-    headerRead_ = true;
-    return !bits_.exhausted();
+  if (bits_.read(1)) {
+    uint32_t high = bits_.read(16);
+    uint32_t low = bits_.read(16);
+    intelFileSize_ = int32_t((high << 16) | low);
+  }
+  headerRead_ = true;
+  return !bits_.exhausted();
 }
 
 // Pretree first, then the lengths first..last as differences mod 17.
 bool LzxDecoder::readLengths(uint8_t* lengths, unsigned first, unsigned last) {
-    uint8_t pre[kPretreeSymbols];
-    for (unsigned i = 0; i < kPretreeSymbols; ++i) pre[i] = uint8_t(bits_.read(4));
-    if (!pretree_.build(pre, kPretreeSymbols)) return false;
-    unsigned limit = last + kLengthSafety;
-    for (unsigned x = first; x < last;) {
-        int z = pretree_.decode(bits_);
-        if (z < 0 || bits_.exhausted()) return false;
-        if (z == 17 || z == 18) {
-            unsigned run = z == 17 ? bits_.read(4) + 4 : bits_.read(5) + 20;
-            if (x + run > limit) return false;
-            while (run--) lengths[x++] = 0;
-        } else if (z == 19) {
-            unsigned run = bits_.read(1) + 4;
-            int d = pretree_.decode(bits_);
-            if (d < 0 || d > 16 || x + run > limit) return false;
-            uint8_t value = uint8_t((lengths[x] + 17 - d) % 17);
-            while (run--) lengths[x++] = value;
-        } else {
-            lengths[x] = uint8_t((lengths[x] + 17 - z) % 17);
-            ++x;
-        }
+  uint8_t pre[kPretreeSymbols];
+  for (unsigned i = 0; i < kPretreeSymbols; ++i) pre[i] = uint8_t(bits_.read(4));
+  if (!pretree_.build(pre, kPretreeSymbols)) return false;
+  unsigned limit = last + kLengthSafety;
+  for (unsigned x = first; x < last;) {
+    int z = pretree_.decode(bits_);
+    if (z < 0 || bits_.exhausted()) return false;
+    if (z == 17 || z == 18) {
+      unsigned run = z == 17 ? bits_.read(4) + 4 : bits_.read(5) + 20;
+      if (x + run > limit) return false;
+      while (run--) lengths[x++] = 0;
+    } else if (z == 19) {
+      unsigned run = bits_.read(1) + 4;
+      int d = pretree_.decode(bits_);
+      if (d < 0 || d > 16 || x + run > limit) return false;
+      uint8_t value = uint8_t((lengths[x] + 17 - d) % 17);
+      while (run--) lengths[x++] = value;
+    } else {
+      lengths[x] = uint8_t((lengths[x] + 17 - z) % 17);
+      ++x;
     }
-    return !bits_.exhausted();
+  }
+  return !bits_.exhausted();
 }
 
 bool LzxDecoder::readMainAndLengthTrees() {
-    if (!readLengths(mainLengths_, 0, kNumChars)) return false;
-    if (!readLengths(mainLengths_, kNumChars, mainElements_)) return false;
-    if (!main_.build(mainLengths_, mainElements_) || main_.empty()) return false;
-    if (!readLengths(lengthLengths_, 0, kLengthSymbols)) return false;
-    return length_.build(lengthLengths_, kLengthSymbols);
+  if (!readLengths(mainLengths_, 0, kNumChars)) return false;
+  if (!readLengths(mainLengths_, kNumChars, mainElements_)) return false;
+  if (!main_.build(mainLengths_, mainElements_) || main_.empty()) return false;
+  if (!readLengths(lengthLengths_, 0, kLengthSymbols)) return false;
+  return length_.build(lengthLengths_, kLengthSymbols);
 }
 
 bool LzxDecoder::readBlockHeader() {
-    blockType_ = int(bits_.read(3));
-    uint32_t high = bits_.read(16);
-    blockLength_ = blockRemaining_ = (high << 8) | bits_.read(8);
-    switch (blockType_) {
+  blockType_ = int(bits_.read(3));
+  uint32_t high = bits_.read(16);
+  blockLength_ = blockRemaining_ = (high << 8) | bits_.read(8);
+  switch (blockType_) {
     case kBlockAligned: {
-        uint8_t lengths[kAlignedSymbols];
-        for (unsigned i = 0; i < kAlignedSymbols; ++i) lengths[i] = uint8_t(bits_.read(3));
-        if (!aligned_.build(lengths, kAlignedSymbols)) return false;
-        return readMainAndLengthTrees();
+      uint8_t lengths[kAlignedSymbols];
+      for (unsigned i = 0; i < kAlignedSymbols; ++i) lengths[i] = uint8_t(bits_.read(3));
+      if (!aligned_.build(lengths, kAlignedSymbols)) return false;
+      return readMainAndLengthTrees();
     }
     case kBlockVerbatim: return readMainAndLengthTrees();
     case kBlockUncompressed: {
-        bits_.alignToBytes();
-        if (bits_.bytesLeft() < 12) return false;
-        const uint8_t* p = bits_.bytePosition();
-        uint32_t r[3];
-        for (int i = 0; i < 3; ++i) r[i] = ReadLe32(p + 4 * i);
-        r0_ = r[0];
-        r1_ = r[1];
-        r2_ = r[2];
-        bits_.advanceBytes(12);
-        return true;
+      bits_.alignToBytes();
+      if (bits_.bytesLeft() < 12) return false;
+      const uint8_t* p = bits_.bytePosition();
+      uint32_t r[3];
+      for (int i = 0; i < 3; ++i) r[i] = ReadLe32(p + 4 * i);
+      r0_ = r[0];
+      r1_ = r[1];
+      r2_ = r[2];
+      bits_.advanceBytes(12);
+      return true;
     }
     default: return false;
-    }
+  }
 }
 
 bool LzxDecoder::copyMatch(uint32_t offset, uint32_t length) {
-    uint64_t reach = decoded_ < windowSize_ ? decoded_ : windowSize_;
-    if (offset == 0 || offset > reach) return false;
-    if (windowPos_ + length > windowSize_) return false;
-    uint32_t from = (windowPos_ + windowSize_ - offset) & (windowSize_ - 1);
-    for (uint32_t i = 0; i < length; ++i) {
-        window_[windowPos_++] = window_[from];
-        from = (from + 1) & (windowSize_ - 1);
-    }
-    decoded_ += length;
-    return true;
+  uint64_t reach = decoded_ < windowSize_ ? decoded_ : windowSize_;
+  if (offset == 0 || offset > reach) return false;
+  if (windowPos_ + length > windowSize_) return false;
+  uint32_t from = (windowPos_ + windowSize_ - offset) & (windowSize_ - 1);
+  for (uint32_t i = 0; i < length; ++i) {
+    window_[windowPos_++] = window_[from];
+    from = (from + 1) & (windowSize_ - 1);
+  }
+  decoded_ += length;
+  return true;
 }
 
 // Decodes verbatim or aligned symbols until windowPos_ reaches target or
 // passes it with the last match.
 bool LzxDecoder::decodeMatches(uint32_t target) {
-    while (windowPos_ < target) {
-        int symbol = main_.decode(bits_);
-        if (symbol < 0 || bits_.exhausted()) return false;
-        if (symbol < int(kNumChars)) {
-            window_[windowPos_++] = uint8_t(symbol);
-            ++decoded_;
-            continue;
-        }
-        symbol -= kNumChars;
-        uint32_t length = symbol & 7;
-        if (length == 7) {
-            int footer = length_.decode(bits_);
-            if (footer < 0) return false;
-            length += uint32_t(footer);
-        }
-        length += 2;
-        uint32_t slot = uint32_t(symbol) >> 3;
-        uint32_t offset;
-        if (slot == 0) {
-            offset = r0_;
-        } else if (slot == 1) {
-            offset = r1_;
-            r1_ = r0_;
-            r0_ = offset;
-        } else if (slot == 2) {
-            offset = r2_;
-            r2_ = r0_;
-            r0_ = offset;
-        } else {
-            unsigned extra = kSlots.extra[slot];
-            offset = kSlots.base[slot] - 2;
-            if (blockType_ == kBlockAligned && extra >= 3) {
-                offset += bits_.read(int(extra - 3)) << 3;
-                int low = aligned_.decode(bits_);
-                if (low < 0) return false;
-                offset += uint32_t(low);
-            } else if (extra > 0) {
-                offset += bits_.read(int(extra));
-            } else {
-                offset = 1;
-            }
-            r2_ = r1_;
-            r1_ = r0_;
-            r0_ = offset;
-        }
-        if (!copyMatch(offset, length)) return false;
+  while (windowPos_ < target) {
+    int symbol = main_.decode(bits_);
+    if (symbol < 0 || bits_.exhausted()) return false;
+    if (symbol < int(kNumChars)) {
+      window_[windowPos_++] = uint8_t(symbol);
+      ++decoded_;
+      continue;
     }
-    return !bits_.exhausted();
+    symbol -= kNumChars;
+    uint32_t length = symbol & 7;
+    if (length == 7) {
+      int footer = length_.decode(bits_);
+      if (footer < 0) return false;
+      length += uint32_t(footer);
+    }
+    length += 2;
+    uint32_t slot = uint32_t(symbol) >> 3;
+    uint32_t offset;
+    if (slot == 0) {
+      offset = r0_;
+    } else if (slot == 1) {
+      offset = r1_;
+      r1_ = r0_;
+      r0_ = offset;
+    } else if (slot == 2) {
+      offset = r2_;
+      r2_ = r0_;
+      r0_ = offset;
+    } else {
+      unsigned extra = kSlots.extra[slot];
+      offset = kSlots.base[slot] - 2;
+      if (blockType_ == kBlockAligned && extra >= 3) {
+        offset += bits_.read(int(extra - 3)) << 3;
+        int low = aligned_.decode(bits_);
+        if (low < 0) return false;
+        offset += uint32_t(low);
+      } else if (extra > 0) {
+        offset += bits_.read(int(extra));
+      } else {
+        offset = 1;
+      }
+      r2_ = r1_;
+      r1_ = r0_;
+      r0_ = offset;
+    }
+    if (!copyMatch(offset, length)) return false;
+  }
+  return !bits_.exhausted();
 }
 
 bool LzxDecoder::copyUncompressed(uint32_t target) {
-    uint32_t count = target - windowPos_;
-    if (bits_.bytesLeft() < count) return false;
-    std::memcpy(window_ + windowPos_, bits_.bytePosition(), count);
-    bits_.advanceBytes(count);
-    windowPos_ += count;
-    decoded_ += count;
-    return true;
+  uint32_t count = target - windowPos_;
+  if (bits_.bytesLeft() < count) return false;
+  std::memcpy(window_ + windowPos_, bits_.bytePosition(), count);
+  bits_.advanceBytes(count);
+  windowPos_ += count;
+  decoded_ += count;
+  return true;
 }
 
 void LzxDecoder::undoCallTranslation(uint8_t* out, uint32_t length) {
-    if (intelFileSize_ == 0) return;
-    if (frameCount_ < 32768 && length > 10) {
-        int64_t fileSize = intelFileSize_;
-        for (uint32_t i = 0; i < length - 10;) {
-            if (out[i] != 0xE8) {
-                ++i;
-                continue;
-            }
-            int64_t cur = int64_t(intelCurPos_) + i;
-            int32_t abs = int32_t(ReadLe32(out + i + 1));
-            if (abs >= -cur && abs < fileSize) {
-                uint32_t rel = uint32_t(abs >= 0 ? abs - cur : abs + fileSize);
-                WriteLe32(out + i + 1, rel);
-            }
-            i += 5;
-        }
+  if (intelFileSize_ == 0) return;
+  if (frameCount_ < 32768 && length > 10) {
+    int64_t fileSize = intelFileSize_;
+    for (uint32_t i = 0; i < length - 10;) {
+      if (out[i] != 0xE8) {
+        ++i;
+        continue;
+      }
+      int64_t cur = int64_t(intelCurPos_) + i;
+      int32_t abs = int32_t(ReadLe32(out + i + 1));
+      if (abs >= -cur && abs < fileSize) {
+        uint32_t rel = uint32_t(abs >= 0 ? abs - cur : abs + fileSize);
+        WriteLe32(out + i + 1, rel);
+      }
+      i += 5;
     }
-    intelCurPos_ += length;
+  }
+  intelCurPos_ += length;
 }
 
-FDIERROR LzxDecoder::decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out,
-                                 uint32_t outLength) {
-    if (outLength == 0 || outLength > kFrameSize) return FDIERROR_MDI_FAIL;
-    uint32_t frameEnd = framePos_ + outLength;
-    if (frameEnd > windowSize_) return FDIERROR_MDI_FAIL;
-    bits_.start(in, inLength);
-    if (padPending_ && blockRemaining_ == 0) {
-        if (bits_.bytesLeft() > 0) bits_.advanceBytes(1);
-        padPending_ = false;
+FDIERROR LzxDecoder::decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outLength) {
+  if (outLength == 0 || outLength > kFrameSize) return FDIERROR_MDI_FAIL;
+  uint32_t frameEnd = framePos_ + outLength;
+  if (frameEnd > windowSize_) return FDIERROR_MDI_FAIL;
+  bits_.start(in, inLength);
+  if (padPending_ && blockRemaining_ == 0) {
+    if (bits_.bytesLeft() > 0) bits_.advanceBytes(1);
+    padPending_ = false;
+  }
+  if (!headerRead_ && !readHeader()) return FDIERROR_MDI_FAIL;
+  while (windowPos_ < frameEnd) {
+    if (blockRemaining_ == 0 && !readBlockHeader()) return FDIERROR_MDI_FAIL;
+    uint32_t target =
+        windowPos_ + (frameEnd - windowPos_ < blockRemaining_ ? frameEnd - windowPos_ : blockRemaining_);
+    uint32_t before = windowPos_;
+    bool ok = blockType_ == kBlockUncompressed ? copyUncompressed(target) : decodeMatches(target);
+    if (!ok || windowPos_ - before > blockRemaining_) return FDIERROR_MDI_FAIL;
+    blockRemaining_ -= windowPos_ - before;
+    if (blockRemaining_ == 0 && blockType_ == kBlockUncompressed && (blockLength_ & 1)) {
+      // The pad byte may already belong to the next data block.
+      if (bits_.bytesLeft() > 0)
+        bits_.advanceBytes(1);
+      else
+        padPending_ = true;
     }
-    if (!headerRead_ && !readHeader()) return FDIERROR_MDI_FAIL;
-    while (windowPos_ < frameEnd) {
-        if (blockRemaining_ == 0 && !readBlockHeader()) return FDIERROR_MDI_FAIL;
-        uint32_t target = windowPos_ + (frameEnd - windowPos_ < blockRemaining_ ? frameEnd - windowPos_
-                                                                                 : blockRemaining_);
-        uint32_t before = windowPos_;
-        bool ok = blockType_ == kBlockUncompressed ? copyUncompressed(target) : decodeMatches(target);
-        if (!ok || windowPos_ - before > blockRemaining_) return FDIERROR_MDI_FAIL;
-        blockRemaining_ -= windowPos_ - before;
-        if (blockRemaining_ == 0 && blockType_ == kBlockUncompressed && (blockLength_ & 1)) {
-            // The pad byte may already belong to the next data block.
-            if (bits_.bytesLeft() > 0) bits_.advanceBytes(1);
-            else padPending_ = true;
-        }
-        if (blockRemaining_ == 0 && blockType_ == kBlockUncompressed)
-            bits_.start(bits_.bytePosition(), bits_.bytesLeft());  // bits resume after the bytes
-    }
-    std::memcpy(out, window_ + framePos_, outLength);
-    undoCallTranslation(out, outLength);
-    ++frameCount_;
-    framePos_ = frameEnd;
-    if (framePos_ == windowSize_) {
-        framePos_ = 0;
-        windowPos_ -= windowSize_;
-    }
-    return FDIERROR_NONE;
+    if (blockRemaining_ == 0 && blockType_ == kBlockUncompressed)
+      bits_.start(bits_.bytePosition(), bits_.bytesLeft());  // bits resume after the bytes
+  }
+  std::memcpy(out, window_ + framePos_, outLength);
+  undoCallTranslation(out, outLength);
+  ++frameCount_;
+  framePos_ = frameEnd;
+  if (framePos_ == windowSize_) {
+    framePos_ = 0;
+    windowPos_ -= windowSize_;
+  }
+  return FDIERROR_NONE;
 }
 
 }  // namespace
 
 Decoder* makeLzxDecoder(Memory& mem, unsigned windowBits) {
-    uint8_t* window = static_cast<uint8_t*>(mem.get(size_t(1) << windowBits));
-    if (!window) return nullptr;
-    Decoder* d = mem.make<LzxDecoder>(mem, window, windowBits);
-    if (!d) mem.put(window);
-    return d;
+  uint8_t* window = static_cast<uint8_t*>(mem.get(size_t(1) << windowBits));
+  if (!window) return nullptr;
+  Decoder* d = mem.make<LzxDecoder>(mem, window, windowBits);
+  if (!d) mem.put(window);
+  return d;
 }
 
 }  // namespace fdi

@@ -20,64 +20,63 @@ namespace {
 constexpr uint32_t kHistory = 32768;
 
 voidpf zlibAlloc(voidpf opaque, uInt items, uInt size) {
-    if (size != 0 && items > 0x7fffffffu / size) return Z_NULL;
-    return static_cast<Memory*>(opaque)->get(size_t(items) * size);
+  if (size != 0 && items > 0x7fffffffu / size) return Z_NULL;
+  return static_cast<Memory*>(opaque)->get(size_t(items) * size);
 }
 
 void zlibFree(voidpf opaque, voidpf block) { static_cast<Memory*>(opaque)->put(block); }
 
 class MszipDecoder final : public Decoder {
-public:
-    explicit MszipDecoder(Memory& mem) : mem_(mem) {
-        std::memset(&z_, 0, sizeof z_);
-        z_.zalloc = zlibAlloc;
-        z_.zfree = zlibFree;
-        z_.opaque = &mem_;
-        ready_ = inflateInit2(&z_, -MAX_WBITS) == Z_OK;
-    }
-    ~MszipDecoder() override {
-        if (ready_) inflateEnd(&z_);
-    }
+ public:
+  explicit MszipDecoder(Memory& mem) : mem_(mem) {
+    std::memset(&z_, 0, sizeof z_);
+    z_.zalloc = zlibAlloc;
+    z_.zfree = zlibFree;
+    z_.opaque = &mem_;
+    ready_ = inflateInit2(&z_, -MAX_WBITS) == Z_OK;
+  }
+  ~MszipDecoder() override {
+    if (ready_) inflateEnd(&z_);
+  }
 
-    FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out,
-                         uint32_t outLength) override {
-        if (!ready_) return FDIERROR_ALLOC_FAIL;
-        if (inLength < 2 || in[0] != 'C' || in[1] != 'K') return FDIERROR_MDI_FAIL;
-        if (inflateReset(&z_) != Z_OK) return FDIERROR_MDI_FAIL;
-        if (historyLength_ > 0) {
-            int rc = inflateSetDictionary(&z_, history_, historyLength_);
-            if (rc != Z_OK) return rc == Z_MEM_ERROR ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
-        }
-        z_.next_in = const_cast<Bytef*>(in + 2);
-        z_.avail_in = inLength - 2;
-        z_.next_out = out;
-        z_.avail_out = outLength;
-        int rc = inflate(&z_, Z_FINISH);
-        if (rc == Z_MEM_ERROR) return FDIERROR_ALLOC_FAIL;
-        bool complete = rc == Z_STREAM_END || (rc == Z_BUF_ERROR && z_.avail_out == 0);
-        if (!complete || z_.avail_out != 0) return FDIERROR_MDI_FAIL;
-        remember(out, outLength);
-        return FDIERROR_NONE;
+  FDIERROR decodeBlock(const uint8_t* in, uint32_t inLength, uint8_t* out, uint32_t outLength) override {
+    if (!ready_) return FDIERROR_ALLOC_FAIL;
+    if (inLength < 2 || in[0] != 'C' || in[1] != 'K') return FDIERROR_MDI_FAIL;
+    if (inflateReset(&z_) != Z_OK) return FDIERROR_MDI_FAIL;
+    if (historyLength_ > 0) {
+      int rc = inflateSetDictionary(&z_, history_, historyLength_);
+      if (rc != Z_OK) return rc == Z_MEM_ERROR ? FDIERROR_ALLOC_FAIL : FDIERROR_MDI_FAIL;
     }
+    z_.next_in = const_cast<Bytef*>(in + 2);
+    z_.avail_in = inLength - 2;
+    z_.next_out = out;
+    z_.avail_out = outLength;
+    int rc = inflate(&z_, Z_FINISH);
+    if (rc == Z_MEM_ERROR) return FDIERROR_ALLOC_FAIL;
+    bool complete = rc == Z_STREAM_END || (rc == Z_BUF_ERROR && z_.avail_out == 0);
+    if (!complete || z_.avail_out != 0) return FDIERROR_MDI_FAIL;
+    remember(out, outLength);
+    return FDIERROR_NONE;
+  }
 
-private:
-    void remember(const uint8_t* out, uint32_t length) {
-        if (length >= kHistory) {
-            std::memcpy(history_, out + length - kHistory, kHistory);
-            historyLength_ = kHistory;
-            return;
-        }
-        uint32_t keep = historyLength_ + length > kHistory ? kHistory - length : historyLength_;
-        std::memmove(history_, history_ + historyLength_ - keep, keep);
-        std::memcpy(history_ + keep, out, length);
-        historyLength_ = keep + length;
+ private:
+  void remember(const uint8_t* out, uint32_t length) {
+    if (length >= kHistory) {
+      std::memcpy(history_, out + length - kHistory, kHistory);
+      historyLength_ = kHistory;
+      return;
     }
+    uint32_t keep = historyLength_ + length > kHistory ? kHistory - length : historyLength_;
+    std::memmove(history_, history_ + historyLength_ - keep, keep);
+    std::memcpy(history_ + keep, out, length);
+    historyLength_ = keep + length;
+  }
 
-    Memory& mem_;
-    z_stream z_;
-    bool ready_ = false;
-    uint32_t historyLength_ = 0;
-    uint8_t history_[kHistory];
+  Memory& mem_;
+  z_stream z_;
+  bool ready_ = false;
+  uint32_t historyLength_ = 0;
+  uint8_t history_[kHistory];
 };
 
 }  // namespace

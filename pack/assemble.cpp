@@ -118,7 +118,9 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
   }
   std::FILE* out = std::fopen(outPath.c_str(), "wb");
   bool ok = out != nullptr;
-  if (ok) ok = std::fwrite(prefix.data(), 1, prefix.size(), out) == prefix.size() && CopyPayload(in, out, parts.Password);
+  if (ok)
+    ok = std::fwrite(prefix.data(), 1, prefix.size(), out) == prefix.size() &&
+         CopyPayload(in, out, parts.Password);
   if (out && std::fclose(out) != 0) ok = false;
   std::fclose(in);
   if (!ok) {

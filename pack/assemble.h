@@ -9,11 +9,11 @@
 using Bytes = std::vector<uint8_t>;
 
 struct PackageParts {
-  Bytes Stub;          // the stub as built, PackageBase still 0
+  Bytes Stub;            // the stub as built, PackageBase still 0
   std::string LangText;  // the block as stored (82 lines and the end marker)
-  Bytes CabLib;        // SZDD-compressed cabinet library; may be empty
-  Bytes InfoCab;       // plain cabinet; scrambled here
-  Bytes Payload;       // plain cabinet (first volume); scrambled here with a password
+  Bytes CabLib;          // SZDD-compressed cabinet library; may be empty
+  Bytes InfoCab;         // plain cabinet; scrambled here
+  Bytes Payload;         // plain cabinet (first volume); scrambled here with a password
   std::string Password;  // empty: not protected
 };
 

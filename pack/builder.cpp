@@ -18,7 +18,8 @@ std::string FindBuiltFile(const std::string& fileName, const std::string& treeFo
     const std::string beside = HostFolderOf(self);
     looked.push_back(JoinHostPath(beside, fileName));
 #ifdef VELTRA_WIN32_TREE_FROM_PACK
-    looked.push_back(JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
+    looked.push_back(
+        JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
 #endif
   }
   for (const std::string& candidate : looked) {
@@ -124,8 +125,10 @@ bool Build::LoadStub() {
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;
-      Error("Stub", "no stub given and none found; build the win32 tree (scripts/build.sh) or give "
-                    "Stub = path in [Package] or --stub. Looked for:" + where);
+      Error("Stub",
+            "no stub given and none found; build the win32 tree (scripts/build.sh) or give "
+            "Stub = path in [Package] or --stub. Looked for:" +
+                where);
       return false;
     }
   }
@@ -146,9 +149,11 @@ bool Build::LoadCabinetLibrary() {
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;
-      Error("CabinetLibrary", "the project's own cabinet library cabinet-veltra.dll was not found; build the "
-                              "win32 tree (scripts/build.sh), give CabinetLibrary = path, or write "
-                              "CabinetLibrary = none for a package without one. Looked for:" + where);
+      Error("CabinetLibrary",
+            "the project's own cabinet library cabinet-veltra.dll was not found; build the "
+            "win32 tree (scripts/build.sh), give CabinetLibrary = path, or write "
+            "CabinetLibrary = none for a package without one. Looked for:" +
+                where);
       return false;
     }
   }
@@ -195,8 +200,10 @@ bool Build::WriteInfoCabinet() {
   if (!WriteSetupScript(script, scriptBytes, error)) return d_.Error(p_.path, 0, error), false;
   std::vector<CabEntry> info;
   info.push_back(CabEntry{"~DAT1.", "", scriptBytes, DosStamp(), kCabAttrArchive});
-  if (!p_.sidePicture.empty()) info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
-  if (!p_.headerPicture.empty()) info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
+  if (!p_.sidePicture.empty())
+    info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
+  if (!p_.headerPicture.empty())
+    info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
   CabOptions options;
   options.level = 9;
   CabWriteResult written;
@@ -245,7 +252,8 @@ bool Build::WritePayload() {
     const std::string target = pending_.Add(final);
     if (scramble) {
       const std::string plain = pending_.Scratch(written.volumes[i].path);
-      if (!CopyHostFile(plain, target, true, parts_.Password, error)) return d_.Error(p_.path, 0, error), false;
+      if (!CopyHostFile(plain, target, true, parts_.Password, error))
+        return d_.Error(p_.path, 0, error), false;
       std::remove(plain.c_str());
     }
   }
@@ -261,7 +269,8 @@ bool Build::CopyGivenVolumes() {
       // but scrambling it would destroy the project's own file.
       if (!parts_.Password.empty())
         return Error("Cabinet", "with a password the volumes are written scrambled, which would overwrite " +
-                                    final + "; write Setup.exe to another folder"), false;
+                                    final + "; write Setup.exe to another folder"),
+               false;
       inPlace_.push_back(final);
       continue;
     }
@@ -274,7 +283,8 @@ bool Build::CopyGivenVolumes() {
 
 bool Build::WriteSetup() {
   std::string error;
-  if (!WritePackageFile(parts_, payloadPath_, pending_.Add(setupPath_), error)) return d_.Error(p_.path, 0, error), false;
+  if (!WritePackageFile(parts_, payloadPath_, pending_.Add(setupPath_), error))
+    return d_.Error(p_.path, 0, error), false;
   // Setup.exe goes first in the list of outputs.
   std::vector<std::string> finals;
   if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
@@ -299,7 +309,8 @@ bool Build::Run() {
   if (!LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WriteInfoCabinet() || !WritePayload() ||
       !WriteSetup())
     return false;
-  const std::string stale = JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
+  const std::string stale =
+      JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
   if (HostKindOf(stale) == HostKind::File)
     d_.Warning(stale, 0, "left from an earlier build; this package does not use it");
   return true;

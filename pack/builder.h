@@ -25,7 +25,7 @@ struct BuildResult {
   std::vector<std::string> outputs;  // Setup.exe first, then the volumes
   uint64_t setupSize = 0;
   uint64_t payloadFiles = 0;
-  uint64_t payloadBytes = 0;         // uncompressed
+  uint64_t payloadBytes = 0;  // uncompressed
   int64_t minFree = 0;
 };
 

@@ -102,8 +102,7 @@ std::string CheckStoredName(const std::string& name) {
   if (name.empty()) return "the stored name is empty";
   if (name.size() > kCabMaxNameSize) return "the stored name is longer than 255 bytes: " + name;
   if (name.find('\0') != std::string::npos) return "the stored name holds a NUL byte";
-  if (name.find('/') != std::string::npos)
-    return "the stored name uses '/' instead of '\\': " + name;
+  if (name.find('/') != std::string::npos) return "the stored name uses '/' instead of '\\': " + name;
   // '<' and '>' stay: they mark placeholders such as "<SYS>".
   for (char c : name) {
     if (uint8_t(c) < 0x20 || std::strchr(":*?\"|", c))

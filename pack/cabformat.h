@@ -26,8 +26,8 @@ constexpr size_t kCabHeaderFixedSize = 36;
 constexpr size_t kCabFolderSize = 8;
 constexpr size_t kCabFileFixedSize = 16;
 constexpr size_t kCabDataHeaderSize = 8;
-constexpr size_t kCabBlockSize = 32768;   // uncompressed bytes of every block but a folder's last
-constexpr size_t kCabMaxNameSize = 255;   // extractors hold names in 256 bytes with the NUL
+constexpr size_t kCabBlockSize = 32768;  // uncompressed bytes of every block but a folder's last
+constexpr size_t kCabMaxNameSize = 255;  // extractors hold names in 256 bytes with the NUL
 constexpr uint32_t kCabMaxBlocks = 65535;
 // What one folder may hold, leaving the block count room for blocks that are
 // split across volumes (each split counts once in either volume).

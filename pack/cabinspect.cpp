@@ -8,8 +8,12 @@
 
 namespace {
 
-uint32_t Le32(const std::string& b, size_t at) { return ReadLe32(reinterpret_cast<const uint8_t*>(b.data() + at)); }
-uint16_t Le16(const std::string& b, size_t at) { return ReadLe16(reinterpret_cast<const uint8_t*>(b.data() + at)); }
+uint32_t Le32(const std::string& b, size_t at) {
+  return ReadLe32(reinterpret_cast<const uint8_t*>(b.data() + at));
+}
+uint16_t Le16(const std::string& b, size_t at) {
+  return ReadLe16(reinterpret_cast<const uint8_t*>(b.data() + at));
+}
 
 bool ReadText(const std::string& b, size_t& at, std::string& text) {
   const size_t end = b.find('\0', at);
@@ -49,7 +53,8 @@ bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::str
   s = CabHeaderSummary();
   std::string b;
   if (!ReadHead(path, 65536, b)) return error = path + ": cannot read", false;
-  if (b.size() < kCabHeaderFixedSize || b.compare(0, 4, "MSCF") != 0) return error = path + ": not a cabinet file", false;
+  if (b.size() < kCabHeaderFixedSize || b.compare(0, 4, "MSCF") != 0)
+    return error = path + ": not a cabinet file", false;
   if (b[24] != 3 || b[25] != 1) return error = path + ": a cabinet of an unknown format version", false;
   s.cabinetSize = Le32(b, 8);
   const size_t filesAt = Le32(b, 16), fileCount = Le16(b, 28);
@@ -71,7 +76,8 @@ bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::str
   const bool names =
       (!(flags & kCabFlagPrev) || (ReadText(b, at, s.prevName) && ReadText(b, at, prevDisk))) &&
       (!(flags & kCabFlagNext) || (ReadText(b, at, s.nextName) && ReadText(b, at, s.nextDisk)));
-  if (!names || !ParseFiles(b, filesAt, fileCount, s)) return error = path + ": damaged cabinet header", false;
+  if (!names || !ParseFiles(b, filesAt, fileCount, s))
+    return error = path + ": damaged cabinet header", false;
   if ((flags & kCabFlagPrev) && s.prevName.empty()) s.prevName = "?";
   return true;
 }
@@ -81,7 +87,8 @@ bool ReadCabSet(const std::string& firstPath, CabSetSummary& set, std::string& e
   CabHeaderSummary cab;
   if (!ReadCabHeaderSummary(firstPath, cab, error)) return false;
   if (!cab.prevName.empty())
-    return error = firstPath + ": this cabinet continues " + cab.prevName + "; give the set's first cabinet", false;
+    return error = firstPath + ": this cabinet continues " + cab.prevName + "; give the set's first cabinet",
+           false;
   std::string path = firstPath;
   while (true) {
     set.volumePaths.push_back(path);
@@ -97,7 +104,8 @@ bool ReadCabSet(const std::string& firstPath, CabSetSummary& set, std::string& e
     if (set.volumePaths.size() >= 65535) return error = firstPath + ": the set does not end", false;
     const std::string next = JoinHostPath(HostFolderOf(firstPath), cab.nextName);
     CabHeaderSummary following;
-    if (!ReadCabHeaderSummary(next, following, error)) return error = "volume " + std::to_string(set.volumePaths.size() + 1) + " of the set: " + error, false;
+    if (!ReadCabHeaderSummary(next, following, error))
+      return error = "volume " + std::to_string(set.volumePaths.size() + 1) + " of the set: " + error, false;
     if (following.setId != cab.setId || following.index != uint16_t(cab.index + 1))
       return error = next + ": not the next volume of " + path + " (set ID or index differ)", false;
     set.volumeNames.push_back(cab.nextName);

@@ -29,7 +29,7 @@ struct CabSetSummary {
   std::vector<std::string> volumePaths;  // the given cabinet first
   std::vector<std::string> volumeNames;  // the names the set stores for volumes 2, 3, ...
   uint64_t fileCount = 0;
-  uint64_t uncompressedBytes = 0;        // each file counted once
+  uint64_t uncompressedBytes = 0;  // each file counted once
   std::vector<std::string> fileNames;
 };
 

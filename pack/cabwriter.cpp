@@ -29,8 +29,8 @@ struct PlannedFile {
 // whole in its volume.
 struct Next {
   enum Kind { End, MoreOfFile, Files } kind = End;
-  size_t first = 0;         // Files: the next file
-  bool newFolder = false;   // Files: it opens a folder
+  size_t first = 0;        // Files: the next file
+  bool newFolder = false;  // Files: it opens a folder
 };
 
 std::string CheckVolumeName(const CabVolumeName& n, int index) {
@@ -57,9 +57,12 @@ uint16_t DeriveSetId(const std::vector<PlannedFile>& files) {
 
 class CabSetWriter {
  public:
-  CabSetWriter(const std::vector<CabEntry>& entries, const CabOptions& options,
-               const CabVolumeNamer& namer, bool single)
-      : entries_(entries), options_(options), namer_(namer), single_(single),
+  CabSetWriter(const std::vector<CabEntry>& entries, const CabOptions& options, const CabVolumeNamer& namer,
+               bool single)
+      : entries_(entries),
+        options_(options),
+        namer_(namer),
+        single_(single),
         coder_(options.compression, options.level) {}
 
   bool Run(CabWriteResult& result, std::string& error);
@@ -113,8 +116,8 @@ class CabSetWriter {
   bool inFolder_ = false;
   bool folderMustEnd_ = false;  // it ran into this volume: the next file opens a folder
   uint64_t folderBytes_ = 0;
-  std::vector<uint8_t> pending_;        // the block being filled
-  std::vector<size_t> pendingFiles_;    // header_.files that touch it
+  std::vector<uint8_t> pending_;      // the block being filled
+  std::vector<size_t> pendingFiles_;  // header_.files that touch it
   uint64_t pendingListBytes_ = 0;
   std::vector<uint8_t> payload_;
 };
@@ -182,8 +185,8 @@ size_t CabSetWriter::PlannedSingleHeaderSize(size_t* folderCount) const {
   uint64_t bytes = 0;
   for (const PlannedFile& f : files_) {
     size += f.entrySize;
-    bool newFolder = folders == 0 || (f.size && (bytes >= options_.folderTarget ||
-                                                 bytes + f.size > kCabMaxFolderBytes));
+    bool newFolder =
+        folders == 0 || (f.size && (bytes >= options_.folderTarget || bytes + f.size > kCabMaxFolderBytes));
     if (newFolder) {
       ++folders;
       bytes = 0;
@@ -232,14 +235,15 @@ bool CabSetWriter::CloseVolume(bool hasNext) {
   uint64_t headerSize = CabHeaderSize(header_);
   uint64_t total = headerSize + out_->DataSize();
   if (total > capacity_) {
-    return Fail(single_ ? "the cabinet would be larger than 2 GiB"
-                        : "internal error: volume " + std::to_string(volumeIndex_ + 1) + " is over its limit");
+    return Fail(single_
+                    ? "the cabinet would be larger than 2 GiB"
+                    : "internal error: volume " + std::to_string(volumeIndex_ + 1) + " is over its limit");
   }
   header_.cabinetSize = uint32_t(total);
   if (!out_->Finish(EncodeCabHeader(header_), error_)) return false;
   written_.push_back(name_.path);
-  result_.volumes.push_back({name_.path, total, uint32_t(header_.files.size()),
-                             uint32_t(header_.folders.size())});
+  result_.volumes.push_back(
+      {name_.path, total, uint32_t(header_.files.size()), uint32_t(header_.folders.size())});
   return true;
 }
 
@@ -345,8 +349,7 @@ bool CabSetWriter::FeedFile(size_t i) {
   if (!reader.Open(*files_[i].entry, files_[i].size, error_)) return false;
   uint64_t left = files_[i].size;
   while (left) {
-    if (pending_.size() == kCabBlockSize && !FinishPending(false, {Next::MoreOfFile}))
-      return false;
+    if (pending_.size() == kCabBlockSize && !FinishPending(false, {Next::MoreOfFile})) return false;
     const uint8_t* data = nullptr;
     long n = reader.Next(data, kCabBlockSize - pending_.size(), error_);
     if (n < 0) return false;
@@ -392,12 +395,11 @@ bool CabSetWriter::FinishPending(bool lastInFolder, Next next) {
 // Ends the volume inside this block: the files that touch it are marked as
 // running on, listed again at the start of the next volume, where the rest of
 // the block opens their folder's continuation.
-bool CabSetWriter::SplitBlock(const std::vector<uint8_t>& payload, uint16_t uncompressed,
-                              bool folderEnds) {
+bool CabSetWriter::SplitBlock(const std::vector<uint8_t>& payload, uint16_t uncompressed, bool folderEnds) {
   uint64_t room = Capacity() - headerBytes_ - out_->DataSize();
   if (room <= kCabDataHeaderSize) return Fail("internal error: no room left to split a block");
-  size_t first = payload.size() == 1 ? 1 : size_t(std::min<uint64_t>(room - kCabDataHeaderSize,
-                                                                      payload.size() - 1));
+  size_t first =
+      payload.size() == 1 ? 1 : size_t(std::min<uint64_t>(room - kCabDataHeaderSize, payload.size() - 1));
   if (!WriteBlock(payload.data(), first, 0)) return false;
   std::vector<CabHeaderFile> carried;
   for (size_t k : pendingFiles_) {
@@ -459,8 +461,8 @@ bool WriteCabinetSet(const std::vector<CabEntry>& entries, const CabOptions& opt
   return writer.Run(result, error);
 }
 
-bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options,
-                  const std::string& path, CabWriteResult& result, std::string& error) {
+bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options, const std::string& path,
+                  CabWriteResult& result, std::string& error) {
   CabOptions single = options;
   single.volumeSize = 0;
   single.firstVolumeSize = 0;

@@ -72,7 +72,7 @@ using CabVolumeNamer = std::function<CabVolumeName(int index)>;
 struct CabVolumeInfo {
   std::string path;
   uint64_t size = 0;
-  uint32_t files = 0;    // list entries, continued files counted in each volume
+  uint32_t files = 0;  // list entries, continued files counted in each volume
   uint32_t folders = 0;
 };
 
@@ -89,5 +89,5 @@ bool WriteCabinetSet(const std::vector<CabEntry>& entries, const CabOptions& opt
                      const CabVolumeNamer& namer, CabWriteResult& result, std::string& error);
 
 // One cabinet at `path`, whatever options.volumeSize says.
-bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options,
-                  const std::string& path, CabWriteResult& result, std::string& error);
+bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options, const std::string& path,
+                  CabWriteResult& result, std::string& error);

@@ -18,8 +18,8 @@ struct CommandLine {
 };
 
 // Options are "--name value" or "-o value"; everything else is positional.
-inline bool ParseCommandLine(const Arguments& args, const std::vector<std::string>& known,
-                             CommandLine& line, std::string& error) {
+inline bool ParseCommandLine(const Arguments& args, const std::vector<std::string>& known, CommandLine& line,
+                             std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a.size() < 2 || a[0] != '-') {
@@ -39,4 +39,3 @@ inline int Usage(std::FILE* err, const std::string& problem, const char* usage) 
   std::fprintf(err, "veltra-pack: %s\nusage: veltra-pack %s\n", problem.c_str(), usage);
   return 2;
 }
-

@@ -43,14 +43,17 @@ std::string DosStampText(uint16_t date, uint16_t time) {
 }
 
 std::string AttributeText(uint16_t a) {
-  return std::string(a & 0x01 ? "R" : "-") + (a & 0x02 ? "H" : "-") + (a & 0x04 ? "S" : "-") + (a & 0x20 ? "A" : "-");
+  return std::string(a & 0x01 ? "R" : "-") + (a & 0x02 ? "H" : "-") + (a & 0x04 ? "S" : "-") +
+         (a & 0x20 ? "A" : "-");
 }
 
 int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  static const char usage[] = "build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none] [--password TEXT]";
+  static const char usage[] =
+      "build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none] [--password TEXT]";
   CommandLine line;
   std::string error;
-  if (!ParseCommandLine(args, {"-o", "--stub", "--cablib", "--password"}, line, error)) return Usage(err, error, usage);
+  if (!ParseCommandLine(args, {"-o", "--stub", "--cablib", "--password"}, line, error))
+    return Usage(err, error, usage);
   if (line.positional.size() != 1) return Usage(err, "name one project file", usage);
   Diagnostics d;
   Project project;
@@ -75,7 +78,7 @@ int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "%s: %" PRIu64 " bytes, %" PRIu64 " files (%" PRIu64 " bytes), MinFree %" PRId64 "\n",
                result.outputs[0].c_str(), result.setupSize, result.payloadFiles, result.payloadBytes,
                result.minFree);
-  for (size_t i = 1; i < result.outputs.size(); ++i) std::fprintf(out, "%s: volume %zu\n", result.outputs[i].c_str(), i + 1);
+  for (size_t i = 1; i < result.outputs.size(); ++i)
+    std::fprintf(out, "%s: volume %zu\n", result.outputs[i].c_str(), i + 1);
   return 0;
 }
-

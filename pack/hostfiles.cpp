@@ -59,8 +59,7 @@ std::string OwnExecutablePath() {
 }
 
 bool IsAbsoluteHostPath(const std::string& path) {
-  return (!path.empty() && (path[0] == '\\' || path[0] == '/')) ||
-         (path.size() >= 2 && path[1] == ':');
+  return (!path.empty() && (path[0] == '\\' || path[0] == '/')) || (path.size() >= 2 && path[1] == ':');
 }
 
 bool MakeHostFolders(const std::string& path) {
@@ -92,8 +91,8 @@ bool SameHostFile(const std::string& a, const std::string& b) {
 
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  error = to + ": cannot put the finished file in place (Windows error " +
-          std::to_string(GetLastError()) + ")";
+  error =
+      to + ": cannot put the finished file in place (Windows error " + std::to_string(GetLastError()) + ")";
   return false;
 }
 
@@ -156,7 +155,8 @@ void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes) {
 
 bool SameHostFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {
@@ -172,7 +172,8 @@ bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
   // 100-ns ticks since 1601, in UTC.
-  const uint64_t ticks = uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+  const uint64_t ticks =
+      uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
   stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
   return true;
 }
@@ -211,8 +212,8 @@ std::string HostNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool CopyHostFile(const std::string& from, const std::string& to, bool scramble,
-                  const std::string& password, std::string& error) {
+bool CopyHostFile(const std::string& from, const std::string& to, bool scramble, const std::string& password,
+                  std::string& error) {
   std::FILE* in = std::fopen(from.c_str(), "rb");
   if (!in) {
     error = from + ": cannot open (" + std::strerror(errno) + ")";

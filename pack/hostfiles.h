@@ -48,8 +48,8 @@ bool ReplaceHostFile(const std::string& from, const std::string& to, std::string
 
 // Copies a file; with `scramble`, scrambled from its position 0 with the
 // package key for `password`. Writes `to` directly and removes it on failure.
-bool CopyHostFile(const std::string& from, const std::string& to, bool scramble,
-                  const std::string& password, std::string& error);
+bool CopyHostFile(const std::string& from, const std::string& to, bool scramble, const std::string& password,
+                  std::string& error);
 
 // Creates a folder and the folders above it that are missing.
 bool MakeHostFolders(const std::string& path);

@@ -41,7 +41,9 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-bool SameIniName(const std::string& a, const std::string& b) { return UpperCaseAscii(a) == UpperCaseAscii(b); }
+bool SameIniName(const std::string& a, const std::string& b) {
+  return UpperCaseAscii(a) == UpperCaseAscii(b);
+}
 
 IniFile ParseIni(const std::string& text, std::vector<IniProblem>& problems) {
   IniFile ini;

@@ -65,8 +65,8 @@ bool ReadInput(const std::map<std::string, std::string>& options, const char* na
 }
 
 int Assemble(int argc, char** argv) {
-  static const char* const known[] = {"--stub", "--info", "--payload", "--out", "--lang",
-                                      "--cablib", "--password", nullptr};
+  static const char* const known[] = {"--stub", "--info",   "--payload",  "--out",
+                                      "--lang", "--cablib", "--password", nullptr};
   std::map<std::string, std::string> options;
   std::string error;
   if (!ParseOptions(argc, argv, known, options, error)) return Fail(error);
@@ -76,8 +76,8 @@ int Assemble(int argc, char** argv) {
   PackageParts parts;
   Bytes lang;
   if (!ReadInput(options, "stub", parts.Stub, error) || !ReadInput(options, "info", parts.InfoCab, error) ||
-      !ReadInput(options, "payload", parts.Payload, error) || !ReadInput(options, "cablib", parts.CabLib, error) ||
-      !ReadInput(options, "lang", lang, error)) {
+      !ReadInput(options, "payload", parts.Payload, error) ||
+      !ReadInput(options, "cablib", parts.CabLib, error) || !ReadInput(options, "lang", lang, error)) {
     return Fail(error);
   }
   if (options.count("lang")) {
@@ -101,10 +101,14 @@ int main(int argc, char** argv) {
   static const struct {
     const char* name;
     int (*run)(const Arguments&, std::FILE*, std::FILE*);
-  } commands[] = {{"build", BuildCommand}, {"info", InfoCommand}, {"list", ListCommand},
-                  {"extract", ExtractCommand}, {"verify", VerifyCommand}};
+  } commands[] = {{"build", BuildCommand},
+                  {"info", InfoCommand},
+                  {"list", ListCommand},
+                  {"extract", ExtractCommand},
+                  {"verify", VerifyCommand}};
   for (const auto& c : commands) {
-    if (argc >= 2 && std::strcmp(argv[1], c.name) == 0) return c.run(Arguments(argv + 2, argv + argc), stdout, stderr);
+    if (argc >= 2 && std::strcmp(argv[1], c.name) == 0)
+      return c.run(Arguments(argv + 2, argv + argc), stdout, stderr);
   }
   std::fputs(kUsage, argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? stdout : stderr);
   return argc >= 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;

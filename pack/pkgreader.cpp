@@ -39,12 +39,14 @@ bool OpenPackageImage(const std::string& path, PackageImage& image, std::string&
   if (image.base <= 0) return error = path + ": a stub without a package (PackageBase is 0)", false;
   std::string headerBytes;
   if (!ReadPackageBlock(image, image.base, kPackageHeaderSize, headerBytes))
-    return error = path + ": PackageBase " + std::to_string(image.base) + " lies beyond the end of the file", false;
+    return error = path + ": PackageBase " + std::to_string(image.base) + " lies beyond the end of the file",
+           false;
   image.header = DecodePackageHeader(reinterpret_cast<const uint8_t*>(headerBytes.data()));
   if (!HasPackageMagic(image.header)) return error = path + ": no package header at PackageBase", false;
   image.blocks = ComputePackageBlocks(image.base, image.header);
   const PackageHeader& h = image.header;
-  if (h.LangTextSize < 0 || h.CabLibSize < 0 || h.InfoCabSize < 0 || image.blocks.Payload > int64_t(image.fileSize))
+  if (h.LangTextSize < 0 || h.CabLibSize < 0 || h.InfoCabSize < 0 ||
+      image.blocks.Payload > int64_t(image.fileSize))
     return error = path + ": the block sizes in the header do not fit the file", false;
   return true;
 }
@@ -54,7 +56,8 @@ bool ReadPackageBlock(const PackageImage& image, int64_t offset, int64_t size, s
   std::FILE* f = std::fopen(image.path.c_str(), "rb");
   if (!f) return false;
   bytes.assign(size_t(size), '\0');
-  const bool ok = fseeko(f, offset, SEEK_SET) == 0 && std::fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
+  const bool ok =
+      fseeko(f, offset, SEEK_SET) == 0 && std::fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
   std::fclose(f);
   return ok;
 }
@@ -70,8 +73,8 @@ struct Stream {
   int64_t length = -1;  // Cabinet: bytes available from `start`
   bool scrambled = false;
   int64_t position = 0;
-  std::string name;     // the stored name of an output
-  std::string path;     // the host path of a File output
+  std::string name;  // the stored name of an output
+  std::string path;  // the host path of a File output
   std::string memory;
   uint64_t expected = 0;
   ~Stream() {
@@ -93,9 +96,9 @@ struct Session {
   std::vector<std::unique_ptr<Stream>> streams;
   std::map<std::string, std::string>* infoFiles = nullptr;
   PayloadWalk* walk = nullptr;
-  int volume = 1;           // of the cabinet being run, from 1
-  std::string nextName;     // the next volume named by the cabinet being run
-  std::string located;      // the last volume FDI went on into during the run
+  int volume = 1;        // of the cabinet being run, from 1
+  std::string nextName;  // the next volume named by the cabinet being run
+  std::string located;   // the last volume FDI went on into during the run
   std::string error;
 };
 Session* g_session = nullptr;
@@ -172,7 +175,6 @@ long FDIAPI SeekStream(intptr_t h, long distance, int origin) {
 
 }  // namespace
 
-
 namespace {
 
 // Where a stored name lands below the target folder; empty when the name
@@ -235,16 +237,15 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
         s.volume = n->iCabinet + 1;
       }
       return 0;
-    case fdintCOPY_FILE:
-      return CopyFile(n);
-    case fdintCLOSE_FILE_INFO:
-      return CloseFile(n);
+    case fdintCOPY_FILE: return CopyFile(n);
+    case fdintCLOSE_FILE_INFO: return CloseFile(n);
     case fdintNEXT_CABINET: {
       // Follow-up volumes lie beside Setup.exe, where the stub looks first.
       const std::string folder = HostFolderOf(s.image->path);
       const std::string path = JoinHostPath(folder, n->psz1);
       if (n->fdie != FDIERROR_NONE || HostKindOf(path) != HostKind::File) {
-        s.error = "the volume " + path + (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
+        s.error =
+            "the volume " + path + (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
         return -1;
       }
       const std::string withSlash = JoinHostPath(folder, "");
@@ -254,16 +255,24 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
       if (!s.info) s.walk->volumes.push_back(s.located);
       return 0;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
 const char* FdiErrorText(int code) {
-  static const char* const texts[] = {
-      "no error", "cabinet not found", "not a cabinet", "unknown cabinet version", "corrupt cabinet",
-      "out of memory", "unknown compression type", "decompression failed", "cannot write a file",
-      "reserved sizes differ between volumes", "wrong cabinet in the set", "aborted", "unexpected end of cabinet"};
+  static const char* const texts[] = {"no error",
+                                      "cabinet not found",
+                                      "not a cabinet",
+                                      "unknown cabinet version",
+                                      "corrupt cabinet",
+                                      "out of memory",
+                                      "unknown compression type",
+                                      "decompression failed",
+                                      "cannot write a file",
+                                      "reserved sizes differ between volumes",
+                                      "wrong cabinet in the set",
+                                      "aborted",
+                                      "unexpected end of cabinet"};
   return code >= 0 && code <= 12 ? texts[code] : "unknown error";
 }
 

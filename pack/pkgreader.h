@@ -30,7 +30,7 @@ struct PackageFile {
   std::string name;  // as stored
   uint32_t size = 0;
   uint16_t date = 0, time = 0, attributes = 0;
-  int volume = 1;    // where it begins
+  int volume = 1;  // where it begins
 };
 
 // The files of the information cabinet, extracted in memory.

@@ -57,8 +57,7 @@ bool ParseFlag(const std::string& text, bool& flag) {
 
 class Loader {
  public:
-  Loader(Project& project, Diagnostics& diagnostics)
-      : p_(project), d_(diagnostics), file_(project.path) {}
+  Loader(Project& project, Diagnostics& diagnostics) : p_(project), d_(diagnostics), file_(project.path) {}
   void Load(const IniFile& ini);
 
  private:
@@ -102,10 +101,14 @@ bool Loader::SetupText(const IniEntry& e) {
     const char* key;
     std::string SetupScript::*field;
   } texts[] = {
-      {"AppName", &SetupScript::AppName},       {"DestDir", &SetupScript::DestDir},
-      {"LaunchFile", &SetupScript::LaunchFile}, {"ReadmeFile", &SetupScript::ReadmeFile},
-      {"RunProgram", &SetupScript::RunProgram}, {"RunParams", &SetupScript::RunParams},
-      {"StartQuestion", &SetupScript::StartQuestion}, {"FinalMessage", &SetupScript::FinalMessage},
+      {"AppName", &SetupScript::AppName},
+      {"DestDir", &SetupScript::DestDir},
+      {"LaunchFile", &SetupScript::LaunchFile},
+      {"ReadmeFile", &SetupScript::ReadmeFile},
+      {"RunProgram", &SetupScript::RunProgram},
+      {"RunParams", &SetupScript::RunParams},
+      {"StartQuestion", &SetupScript::StartQuestion},
+      {"FinalMessage", &SetupScript::FinalMessage},
   };
   for (const auto& t : texts) {
     if (SameIniName(e.key, t.key)) {
@@ -125,12 +128,16 @@ void Loader::SetupKey(const IniEntry& e) {
   } else if (SameIniName(e.key, "MinFree")) {
     uint64_t bytes = 0;
     if (SameIniName(v, "auto") || v.empty()) return;
-    if (!ParseByteCount(v, bytes)) return Error(e.line, "MinFree must be a byte count (like 52428800 or 50M) or auto, not " + v);
+    if (!ParseByteCount(v, bytes))
+      return Error(e.line, "MinFree must be a byte count (like 52428800 or 50M) or auto, not " + v);
     p_.script.MinFree = int64_t(bytes);
     p_.minFreeGiven = true;
   } else if (SameIniName(e.key, "OverwriteMode")) {
     const std::string t = UpperCaseAscii(v);
-    const int mode = t == "0" || t == "ASK" ? 0 : t == "1" || t == "OVERWRITE" ? 1 : t == "2" || t == "KEEP" ? 2 : -1;
+    const int mode = t == "0" || t == "ASK"         ? 0
+                     : t == "1" || t == "OVERWRITE" ? 1
+                     : t == "2" || t == "KEEP"      ? 2
+                                                    : -1;
     if (mode < 0) return Error(e.line, "OverwriteMode must be ask, overwrite or keep (0, 1 or 2), not " + v);
     p_.script.OverwriteMode = uint16_t(mode);
   } else if (SameIniName(e.key, "ReadmeText")) {
@@ -176,7 +183,8 @@ void Loader::LanguageKey(const IniEntry& e) {
   if (p_.language.empty() || HostKindOf(p_.language) != HostKind::File) return;
   std::string why;
   LangTable table;
-  if (!ReadHostText(p_.language, p_.languageText)) return Error(e.line, "Language: cannot read " + p_.language);
+  if (!ReadHostText(p_.language, p_.languageText))
+    return Error(e.line, "Language: cannot read " + p_.language);
   if (!ValidateLangText(p_.languageText, table, why)) {
     d_.Error(p_.language, 0, why);
     Error(e.line, "Language: " + p_.language + " is not a language text of 82 messages and the end line");
@@ -185,15 +193,20 @@ void Loader::LanguageKey(const IniEntry& e) {
 
 void Loader::CompressionKey(const IniEntry& e) {
   const std::string t = UpperCaseAscii(e.value);
-  if (t == "MSZIP") p_.compression = CabCompression::MsZip;
-  else if (t == "STORED" || t == "NONE") p_.compression = CabCompression::Stored;
-  else Error(e.line, "Compression must be mszip or stored, not " + e.value);
+  if (t == "MSZIP")
+    p_.compression = CabCompression::MsZip;
+  else if (t == "STORED" || t == "NONE")
+    p_.compression = CabCompression::Stored;
+  else
+    Error(e.line, "Compression must be mszip or stored, not " + e.value);
 }
 
 void Loader::LevelKey(const IniEntry& e) {
   const std::string& v = e.value;
-  if (v.size() == 1 && v[0] >= '0' && v[0] <= '9') p_.level = v[0] - '0';
-  else Error(e.line, "CompressionLevel must be a digit from 0 (fastest) to 9 (smallest), not " + v);
+  if (v.size() == 1 && v[0] >= '0' && v[0] <= '9')
+    p_.level = v[0] - '0';
+  else
+    Error(e.line, "CompressionLevel must be a digit from 0 (fastest) to 9 (smallest), not " + v);
 }
 
 void Loader::PackageKey(const IniEntry& e) {
@@ -204,8 +217,10 @@ void Loader::PackageKey(const IniEntry& e) {
   } else if (SameIniName(k, "Stub")) {
     PathKey(e, HostKind::File, p_.stub);
   } else if (SameIniName(k, "CabinetLibrary")) {
-    if (SameIniName(e.value, "none")) p_.noCabinetLibrary = true;
-    else if (!SameIniName(e.value, "default")) PathKey(e, HostKind::File, p_.cabinetLibrary);
+    if (SameIniName(e.value, "none"))
+      p_.noCabinetLibrary = true;
+    else if (!SameIniName(e.value, "default"))
+      PathKey(e, HostKind::File, p_.cabinetLibrary);
   } else if (SameIniName(k, "Password")) {
     p_.password = e.value;
   } else if (SameIniName(k, "Language")) {
@@ -233,7 +248,8 @@ void Loader::CheckCombination() {
   if (cabinetLine && !p_.files.empty())
     Error(cabinetLine, "Cabinet gives the payload as it is: leave out [Files], or leave out Cabinet");
   if (cabinetLine && p_.volumeSize)
-    Error(KeyLine(p_, "Package", "VolumeSize"), "VolumeSize splits [Files]; a given Cabinet is used as it is");
+    Error(KeyLine(p_, "Package", "VolumeSize"),
+          "VolumeSize splits [Files]; a given Cabinet is used as it is");
   if (p_.password.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
     Error(KeyLine(p_, "Package", "Password"), "the password may not hold line breaks");
   for (const std::string& problem : CheckSetupScript(p_.script)) Error(0, problem);
@@ -261,8 +277,10 @@ void Loader::Load(const IniFile& ini) {
   }
   if (files) CollectPayloadFiles(*files, p_, d_);
   CheckCombination();
-  if (!seen.count("SETUP")) Error(0, "no [Setup] section");
-  else if (p_.script.AppName.empty()) Error(seen["SETUP"], "[Setup] needs an AppName");
+  if (!seen.count("SETUP"))
+    Error(0, "no [Setup] section");
+  else if (p_.script.AppName.empty())
+    Error(seen["SETUP"], "[Setup] needs an AppName");
 }
 
 }  // namespace

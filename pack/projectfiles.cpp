@@ -39,16 +39,19 @@ bool ListTextFromFile(const std::string& bytes, const char* terminator, std::str
   size_t first = 0;
   while (first < lines.size() && lines[first].empty()) ++first;
   if (first > 0 && first < lines.size())
-    notes.push_back(std::to_string(first) + " empty line(s) at the start dropped, as the wizard would drop them");
+    notes.push_back(std::to_string(first) +
+                    " empty line(s) at the start dropped, as the wizard would drop them");
   bool ok = true;
   text.clear();
   for (size_t i = first; i < lines.size(); ++i) {
     if (lines[i] == terminator) {
-      notes.push_back("line " + std::to_string(i + 1) + " is the list's terminator line, which would end the text there");
+      notes.push_back("line " + std::to_string(i + 1) +
+                      " is the list's terminator line, which would end the text there");
       ok = false;
     }
     if (lines[i].find('\0') != std::string::npos) {
-      notes.push_back("line " + std::to_string(i + 1) + " holds a NUL byte, where Windows would cut the text");
+      notes.push_back("line " + std::to_string(i + 1) +
+                      " holds a NUL byte, where Windows would cut the text");
       ok = false;
     }
     if (i > first) text += "\r\n";
@@ -87,8 +90,7 @@ namespace {
 
 class FilesCollector {
  public:
-  FilesCollector(Project& project, Diagnostics& diagnostics)
-      : p_(project), d_(diagnostics) {}
+  FilesCollector(Project& project, Diagnostics& diagnostics) : p_(project), d_(diagnostics) {}
   void Entry(const IniEntry& e);
   void Finish();
 
@@ -120,11 +122,15 @@ void FilesCollector::AddFolder(const std::string& prefix, const std::string& fol
   for (const std::string& name : names) {
     const std::string path = JoinHostPath(folder, name);
     const HostKind kind = HostKindOf(path);
-    if (kind == HostKind::Folder) AddFolder(prefix + name + "\\", path, line, depth + 1);
-    else if (kind == HostKind::File) AddFile(prefix + name, path, line);
-    else Error(line, "neither a file nor a folder: " + path);
+    if (kind == HostKind::Folder)
+      AddFolder(prefix + name + "\\", path, line, depth + 1);
+    else if (kind == HostKind::File)
+      AddFile(prefix + name, path, line);
+    else
+      Error(line, "neither a file nor a folder: " + path);
   }
-  if (depth == 0 && p_.files.size() == before) d_.Warning(p_.path, line, "the folder " + folder + " holds no files");
+  if (depth == 0 && p_.files.size() == before)
+    d_.Warning(p_.path, line, "the folder " + folder + " holds no files");
 }
 
 void FilesCollector::Entry(const IniEntry& e) {
@@ -138,10 +144,12 @@ void FilesCollector::Entry(const IniEntry& e) {
   if (stored == "\\") stored.clear();  // the top of the destination
   const bool storedIsFolder = !e.hasValue || stored.empty() || stored.back() == '\\';
   const std::string own = HostNameOf(path.size() > 1 && (path.back() == '/' || path.back() == '\\')
-                                         ? path.substr(0, path.size() - 1) : path);
+                                         ? path.substr(0, path.size() - 1)
+                                         : path);
   if (kind == HostKind::Folder) {
     if (!storedIsFolder)
-      return Error(e.line, path + " is a folder: write its stored name with a final backslash (" + stored + "\\)");
+      return Error(e.line,
+                   path + " is a folder: write its stored name with a final backslash (" + stored + "\\)");
     AddFolder(e.hasValue ? stored : own + "\\", path, e.line, 0);
   } else {
     AddFile(storedIsFolder ? stored + own : stored, path, e.line);
@@ -155,7 +163,8 @@ void FilesCollector::Finish() {
   for (const PayloadFile& f : p_.files) {
     const auto inserted = byName.emplace(FoldedName(f.storedName), &f);
     if (!inserted.second)
-      Error(f.line, f.storedName + " is stored twice (also by line " + std::to_string(inserted.first->second->line) + ")");
+      Error(f.line, f.storedName + " is stored twice (also by line " +
+                        std::to_string(inserted.first->second->line) + ")");
   }
   for (const PayloadFile& f : p_.files) {
     for (size_t slash = f.storedName.find('\\'); slash != std::string::npos;
@@ -166,8 +175,9 @@ void FilesCollector::Finish() {
                           " stores the file " + clash->second->storedName);
     }
   }
-  std::sort(p_.files.begin(), p_.files.end(),
-            [](const PayloadFile& a, const PayloadFile& b) { return StoredNameLess(a.storedName, b.storedName); });
+  std::sort(p_.files.begin(), p_.files.end(), [](const PayloadFile& a, const PayloadFile& b) {
+    return StoredNameLess(a.storedName, b.storedName);
+  });
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ struct PayloadFile {
   std::string storedName;
   std::string sourcePath;  // host path
   uint64_t size = 0;
-  int line = 0;            // the [Files] line that brought it in
+  int line = 0;  // the [Files] line that brought it in
 };
 
 struct Project {
@@ -39,20 +39,20 @@ struct Project {
 
   // [Package]; paths are host paths, resolved against `folder`, empty when
   // not given.
-  std::string output;          // default: Setup.exe beside the project file
-  std::string stub;            // default: the stub found by the builder
-  std::string cabinetLibrary;  // default: the project's own cabinet library
+  std::string output;             // default: Setup.exe beside the project file
+  std::string stub;               // default: the stub found by the builder
+  std::string cabinetLibrary;     // default: the project's own cabinet library
   bool noCabinetLibrary = false;  // CabinetLibrary = none
   std::string password;
-  std::string language;        // default: the built-in English texts
-  std::string languageText;    // its bytes, already checked
-  std::string sidePicture;     // stored as "~DAT2A."
-  std::string headerPicture;   // stored as "~DAT2B."
+  std::string language;       // default: the built-in English texts
+  std::string languageText;   // its bytes, already checked
+  std::string sidePicture;    // stored as "~DAT2A."
+  std::string headerPicture;  // stored as "~DAT2B."
   CabCompression compression = CabCompression::MsZip;
   int level = 6;
-  uint64_t volumeSize = 0;     // 0: one cabinet
-  std::string cabinet;         // an existing cabinet used as the payload
+  uint64_t volumeSize = 0;  // 0: one cabinet
+  std::string cabinet;      // an existing cabinet used as the payload
 
-  std::vector<PayloadFile> files;  // sorted by stored name
+  std::vector<PayloadFile> files;       // sorted by stored name
   std::map<std::string, int> keyLines;  // "section.key" (upper case) -> line
 };

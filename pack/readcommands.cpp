@@ -38,24 +38,32 @@ bool OpenForReading(const Arguments& args, const std::vector<std::string>& extra
 void PrintBlocks(const PackageImage& image, std::FILE* out) {
   const PackageHeader& h = image.header;
   std::fprintf(out, "%s: %" PRIu64 " bytes\n", image.path.c_str(), image.fileSize);
-  std::fprintf(out, "PackageBase        %" PRId32 " (value at file offset %" PRId64 ")\n", image.base, image.baseField);
-  std::fprintf(out, "header             Magic $VELTRA$, LangTextSize %" PRId32 ", CabLibSize %" PRId32
-                    ", InfoCabSize %" PRId32 ", PasswordProtected %u, reserved %" PRId32 " %" PRId32 " %" PRId32 "\n",
+  std::fprintf(out, "PackageBase        %" PRId32 " (value at file offset %" PRId64 ")\n", image.base,
+               image.baseField);
+  std::fprintf(out,
+               "header             Magic $VELTRA$, LangTextSize %" PRId32 ", CabLibSize %" PRId32
+               ", InfoCabSize %" PRId32 ", PasswordProtected %u, reserved %" PRId32 " %" PRId32 " %" PRId32
+               "\n",
                h.LangTextSize, h.CabLibSize, h.InfoCabSize, unsigned(h.PasswordProtected), h.Reserved1,
                h.Reserved2, h.Reserved3);
   const int64_t payload = int64_t(image.fileSize) - image.blocks.Payload;
-  std::fprintf(out, "language text      offset %-10" PRId64 " size %" PRId32 "\n", image.blocks.LangText, h.LangTextSize);
-  std::fprintf(out, "cabinet library    offset %-10" PRId64 " size %" PRId32, image.blocks.CabLib, h.CabLibSize);
+  std::fprintf(out, "language text      offset %-10" PRId64 " size %" PRId32 "\n", image.blocks.LangText,
+               h.LangTextSize);
+  std::fprintf(out, "cabinet library    offset %-10" PRId64 " size %" PRId32, image.blocks.CabLib,
+               h.CabLibSize);
   std::string lib;
   SzddHeader szdd;
-  if (h.CabLibSize == 0) std::fprintf(out, " (none)");
+  if (h.CabLibSize == 0)
+    std::fprintf(out, " (none)");
   else if (ReadPackageBlock(image, image.blocks.CabLib, h.CabLibSize, lib) &&
            ReadSzddHeader(reinterpret_cast<const uint8_t*>(lib.data()), lib.size(), szdd))
     std::fprintf(out, " (SZDD, expands to %" PRIu32 " bytes)", szdd.expandedLength);
-  else std::fprintf(out, " (not SZDD data)");
-  std::fprintf(out, "\ninformation cab.   offset %-10" PRId64 " size %" PRId32 " (scrambled)\n", image.blocks.InfoCab, h.InfoCabSize);
-  std::fprintf(out, "payload cabinet    offset %-10" PRId64 " size %" PRId64 " (%s)\n", image.blocks.Payload, payload,
-               h.PasswordProtected ? "scrambled" : "plain");
+  else
+    std::fprintf(out, " (not SZDD data)");
+  std::fprintf(out, "\ninformation cab.   offset %-10" PRId64 " size %" PRId32 " (scrambled)\n",
+               image.blocks.InfoCab, h.InfoCabSize);
+  std::fprintf(out, "payload cabinet    offset %-10" PRId64 " size %" PRId64 " (%s)\n", image.blocks.Payload,
+               payload, h.PasswordProtected ? "scrambled" : "plain");
 }
 
 void PrintLanguage(const PackageImage& image, std::FILE* out) {
@@ -67,8 +75,8 @@ void PrintLanguage(const PackageImage& image, std::FILE* out) {
     return;
   }
   const bool builtIn = text == WriteLangText(DefaultLangTable());
-  std::fprintf(out, "language text      %s; message 0 \"%s\"\n", builtIn ? "the built-in English texts" : "custom",
-               PrintableText(table[0]).c_str());
+  std::fprintf(out, "language text      %s; message 0 \"%s\"\n",
+               builtIn ? "the built-in English texts" : "custom", PrintableText(table[0]).c_str());
 }
 
 size_t LineCount(const std::string& list) {
@@ -96,12 +104,16 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
       {"FinalMessage", s.FinalMessage},
   };
   std::fprintf(out, "setup script (~DAT1.)\n");
-  for (const auto& row : rows) std::fprintf(out, "  %-16s %s\n", row.first, PrintableText(row.second).c_str());
-  std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "ReadmeText", LineCount(s.ReadmeText), s.ReadmeText.size());
-  std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "LicenseText", LineCount(s.LicenseText), s.LicenseText.size());
+  for (const auto& row : rows)
+    std::fprintf(out, "  %-16s %s\n", row.first, PrintableText(row.second).c_str());
+  std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "ReadmeText", LineCount(s.ReadmeText),
+               s.ReadmeText.size());
+  std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "LicenseText", LineCount(s.LicenseText),
+               s.LicenseText.size());
 }
 
-bool PrintInfoCabinet(const PackageImage& image, const std::string& password, std::FILE* out, std::FILE* err) {
+bool PrintInfoCabinet(const PackageImage& image, const std::string& password, std::FILE* out,
+                      std::FILE* err) {
   std::map<std::string, std::string> files;
   std::string error;
   if (!ReadInfoCabinet(image, password, files, error)) {
@@ -117,9 +129,11 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
   PrintScript(script, out);
   for (const char* picture : {"~DAT2A.", "~DAT2B."}) {
     const auto it = files.find(picture);
-    if (it == files.end()) std::fprintf(out, "picture %-10s none\n", picture);
-    else std::fprintf(out, "picture %-10s %zu bytes%s\n", picture, it->second.size(),
-                      it->second.compare(0, 2, "BM") == 0 ? "" : " (not a bitmap)");
+    if (it == files.end())
+      std::fprintf(out, "picture %-10s none\n", picture);
+    else
+      std::fprintf(out, "picture %-10s %zu bytes%s\n", picture, it->second.size(),
+                   it->second.compare(0, 2, "BM") == 0 ? "" : " (not a bitmap)");
   }
   return true;
 }
@@ -158,12 +172,13 @@ bool VerifyBlocks(const PackageImage& image, const std::string& password, std::s
   return true;
 }
 
-int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, std::FILE* out, std::FILE* err) {
+int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, std::FILE* out,
+                std::FILE* err) {
   CommandLine line;
   PackageImage image;
   int code = 0;
-  const std::vector<std::string> extra = action == PayloadAction::Extract ? std::vector<std::string>{"--to"}
-                                                                            : std::vector<std::string>{};
+  const std::vector<std::string> extra =
+      action == PayloadAction::Extract ? std::vector<std::string>{"--to"} : std::vector<std::string>{};
   if (!OpenForReading(args, extra, usage, err, line, image, code)) return code;
   const std::string target = line.Has("--to") ? line.Get("--to") : ".";
   PayloadWalk walk;
@@ -178,7 +193,8 @@ int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, 
   }
   if (action == PayloadAction::List) PrintFiles(walk, out);
   std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)%s\n", walk.files.size(), TotalSize(walk),
-               walk.volumes.size(), action == PayloadAction::Verify ? ": all data read back and checked" : "");
+               walk.volumes.size(),
+               action == PayloadAction::Verify ? ": all data read back and checked" : "");
   return 0;
 }
 
@@ -221,7 +237,8 @@ int ListCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
 }
 
 int ExtractCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  return WalkCommand(args, PayloadAction::Extract, "extract Setup.exe [--to FOLDER] [--password TEXT]", out, err);
+  return WalkCommand(args, PayloadAction::Extract, "extract Setup.exe [--to FOLDER] [--password TEXT]", out,
+                     err);
 }
 
 int VerifyCommand(const Arguments& args, std::FILE* out, std::FILE* err) {

@@ -14,13 +14,27 @@ struct FolderToken {
   bool keepsBackslash;
 };
 const FolderToken kFolderTokens[] = {
-    {"<PROGRAM FILES>", false}, {"<COMMON>", false},         {"<WIN>", false},
-    {"<SYS>", false},           {"<TEMP>", false},           {"<SRC>", true},
-    {"<SYSTEM DRIVE>", false},  {"<INSTALL>", false},        {"<DESKTOP>", false},
-    {"<FAVORITES>", false},     {"<SENDTO>", false},         {"<FONTS>", false},
-    {"<APPDATA>", false},       {"<COMMON_STARTUP>", false}, {"<COMMON_DESKTOP>", false},
-    {"<COMMON_APPDATA>", false}, {"<STARTUP>", false},       {"<PROGRAMS>", false},
-    {"<STARTMENU>", false},     {"<COMMON_PROGRAMS>", false}, {"<COMMON_STARTMENU>", false},
+    {"<PROGRAM FILES>", false},
+    {"<COMMON>", false},
+    {"<WIN>", false},
+    {"<SYS>", false},
+    {"<TEMP>", false},
+    {"<SRC>", true},
+    {"<SYSTEM DRIVE>", false},
+    {"<INSTALL>", false},
+    {"<DESKTOP>", false},
+    {"<FAVORITES>", false},
+    {"<SENDTO>", false},
+    {"<FONTS>", false},
+    {"<APPDATA>", false},
+    {"<COMMON_STARTUP>", false},
+    {"<COMMON_DESKTOP>", false},
+    {"<COMMON_APPDATA>", false},
+    {"<STARTUP>", false},
+    {"<PROGRAMS>", false},
+    {"<STARTMENU>", false},
+    {"<COMMON_PROGRAMS>", false},
+    {"<COMMON_STARTMENU>", false},
 };
 // Tokens that may stand inside a name after its folder token.
 const char* const kTextTokens[] = {"<APPNAME>", "<MIN_FREE>"};
@@ -75,7 +89,8 @@ std::string CheckLeadingToken(const std::string& name, size_t& rest) {
     return "";
   }
   return "a stored name with a placeholder must begin with a folder placeholder such as <SYS>\\ "
-         "or <PROGRAM FILES>\\, or it would land outside any known folder: " + name;
+         "or <PROGRAM FILES>\\, or it would land outside any known folder: " +
+         name;
 }
 
 bool IsDeviceName(const std::string& part) {
@@ -102,9 +117,7 @@ std::string CheckParts(const std::string& plain, const std::string& name) {
 
 }  // namespace
 
-bool IsPlaceholderName(const std::string& storedName) {
-  return storedName.find('<') != std::string::npos;
-}
+bool IsPlaceholderName(const std::string& storedName) { return storedName.find('<') != std::string::npos; }
 
 std::string CheckInstallName(const std::string& name) {
   std::string why = CheckStoredName(name);

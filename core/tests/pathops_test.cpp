@@ -39,7 +39,7 @@ TEST(PathParts, TrailingBackslashRules) {
   EXPECT_EQ("", StripTrailingBackslash(""));
   EXPECT_EQ("C:\\", StripTrailingBackslash("C:\\"));  // a drive root keeps it
   EXPECT_EQ("C:\\d", StripTrailingBackslash("C:\\d\\"));
-  EXPECT_EQ("ab\\", StripTrailingBackslash("ab\\"));    // three characters stay
+  EXPECT_EQ("ab\\", StripTrailingBackslash("ab\\"));  // three characters stay
   EXPECT_EQ("C:\\dir", StripTrailingBackslash("C:\\dir"));
 }
 

@@ -52,8 +52,8 @@ void ExpectSameScript(const SetupScript& a, const SetupScript& b) {
 }
 
 // Fourteen fixed lines with the given line 3, 4, 6 and 7, then the lists.
-std::string Script(const std::string& l3, const std::string& l4, const std::string& l6,
-                   const std::string& l7, const std::string& lists = "\x01\x01\x01\r\n\x03\x03\x03\r\n") {
+std::string Script(const std::string& l3, const std::string& l4, const std::string& l6, const std::string& l7,
+                   const std::string& lists = "\x01\x01\x01\r\n\x03\x03\x03\r\n") {
   std::string text = "App\r\n\r\n" + l3 + kCrLf + l4 + kCrLf + "C:\\x\r\n" + l6 + kCrLf + l7 + kCrLf;
   for (int i = 8; i <= 14; ++i) text += kCrLf;
   return text + lists;
@@ -118,13 +118,16 @@ TEST(SetupScriptWriter, RefusesWhatWouldNotReadBack) {
       {"LF in DestDir", [](SetupScript& s) { s.DestDir = "a\nb"; }, "DestDir:"},
       {"CR LF in RunParams", [](SetupScript& s) { s.RunParams = "a\r\nb"; }, "RunParams:"},
       {"LF in line 8", [](SetupScript& s) { s.Line8 = "\n"; }, "line 8:"},
-      {"NUL in FinalMessage", [](SetupScript& s) { s.FinalMessage = std::string("a\0b", 3); }, "FinalMessage:"},
+      {"NUL in FinalMessage", [](SetupScript& s) { s.FinalMessage = std::string("a\0b", 3); },
+       "FinalMessage:"},
       {"leading empty readme line", [](SetupScript& s) { s.ReadmeText = "\r\nText"; }, "ReadmeText:"},
       {"readme of one CR LF", [](SetupScript& s) { s.ReadmeText = "\r\n"; }, "ReadmeText:"},
       {"lone LF in licence", [](SetupScript& s) { s.LicenseText = "a\nb"; }, "LicenseText:"},
       {"lone CR at licence end", [](SetupScript& s) { s.LicenseText = "a\r"; }, "LicenseText:"},
-      {"readme terminator in readme", [](SetupScript& s) { s.ReadmeText = "a\r\n\x01\x01\x01\r\nb"; }, "ReadmeText:"},
-      {"licence terminator in licence", [](SetupScript& s) { s.LicenseText = "\x03\x03\x03"; }, "LicenseText:"},
+      {"readme terminator in readme", [](SetupScript& s) { s.ReadmeText = "a\r\n\x01\x01\x01\r\nb"; },
+       "ReadmeText:"},
+      {"licence terminator in licence", [](SetupScript& s) { s.LicenseText = "\x03\x03\x03"; },
+       "LicenseText:"},
   };
   for (const Case& c : cases) {
     SetupScript s = FullScript();
@@ -140,7 +143,10 @@ TEST(SetupScriptWriter, RefusesWhatWouldNotReadBack) {
 }
 
 TEST(SetupScriptReader, FlagsAreTrueExactlyForOne) {
-  const struct { const char* line; bool flag; } cases[] = {
+  const struct {
+    const char* line;
+    bool flag;
+  } cases[] = {
       {"1", true}, {"0", false}, {"yes", false}, {"1 ", false}, {"", false}, {" 1", false}, {"01", false},
   };
   for (const auto& c : cases) {
@@ -152,9 +158,13 @@ TEST(SetupScriptReader, FlagsAreTrueExactlyForOne) {
 }
 
 TEST(SetupScriptReader, NumbersAreReadLenientlyAndTheModeKeepsSixteenBits) {
-  const struct { const char* line; int64_t minFree; uint16_t mode; } cases[] = {
-      {"42", 42, 42},      {"  42abc", 42, 42}, {"-5", -5, 65531}, {"", 0, 0},
-      {"abc", 0, 0},       {"$10", 16, 16},     {"65539", 65539, 3}, {"+7", 7, 7},
+  const struct {
+    const char* line;
+    int64_t minFree;
+    uint16_t mode;
+  } cases[] = {
+      {"42", 42, 42}, {"  42abc", 42, 42}, {"-5", -5, 65531},   {"", 0, 0},
+      {"abc", 0, 0},  {"$10", 16, 16},     {"65539", 65539, 3}, {"+7", 7, 7},
   };
   for (const auto& c : cases) {
     SetupScript s;
@@ -232,8 +242,8 @@ std::string UncheckedBytes(const SetupScript& s) {
   for (const std::string* line : {&s.AppName, &s.Line2}) b += *line + kCrLf;
   b += std::string(s.Unattended ? "1" : "0") + kCrLf + Int64ToText(s.MinFree) + kCrLf + s.DestDir + kCrLf;
   b += Int64ToText(s.OverwriteMode) + kCrLf + (s.ShowUnpackPage ? "1" : "0") + kCrLf + s.Line8 + kCrLf;
-  for (const std::string* line : {&s.LaunchFile, &s.ReadmeFile, &s.RunProgram, &s.RunParams,
-                                  &s.StartQuestion, &s.FinalMessage})
+  for (const std::string* line :
+       {&s.LaunchFile, &s.ReadmeFile, &s.RunProgram, &s.RunParams, &s.StartQuestion, &s.FinalMessage})
     b += *line + kCrLf;
   b += s.ReadmeText.empty() ? "" : s.ReadmeText + kCrLf;
   b += std::string(kReadmeTerminator) + kCrLf;

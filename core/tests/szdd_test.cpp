@@ -38,18 +38,34 @@ Bytes Periodic(size_t period, size_t total, uint32_t seed) {
 }
 
 Bytes Header(uint8_t mode, uint32_t length) {
-  return {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33, mode, 0, uint8_t(length), uint8_t(length >> 8),
-          uint8_t(length >> 16), uint8_t(length >> 24)};
+  return {'S',
+          'Z',
+          'D',
+          'D',
+          0x88,
+          0xF0,
+          0x27,
+          0x33,
+          mode,
+          0,
+          uint8_t(length),
+          uint8_t(length >> 8),
+          uint8_t(length >> 16),
+          uint8_t(length >> 24)};
 }
 
 TEST(Szdd, RoundTripsAndCompresses) {
   Bytes blanks(5000, ' ');
   blanks.push_back('x');
-  struct Case { const char* name; Bytes data; double maxRatio; } cases[] = {
+  struct Case {
+    const char* name;
+    Bytes data;
+    double maxRatio;
+  } cases[] = {
       {"empty", {}, 1},
       {"one byte", {0x41}, 2},
-      {"random", Random(100000, 1), 1.13},           // 9 bits a literal
-      {"run", Bytes(100000, 'a'), 0.13},             // 17 bits per 18 bytes
+      {"random", Random(100000, 1), 1.13},  // 9 bits a literal
+      {"run", Bytes(100000, 'a'), 0.13},    // 17 bits per 18 bytes
       {"leading blanks match the initial ring", blanks, 0.13},
       {"text", Words(200000, 2), 0.6},
       {"period 4095, the farthest reference", Periodic(4095, 64000, 4), 0.25},
@@ -77,18 +93,28 @@ TEST(Szdd, RoundTripsAndCompresses) {
 TEST(Szdd, HostileInputsAreReported) {
   Bytes shortHeader = Header('A', 0);
   shortHeader.pop_back();
-  struct Case { const char* name; Bytes input; SzddStatus status; Bytes output; } cases[] = {
+  struct Case {
+    const char* name;
+    Bytes input;
+    SzddStatus status;
+    Bytes output;
+  } cases[] = {
       {"nothing", {}, SzddStatus::NotSzdd, {}},
       {"short header", shortHeader, SzddStatus::NotSzdd, {}},
       {"wrong signature", Cat(Text("SZDE"), Bytes(10, 0)), SzddStatus::NotSzdd, {}},
       {"mode B", Header('B', 0), SzddStatus::UnknownMode, {}},
       {"flag byte alone", Cat(Header('A', 0), {0xFF}), SzddStatus::Ok, {}},
       {"reference cut short", Cat(Header('A', 4), {0x01, 'q', 0xF0}), SzddStatus::Truncated, {'q'}},
-      {"reference into the initial ring", Cat(Header('A', 5), {0x00, 0x00, 0x02}), SzddStatus::Ok, Text("     ")},
+      {"reference into the initial ring", Cat(Header('A', 5), {0x00, 0x00, 0x02}), SzddStatus::Ok,
+       Text("     ")},
       {"overlapping reference", Cat(Header('A', 4), {0x01, 'z', 0xF0, 0xF0}), SzddStatus::Ok, Text("zzzz")},
-      {"reference at the write position", Cat(Header('A', 3), {0x00, 0xF0, 0xF0}), SzddStatus::Ok, Text("   ")},
+      {"reference at the write position", Cat(Header('A', 3), {0x00, 0xF0, 0xF0}), SzddStatus::Ok,
+       Text("   ")},
       {"stored length too large", Cat(Header('A', 9), {0x01, 'q'}), SzddStatus::LengthMismatch, {'q'}},
-      {"stored length too small", Cat(Header('A', 0), {0x03, 'q', 'r'}), SzddStatus::LengthMismatch, {'q', 'r'}},
+      {"stored length too small",
+       Cat(Header('A', 0), {0x03, 'q', 'r'}),
+       SzddStatus::LengthMismatch,
+       {'q', 'r'}},
   };
   for (const Case& c : cases) {
     Bytes out = {1, 2, 3};
@@ -116,7 +142,8 @@ std::string Shell(const std::string& dir, const std::string& command) {
 }
 
 void Put(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 
 Bytes Get(const std::string& path) {
@@ -132,8 +159,12 @@ TEST(Szdd, InteropWithMscompressPackage) {
     GTEST_SKIP() << "package mscompress is not installed";
   char tmpl[] = "/tmp/szddtest.XXXXXX";
   std::string dir = mkdtemp(tmpl);
-  Bytes inputs[] = {Words(100000, 23), Random(70000, 24), Bytes(50000, 0), Periodic(4095, 40000, 25),
-                    Cat(Words(300000, 21), Random(200000, 22)), Text("a short line\r\n")};
+  Bytes inputs[] = {Words(100000, 23),
+                    Random(70000, 24),
+                    Bytes(50000, 0),
+                    Periodic(4095, 40000, 25),
+                    Cat(Words(300000, 21), Random(200000, 22)),
+                    Text("a short line\r\n")};
   for (const Bytes& data : inputs) {
     Bytes ours = SzddCompress(data.data(), data.size(), 'l');
     Put(dir + "/ours", ours);

@@ -11,9 +11,7 @@ namespace {
 class LangFile : public ::testing::Test {
  protected:
   std::string path_ = ::testing::TempDir() + "lang_test.$$$";
-  void Write(const std::string& bytes) {
-    std::ofstream(path_, std::ios::binary) << bytes;
-  }
+  void Write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
   void TearDown() override { std::remove(path_.c_str()); }
 };
 
@@ -28,7 +26,7 @@ std::string Messages(int count, const std::string& end = "\r\n") {
 TEST(DefaultLangText, IsTheEightyTwoTextsWrittenAs3798Bytes) {
   const LangTable table = DefaultLangTable();
   EXPECT_EQ("<APPNAME> Setup", table[0]);
-  EXPECT_EQ("Creating Uninstall Information... ", table[52]);  // trailing blank kept
+  EXPECT_EQ("Creating Uninstall Information... ", table[52]);         // trailing blank kept
   EXPECT_NE(std::string::npos, table[25].find("computer.  Before"));  // doubled blank kept
   EXPECT_EQ("Unable to restart Windows.", table[81]);
   EXPECT_GT(table[29].size(), 255u);

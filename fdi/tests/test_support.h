@@ -1,7 +1,6 @@
 // Test scaffolding: an in-memory file system behind FDI's callbacks, a
 // recorder of notifications, and a small cabinet writer for damaged inputs.
-#ifndef VELTRA_FDI_TEST_SUPPORT_H
-#define VELTRA_FDI_TEST_SUPPORT_H
+#pragma once
 
 #include <cstdint>
 #include <functional>
@@ -18,19 +17,19 @@ using Blob = std::vector<uint8_t>;
 // Files by name (looked up without regard to letter case, as on Windows),
 // open handles, and counters that tests check for leaks.
 struct MemoryFs {
-    std::map<std::string, Blob> files;
-    struct Open {
-        std::string name;
-        size_t pos = 0;
-        bool writable = false;
-        bool open = false;
-    };
-    std::vector<Open> handles;  // handle = index + 1
-    int opens = 0, closes = 0;
-    long allocations = 0;       // outstanding blocks
-    long allocationLimit = -1;  // fail the allocation after this many more
-    long writeLimit = -1;       // bytes a write may still take before it comes up short
-    std::vector<std::string> openedNames;
+  std::map<std::string, Blob> files;
+  struct Open {
+    std::string name;
+    size_t pos = 0;
+    bool writable = false;
+    bool open = false;
+  };
+  std::vector<Open> handles;  // handle = index + 1
+  int opens = 0, closes = 0;
+  long allocations = 0;       // outstanding blocks
+  long allocationLimit = -1;  // fail the allocation after this many more
+  long writeLimit = -1;       // bytes a write may still take before it comes up short
+  std::vector<std::string> openedNames;
 };
 
 // The one file system the callbacks work on; FDI's callbacks carry no user pointer.
@@ -43,8 +42,8 @@ Blob readTestFile(const std::string& path);
 // per cabinet (set), the files with their MD5 digests; none for the damaged
 // ones.
 struct PeerExpected {
-    std::string cabinet;
-    std::vector<std::pair<std::string, std::string>> files;  // name, md5
+  std::string cabinet;
+  std::vector<std::pair<std::string, std::string>> files;  // name, md5
 };
 std::vector<PeerExpected> loadPeerExpected(const std::string& peerDir);
 // Resets the file system and adds every peer cabinet under its own name.
@@ -53,10 +52,10 @@ void loadPeerCabinets(const std::string& peerDir);
 // The entry points the tests call: our library's when linked in, or those
 // of a DLL taken with GetProcAddress.
 struct FdiApi {
-    PFNFDICREATE create;
-    PFNFDIISCABINET isCabinet;
-    PFNFDICOPY copy;
-    PFNFDIDESTROY destroy;
+  PFNFDICREATE create;
+  PFNFDIISCABINET isCabinet;
+  PFNFDICOPY copy;
+  PFNFDIDESTROY destroy;
 };
 FdiApi& api();
 
@@ -68,26 +67,26 @@ int openHandleCount();
 
 // What one notification carried, in a form that compares and prints.
 struct Event {
-    int type;
-    std::string psz1, psz2, psz3;
-    long cb;
-    unsigned date, time, attribs, setID, iCabinet, iFolder;
-    int fdie;
-    intptr_t hf;
+  int type;
+  std::string psz1, psz2, psz3;
+  long cb;
+  unsigned date, time, attribs, setID, iCabinet, iFolder;
+  int fdie;
+  intptr_t hf;
 };
 
 // Notification handler with per-type behaviour that tests can replace.
 struct Handler {
-    std::vector<Event> events;
-    std::map<std::string, Blob> extracted;  // by stored name, from closed files
-    std::map<intptr_t, std::string> targets;
-    std::function<intptr_t(Event&, PFDINOTIFICATION)> onCopy;      // default: extract
-    std::function<intptr_t(Event&, PFDINOTIFICATION)> onNext;      // default: 0
-    std::function<intptr_t(Event&, PFDINOTIFICATION)> onEnumerate; // default: 0
-    std::function<intptr_t(Event&, PFDINOTIFICATION)> onClose;     // default: TRUE
-    std::function<intptr_t(Event&, PFDINOTIFICATION)> onCabinetInfo;  // default: 0
-    std::string lastRequestedVolume;  // psz3 + psz1 of the last NEXT_CABINET
-    int count(int type) const;
+  std::vector<Event> events;
+  std::map<std::string, Blob> extracted;  // by stored name, from closed files
+  std::map<intptr_t, std::string> targets;
+  std::function<intptr_t(Event&, PFDINOTIFICATION)> onCopy;         // default: extract
+  std::function<intptr_t(Event&, PFDINOTIFICATION)> onNext;         // default: 0
+  std::function<intptr_t(Event&, PFDINOTIFICATION)> onEnumerate;    // default: 0
+  std::function<intptr_t(Event&, PFDINOTIFICATION)> onClose;        // default: TRUE
+  std::function<intptr_t(Event&, PFDINOTIFICATION)> onCabinetInfo;  // default: 0
+  std::string lastRequestedVolume;                                  // psz3 + psz1 of the last NEXT_CABINET
+  int count(int type) const;
 };
 
 intptr_t FDIAPI notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n);
@@ -101,28 +100,26 @@ std::string md5Hex(const Blob& data);
 
 // A cabinet writer for tests: one cabinet, stored or MSZIP folders.
 struct CabSpecFile {
-    std::string name;
-    Blob data;
-    uint16_t folder = 0;
-    uint16_t attribs = 0x20;
-    uint16_t folderIndexOverride = 0;  // nonzero: written instead of the folder index
+  std::string name;
+  Blob data;
+  uint16_t folder = 0;
+  uint16_t attribs = 0x20;
+  uint16_t folderIndexOverride = 0;  // nonzero: written instead of the folder index
 };
 struct CabSpec {
-    std::vector<CabSpecFile> files;
-    std::vector<uint16_t> folderTypes{0};  // compression type per folder
-    uint16_t headerReserve = 0;
-    uint8_t folderReserve = 0, dataReserve = 0;
-    bool checksums = true;
-    uint32_t blockSize = 32768;
-    uint16_t setId = 0x1234, index = 0;
-    std::string prevName, prevDisk, nextName, nextDisk;
-    // Ready-made data blocks (payload, uncompressed size) per folder; an
-    // empty entry has the folder's data stored or MSZIP-compressed here.
-    std::vector<std::vector<std::pair<Blob, uint16_t>>> rawBlocks;
+  std::vector<CabSpecFile> files;
+  std::vector<uint16_t> folderTypes{0};  // compression type per folder
+  uint16_t headerReserve = 0;
+  uint8_t folderReserve = 0, dataReserve = 0;
+  bool checksums = true;
+  uint32_t blockSize = 32768;
+  uint16_t setId = 0x1234, index = 0;
+  std::string prevName, prevDisk, nextName, nextDisk;
+  // Ready-made data blocks (payload, uncompressed size) per folder; an
+  // empty entry has the folder's data stored or MSZIP-compressed here.
+  std::vector<std::vector<std::pair<Blob, uint16_t>>> rawBlocks;
 };
 Blob buildCab(const CabSpec& spec);
 Blob patternData(size_t size, uint32_t seed);
 
 }  // namespace fdt
-
-#endif

@@ -93,7 +93,8 @@ std::vector<std::string> PlainVolumes(const ProjectDir& dir, const Dissected& d,
   for (int i = 2; FileExists(dir.File("Setup-" + std::to_string(i) + ".cab")); ++i) {
     const std::string name = "Setup-" + std::to_string(i) + ".cab";
     const std::string stored = ReadFile(dir.File(name));
-    EXPECT_EQ(stored.compare(0, 4, "MSCF") != 0, !password.empty()) << name << " scrambled exactly with a password";
+    EXPECT_EQ(stored.compare(0, 4, "MSCF") != 0, !password.empty())
+        << name << " scrambled exactly with a password";
     cabtest::WriteFile(folder + "/" + name, password.empty() ? stored : Descrambled(stored, password));
     names.push_back(name);
   }
@@ -117,7 +118,8 @@ TEST(Build, PackagesReadBackByPeersAndByOurReader) {
     EXPECT_EQ(v.password.empty() ? 0 : 1, d.header[28]);
     EXPECT_EQ(WriteLangText(DefaultLangTable()), d.lang);
     std::vector<uint8_t> library;
-    ASSERT_EQ(SzddStatus::Ok, SzddExpand(reinterpret_cast<const uint8_t*>(d.lib.data()), d.lib.size(), library));
+    ASSERT_EQ(SzddStatus::Ok,
+              SzddExpand(reinterpret_cast<const uint8_t*>(d.lib.data()), d.lib.size(), library));
     EXPECT_TRUE(std::string(library.begin(), library.end()) == ReadFile(dir.File("lib.dll")));
 
     // The information cabinet: always scrambled, with the password in the key.
@@ -125,7 +127,8 @@ TEST(Build, PackagesReadBackByPeersAndByOurReader) {
     const std::string scratch = dir.File("scratch");
     dir.Mkdir("scratch");
     cabtest::WriteFile(scratch + "/info.cab", Descrambled(d.info, v.password));
-    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(scratch + "/info") + " " + Quote(scratch + "/info.cab"), scratch + "/log"));
+    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(scratch + "/info") + " " + Quote(scratch + "/info.cab"),
+                        scratch + "/log"));
     SetupScript script;
     ASSERT_TRUE(ParseSetupScript(ReadFile(scratch + "/info/~DAT1."), script));
     EXPECT_EQ("Test <APPNAME>", script.AppName);
@@ -145,8 +148,10 @@ TEST(Build, PackagesReadBackByPeersAndByOurReader) {
     ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(scratch + "/cx") + " " + first, scratch + "/log"));
     ExpectSameTree(dir, scratch + "/cx", "cabextract");
     if (!v.split) {
-      ASSERT_TRUE(RunTool("mkdir " + Quote(scratch + "/gx") + " && gcab -x -C " + Quote(scratch + "/gx") + " " + first,
-                          scratch + "/log")) << ReadFile(scratch + "/log");
+      ASSERT_TRUE(RunTool(
+          "mkdir " + Quote(scratch + "/gx") + " && gcab -x -C " + Quote(scratch + "/gx") + " " + first,
+          scratch + "/log"))
+          << ReadFile(scratch + "/log");
       ExpectSameTree(dir, scratch + "/gx", "gcab");
     }
     // Our own reader, through FDI, the way the stub walks the volumes.
@@ -156,7 +161,9 @@ TEST(Build, PackagesReadBackByPeersAndByOurReader) {
     ExpectSameTree(dir, dir.File("ours"), "veltra-pack extract");
     EXPECT_EQ(0, RunPack("info Setup.exe" + pw, out, dir.Path())) << out;
     EXPECT_NE(out.find("Test <APPNAME>"), std::string::npos) << out;
-    EXPECT_NE(out.find("3 files, 300012 bytes in " + std::to_string(volumes.size()) + " volume(s)"), std::string::npos) << out;
+    EXPECT_NE(out.find("3 files, 300012 bytes in " + std::to_string(volumes.size()) + " volume(s)"),
+              std::string::npos)
+        << out;
   }
 }
 
@@ -176,8 +183,11 @@ TEST(Build, WineExtrac32ReadsThePayload) {
     dir.Mkdir("scratch");
     dir.Mkdir("scratch/wx");
     PlainVolumes(dir, Dissect(ReadFile(dir.File("Setup.exe"))), v.password, scratch);
-    ASSERT_TRUE(RunTool("cd " + Quote(scratch) + " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
-                        "wine extrac32 /Y /E /L wx Setup.exe", scratch + "/log")) << ReadFile(scratch + "/log");
+    ASSERT_TRUE(RunTool("cd " + Quote(scratch) +
+                            " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
+                            "wine extrac32 /Y /E /L wx Setup.exe",
+                        scratch + "/log"))
+        << ReadFile(scratch + "/log");
     // Here every file begins in the first volume; the last one runs on
     // into the others.
     ExpectSameTree(dir, scratch + "/wx", "extrac32");
@@ -221,7 +231,8 @@ TEST(Build, SameInputsGiveTheSameBytes) {
   // Another time, another working folder, another copy of the project.
   cabtest::TempDir copy;
   ASSERT_TRUE(RunTool("sleep 1 && cp -a " + Quote(dir.Path()) + "/. " + Quote(copy.Path()), "/dev/null"));
-  ASSERT_EQ(0, RunPack("build " + Quote(copy.File("p.ini")) + " -o " + Quote(dir.File("two/Setup.exe")), out, "/"))
+  ASSERT_EQ(
+      0, RunPack("build " + Quote(copy.File("p.ini")) + " -o " + Quote(dir.File("two/Setup.exe")), out, "/"))
       << out;
   for (const char* name : {"Setup.exe", "Setup-2.cab", "Setup-3.cab"}) {
     const std::string a = ReadFile(dir.File(std::string("one/") + name));
@@ -230,7 +241,8 @@ TEST(Build, SameInputsGiveTheSameBytes) {
   }
   // The volumes are named after the output, and the set names them.
   ASSERT_EQ(0, RunPack("build p.ini -o other.exe", out, dir.Path())) << out;
-  EXPECT_NE(Descrambled(Dissect(ReadFile(dir.File("other.exe"))).payload, "x").find("other-2.cab"), std::string::npos);
+  EXPECT_NE(Descrambled(Dissect(ReadFile(dir.File("other.exe"))).payload, "x").find("other-2.cab"),
+            std::string::npos);
   EXPECT_TRUE(FileExists(dir.File("other-3.cab")));
 }
 
@@ -241,7 +253,8 @@ TEST(Build, FailuresLeaveNothingBehind) {
     std::string args;
     const char* says;
   } cases[] = {
-      {"project mistake", Project("", "a.txt = files/none.txt\n"), "", "p.ini:13: error: file or folder not found"},
+      {"project mistake", Project("", "a.txt = files/none.txt\n"), "",
+       "p.ini:13: error: file or folder not found"},
       {"no stub tag", Project("", "\\ = files\n"), "--stub files/a.txt", "not a Veltra stub"},
       {"stub that is a package", Project(""), "--stub stub-used.exe", "already carries a package"},
       {"library of no known kind", Project(""), "--cablib files/a.txt", "must be a DLL or its SZDD"},
@@ -294,22 +307,27 @@ TEST(Build, AnExistingCabinetSetIsUsedAsItIs) {
     };
     ASSERT_TRUE(WriteCabinetSet(entries, options, namer, written, error)) << error;
     ASSERT_GE(written.volumes.size(), 3u);
-    dir.Write("p.ini", "[Setup]\nAppName = Given\n[Package]\nStub = stub.exe\nCabinetLibrary = none\n"
-                       "Cabinet = data1.cab\nOutput = out/Setup.exe\n" +
-                       (password.empty() ? "" : "Password = " + password + "\n"));
+    dir.Write("p.ini",
+              "[Setup]\nAppName = Given\n[Package]\nStub = stub.exe\nCabinetLibrary = none\n"
+              "Cabinet = data1.cab\nOutput = out/Setup.exe\n" +
+                  (password.empty() ? "" : "Password = " + password + "\n"));
     dir.Mkdir("out");
     ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
     const Dissected d = Dissect(ReadFile(dir.File("out/Setup.exe")));
     EXPECT_EQ(0u, cabtest::Le(d.header, 16, 4)) << "CabinetLibrary = none leaves block 3 empty";
-    EXPECT_TRUE((password.empty() ? d.payload : Descrambled(d.payload, password)) == ReadFile(dir.File("data1.cab")));
+    EXPECT_TRUE((password.empty() ? d.payload : Descrambled(d.payload, password)) ==
+                ReadFile(dir.File("data1.cab")));
     for (size_t i = 2; i <= written.volumes.size(); ++i) {
       const std::string name = "data" + std::to_string(i) + ".cab";
       const std::string copy = ReadFile(dir.File("out/" + name));
-      EXPECT_TRUE((password.empty() ? copy : Descrambled(copy, password)) == ReadFile(dir.File(name))) << name;
+      EXPECT_TRUE((password.empty() ? copy : Descrambled(copy, password)) == ReadFile(dir.File(name)))
+          << name;
     }
     dir.Mkdir("scratch");
     cabtest::WriteFile(dir.File("scratch/info.cab"), Descrambled(d.info, password));
-    ASSERT_TRUE(RunTool("cabextract -q -d " + Quote(dir.File("scratch")) + " " + Quote(dir.File("scratch/info.cab")), "/dev/null"));
+    ASSERT_TRUE(
+        RunTool("cabextract -q -d " + Quote(dir.File("scratch")) + " " + Quote(dir.File("scratch/info.cab")),
+                "/dev/null"));
     SetupScript script;
     ASSERT_TRUE(ParseSetupScript(ReadFile(dir.File("scratch/~DAT1.")), script));
     EXPECT_EQ(350000, script.MinFree);
@@ -339,7 +357,8 @@ TEST(Build, ExtractRefusesNamesThatLeaveTheFolder) {
   std::vector<CabEntry> info = {cabtest::Entry("~DAT1.", "x\r\n")};
   ASSERT_TRUE(WriteCabinet(info, CabOptions(), dir.File("info.cab"), written, error)) << error;
   ASSERT_EQ(0, RunPack("assemble --stub stub.exe --info info.cab --payload payload.cab --out Setup.exe", out,
-                       dir.Path())) << out;
+                       dir.Path()))
+      << out;
   dir.Mkdir("target");
   EXPECT_EQ(1, RunPack("extract Setup.exe --to target", out, dir.Path())) << out;
   EXPECT_NE(out.find("refusing to write the stored name ..\\evil.txt"), std::string::npos) << out;
@@ -359,8 +378,11 @@ TEST(Build, CabinetLibraryExpandsThroughWinesLzFunctions) {
   std::string out;
   ASSERT_EQ(0, RunPack("build p.ini", out, dir.Path())) << out;
   cabtest::WriteFile(dir.File("block3.dl_"), Dissect(ReadFile(dir.File("Setup.exe"))).lib);
-  ASSERT_TRUE(RunTool("cd " + Quote(dir.Path()) + " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
-                      "wine expand block3.dl_ expanded.dll", dir.File("log"))) << ReadFile(dir.File("log"));
+  ASSERT_TRUE(RunTool("cd " + Quote(dir.Path()) +
+                          " && WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.veltra-wine} "
+                          "wine expand block3.dl_ expanded.dll",
+                      dir.File("log")))
+      << ReadFile(dir.File("log"));
   EXPECT_TRUE(ReadFile(dir.File("expanded.dll")) == ReadFile(dir.File("lib.dll")));
 }
 
@@ -373,19 +395,22 @@ TEST(Build, DefaultStubAndLibraryAreFoundBesideTheBuilder) {
   ASSERT_TRUE(RunTool("cp '" VELTRA_PACK_EXE "' " + Quote(dir.File("tool/veltra-pack")), "/dev/null"));
   const std::string pack = Quote(dir.File("tool/veltra-pack"));
   dir.Write("p.ini", "[Setup]\nAppName = Defaults\n[Files]\nfiles/a.txt\n");
-  dir.Write("none.ini", "[Setup]\nAppName = Defaults\n[Package]\nCabinetLibrary = none\n[Files]\nfiles/a.txt\n");
+  dir.Write("none.ini",
+            "[Setup]\nAppName = Defaults\n[Package]\nCabinetLibrary = none\n[Files]\nfiles/a.txt\n");
   const std::string log = dir.File("log");
   EXPECT_FALSE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log));
   EXPECT_NE(ReadFile(log).find("no stub given and none found"), std::string::npos) << ReadFile(log);
   EXPECT_NE(ReadFile(log).find(dir.File("tool/veltra-stub.exe")), std::string::npos) << ReadFile(log);
-  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("stub.exe")) + " " + Quote(dir.File("tool/veltra-stub.exe")), "/dev/null"));
+  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("stub.exe")) + " " + Quote(dir.File("tool/veltra-stub.exe")),
+                      "/dev/null"));
   EXPECT_FALSE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log));
   EXPECT_NE(ReadFile(log).find("cabinet-veltra.dll was not found"), std::string::npos) << ReadFile(log);
   EXPECT_NE(ReadFile(log).find("CabinetLibrary = none"), std::string::npos) << ReadFile(log);
   EXPECT_FALSE(FileExists(dir.File("Setup.exe")));
   EXPECT_TRUE(RunTool(pack + " build " + Quote(dir.File("none.ini")), log)) << ReadFile(log);
   EXPECT_TRUE(Dissect(ReadFile(dir.File("Setup.exe"))).lib.empty());
-  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("lib.dll")) + " " + Quote(dir.File("tool/cabinet-veltra.dll")), "/dev/null"));
+  ASSERT_TRUE(RunTool("cp " + Quote(dir.File("lib.dll")) + " " + Quote(dir.File("tool/cabinet-veltra.dll")),
+                      "/dev/null"));
   EXPECT_TRUE(RunTool(pack + " build " + Quote(dir.File("p.ini")), log)) << ReadFile(log);
   const std::string lib = Dissect(ReadFile(dir.File("Setup.exe"))).lib;
   std::vector<uint8_t> expanded;

@@ -73,9 +73,19 @@ inline CabEntry Entry(const std::string& name, const std::string& bytes, DosStam
 
 // --- an independent reader of what the writer produced -----------------------
 
-struct ParsedBlock { uint16_t cbData = 0, cbUncomp = 0; };
-struct ParsedFolder { uint32_t offset = 0; uint16_t blockCount = 0, type = 0; std::vector<ParsedBlock> blocks; };
-struct ParsedFile { uint32_t size = 0, folderOffset = 0; uint16_t folderIndex = 0, date = 0, time = 0, attributes = 0; std::string name; };
+struct ParsedBlock {
+  uint16_t cbData = 0, cbUncomp = 0;
+};
+struct ParsedFolder {
+  uint32_t offset = 0;
+  uint16_t blockCount = 0, type = 0;
+  std::vector<ParsedBlock> blocks;
+};
+struct ParsedFile {
+  uint32_t size = 0, folderOffset = 0;
+  uint16_t folderIndex = 0, date = 0, time = 0, attributes = 0;
+  std::string name;
+};
 
 struct ParsedCabinet {
   uint32_t cabinetSize = 0, fileSize = 0;
@@ -148,8 +158,13 @@ inline ParsedCabinet ParseCabinet(const std::string& b) {
   if (at != coffFiles) return c.error = "coffFiles does not follow the folders", c;
   for (size_t i = 0; i < files; ++i) {
     if (at + 16 > b.size()) return c.error = "files past the end", c;
-    ParsedFile f{Le(b, at, 4), Le(b, at + 4, 4), uint16_t(Le(b, at + 8, 2)), uint16_t(Le(b, at + 10, 2)),
-                 uint16_t(Le(b, at + 12, 2)), uint16_t(Le(b, at + 14, 2)), ""};
+    ParsedFile f{Le(b, at, 4),
+                 Le(b, at + 4, 4),
+                 uint16_t(Le(b, at + 8, 2)),
+                 uint16_t(Le(b, at + 10, 2)),
+                 uint16_t(Le(b, at + 12, 2)),
+                 uint16_t(Le(b, at + 14, 2)),
+                 ""};
     at += 16;
     if (!ReadText(b, at, f.name)) return c.error = "unterminated file name", c;
     c.files.push_back(f);

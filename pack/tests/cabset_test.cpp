@@ -29,8 +29,9 @@ std::vector<CabEntry> SmallFiles(int count, size_t maxSize, uint32_t seed) {
   std::vector<CabEntry> files;
   std::mt19937 rng(seed);
   for (int i = 0; i < count; ++i)
-    files.push_back(Entry("dir" + std::to_string(i % 7) + "\\f" + std::to_string(i), RandomBytes(rng() % (maxSize + 1), rng()),
-                          {uint16_t(0x5000 + i), uint16_t(i)}, uint16_t(i % 2 ? kCabAttrReadOnly : kCabAttrArchive)));
+    files.push_back(Entry("dir" + std::to_string(i % 7) + "\\f" + std::to_string(i),
+                          RandomBytes(rng() % (maxSize + 1), rng()), {uint16_t(0x5000 + i), uint16_t(i)},
+                          uint16_t(i % 2 ? kCabAttrReadOnly : kCabAttrArchive)));
   return files;
 }
 
@@ -38,7 +39,8 @@ std::vector<CabEntry> EmptyRuns() {
   std::vector<CabEntry> files;
   for (int i = 0; i < 40; ++i) {
     files.push_back(Entry("chunk" + std::to_string(i), RandomBytes(i % 3 ? 30000 : 1, uint32_t(i))));
-    for (int k = 0; k < i % 5; ++k) files.push_back(Entry("e" + std::to_string(i) + "_" + std::to_string(k), ""));
+    for (int k = 0; k < i % 5; ++k)
+      files.push_back(Entry("e" + std::to_string(i) + "_" + std::to_string(k), ""));
   }
   return files;
 }
@@ -70,13 +72,23 @@ std::vector<SetCase> SetCases() {
   std::vector<CabEntry> text = {Entry("t1.txt", SomeText(1500000, 6)), Entry("t2.txt", SomeText(900000, 7))};
   return {
       {"two volumes", {Entry("a.bin", RandomBytes(200000, 1))}},
-      {"one file across many volumes", {Entry("big.bin", RandomBytes(1100000, 2))}, CabCompression::MsZip,
-       128 * 1024, 0, 64u << 20, 8},
+      {"one file across many volumes",
+       {Entry("big.bin", RandomBytes(1100000, 2))},
+       CabCompression::MsZip,
+       128 * 1024,
+       0,
+       64u << 20,
+       8},
       {"small and large files", mixed, CabCompression::MsZip, 128 * 1024, 0, 64u << 20, 10},
       {"stored set", SmallFiles(120, 20000, 5), CabCompression::Stored, 150000, 0, 64u << 20, 8},
       {"compressible text", text, CabCompression::MsZip, 128 * 1024, 0, 64u << 20, 3},
-      {"a first volume of its own size", {Entry("x.bin", RandomBytes(900000, 8)), Entry("y", "tail")},
-       CabCompression::MsZip, 128 * 1024, 400000, 64u << 20, 5},
+      {"a first volume of its own size",
+       {Entry("x.bin", RandomBytes(900000, 8)), Entry("y", "tail")},
+       CabCompression::MsZip,
+       128 * 1024,
+       400000,
+       64u << 20,
+       5},
       {"runs of empty files", EmptyRuns(), CabCompression::Stored, 128 * 1024, 0, 64u << 20, 5},
       // Blocks touching thousands of files: more list entries than may cross
       // into a volume, so folders end early.
@@ -109,16 +121,20 @@ void CheckBoundary(const ParsedCabinet& left, const ParsedCabinet& right) {
   EXPECT_EQ(left.folders.back().blocks.back().cbUncomp, 0);
   EXPECT_GT(right.folders.front().blocks.at(0).cbUncomp, 0);
   std::vector<const ParsedFile*> out, in;
-  for (const ParsedFile& f : left.files) if (ToNext(f.folderIndex)) out.push_back(&f);
-  for (const ParsedFile& f : right.files) if (FromPrev(f.folderIndex)) in.push_back(&f);
+  for (const ParsedFile& f : left.files)
+    if (ToNext(f.folderIndex)) out.push_back(&f);
+  for (const ParsedFile& f : right.files)
+    if (FromPrev(f.folderIndex)) in.push_back(&f);
   ASSERT_FALSE(out.empty());
   ASSERT_EQ(out.size(), in.size());
   for (size_t i = 0; i < out.size(); ++i) {
-    EXPECT_EQ(out[i]->name + std::to_string(out[i]->folderOffset), in[i]->name + std::to_string(in[i]->folderOffset));
+    EXPECT_EQ(out[i]->name + std::to_string(out[i]->folderOffset),
+              in[i]->name + std::to_string(in[i]->folderOffset));
     EXPECT_EQ(out[i], &left.files[left.files.size() - out.size() + i]);
     EXPECT_EQ(in[i], &right.files[i]);
   }
-  for (const ParsedFile& f : right.files) EXPECT_NE(f.folderIndex, 0) << f.name << " begins in a continued folder";
+  for (const ParsedFile& f : right.files)
+    EXPECT_NE(f.folderIndex, 0) << f.name << " begins in a continued folder";
 }
 
 // Joins split blocks back together: every folder has full blocks but for its
@@ -141,11 +157,15 @@ void CheckFolderChains(const std::vector<ParsedCabinet>& cabs) {
       bool continues = k > 0 && i == 0;
       if (!continues) finish();
       for (const ParsedBlock& b : cabs[k].folders[i].blocks) {
-        if (continues && &b == &cabs[k].folders[i].blocks[0] && !chain.empty()) chain.back() = b.cbUncomp;
-        else chain.push_back(b.cbUncomp);
+        if (continues && &b == &cabs[k].folders[i].blocks[0] && !chain.empty())
+          chain.back() = b.cbUncomp;
+        else
+          chain.push_back(b.cbUncomp);
       }
       for (const ParsedFile& f : cabs[k].files) {
-        size_t folder = f.folderIndex < 0xFFFD ? f.folderIndex : f.folderIndex == 0xFFFD ? 0 : cabs[k].folders.size() - 1;
+        size_t folder = f.folderIndex < 0xFFFD    ? f.folderIndex
+                        : f.folderIndex == 0xFFFD ? 0
+                                                  : cabs[k].folders.size() - 1;
         if (folder == i) expected = std::max<uint64_t>(expected, uint64_t(f.folderOffset) + f.size);
       }
     }
@@ -174,7 +194,8 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
   if (type == fdintCOPY_FILE) {
     if (g_run.nextCabinet == "$NEWCAB$") g_run.nextCabinet.clear();
     std::string target = g_run.outDir + "/" + HostPath(n->psz1);
-    for (size_t at = 1; (at = target.find('/', at)) != std::string::npos; ++at) ::mkdir(target.substr(0, at).c_str(), 0755);
+    for (size_t at = 1; (at = target.find('/', at)) != std::string::npos; ++at)
+      ::mkdir(target.substr(0, at).c_str(), 0755);
     g_run.files[n->psz1].push_back(0);
     return Open(&target[0], 0x0100, 0);
   }
@@ -221,7 +242,9 @@ TEST(CabSet, VolumesChainAndReadWhole) {
     options.volumeSize = c.volumeSize;
     options.firstVolumeSize = c.firstVolumeSize;
     options.folderTarget = c.folderTarget;
-    CabVolumeNamer namer = [&dir](int i) { return CabVolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)}; };
+    CabVolumeNamer namer = [&dir](int i) {
+      return CabVolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
+    };
     CabWriteResult result, again;
     std::string error;
     ASSERT_TRUE(WriteCabinetSet(c.files, options, namer, result, error)) << error;
@@ -245,7 +268,9 @@ TEST(CabSet, VolumesChainAndReadWhole) {
       std::vector<uint16_t> once = {0, f.stamp.date, f.stamp.time, f.attributes};
       EXPECT_EQ(g_run.files[f.storedName], once) << f.storedName;
     }
-    CabVolumeNamer elsewhere = [&dir](int i) { return CabVolumeName{dir.File("b" + std::to_string(i)), VolumeName(i), DiskName(i)}; };
+    CabVolumeNamer elsewhere = [&dir](int i) {
+      return CabVolumeName{dir.File("b" + std::to_string(i)), VolumeName(i), DiskName(i)};
+    };
     ASSERT_TRUE(WriteCabinetSet(c.files, options, elsewhere, again, error));
     for (size_t k = 0; k < result.volumes.size(); ++k)
       EXPECT_TRUE(ReadFile(result.volumes[k].path) == ReadFile(again.volumes.at(k).path)) << "volume " << k;
@@ -255,7 +280,11 @@ TEST(CabSet, VolumesChainAndReadWhole) {
 TEST(CabSet, RefusesWhatCannotBeSplitSoundly) {
   std::vector<CabEntry> manyEmpty, one = {Entry("a", RandomBytes(300000, 1))};
   for (int i = 0; i < 5000; ++i) manyEmpty.push_back(Entry("empty" + std::to_string(i), ""));
-  struct Case { std::vector<CabEntry> entries; CabVolumeName second; const char* errorPart; } cases[] = {
+  struct Case {
+    std::vector<CabEntry> entries;
+    CabVolumeName second;
+    const char* errorPart;
+  } cases[] = {
       {manyEmpty, {}, "empty files"},
       {one, {"", "sub\\next.cab", "disk"}, "bare file name"},
       {one, {"", "next.cab", ""}, "1 to 255"},
@@ -265,7 +294,8 @@ TEST(CabSet, RefusesWhatCannotBeSplitSoundly) {
     CabOptions options;
     options.volumeSize = 128 * 1024;
     CabVolumeNamer namer = [&](int i) {
-      if (i == 1 && !c.second.cabinetName.empty()) return CabVolumeName{dir.File("2"), c.second.cabinetName, c.second.diskName};
+      if (i == 1 && !c.second.cabinetName.empty())
+        return CabVolumeName{dir.File("2"), c.second.cabinetName, c.second.diskName};
       return CabVolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
     };
     CabWriteResult result;

@@ -35,26 +35,34 @@ std::vector<SingleCase> SingleCases() {
   std::string mixed = SomeText(400000, 1) + RandomBytes(300000, 2) + std::string(300000, 'z');
   return {
       {"one text file", {Entry("readme.txt", SomeText(5000, 3))}},
-      {"stored folder", {Entry("a.bin", RandomBytes(70000, 4)), Entry("b", SomeText(9000, 5))}, CabCompression::Stored},
+      {"stored folder",
+       {Entry("a.bin", RandomBytes(70000, 4)), Entry("b", SomeText(9000, 5))},
+       CabCompression::Stored},
       {"deflate level 0", {Entry("a.txt", SomeText(80000, 6))}, CabCompression::MsZip, 0},
       {"deflate level 9", {Entry("a.txt", SomeText(80000, 6))}, CabCompression::MsZip, 9},
       {"one empty file", {Entry("empty.dat", "")}},
       {"empty files around data", {Entry("e1", ""), Entry("d", "x"), Entry("e2", ""), Entry("e3", "")}},
       // Empty files after a full block must not end the folder with an empty block.
-      {"a full block then empty files", {Entry("full", RandomBytes(32768, 8)), Entry("e1", ""), Entry("e2", "")}},
+      {"a full block then empty files",
+       {Entry("full", RandomBytes(32768, 8)), Entry("e1", ""), Entry("e2", "")}},
       {"one byte past a block", {Entry("f", SomeText(32769, 9))}, CabCompression::Stored},
       {"large mixed file", {Entry("big\\mixed.bin", mixed), Entry("tail.txt", "t")}},
       {"many small files", ManySmallFiles(1500)},
       {"placeholders and nested folders",
-       {Entry("<SYS>\\drivers\\veltra.sys", RandomBytes(3000, 11)), Entry("<WIN>\\fonts\\a b.ttf", SomeText(4000, 12)),
+       {Entry("<SYS>\\drivers\\veltra.sys", RandomBytes(3000, 11)),
+        Entry("<WIN>\\fonts\\a b.ttf", SomeText(4000, 12)),
         Entry("app\\bin\\deep\\er\\x.exe", RandomBytes(50000, 13))}},
       {"stamps and attributes",
        {Entry("hidden.sys", "h", {0x21, 0}, kCabAttrHidden | kCabAttrSystem),
-        Entry("ro.txt", "r", {0xFF9F, 0xBF7D}, kCabAttrReadOnly), Entry("stray", "x", {0x7433, 0x19C4}, 0xFFFF)}},
+        Entry("ro.txt", "r", {0xFF9F, 0xBF7D}, kCabAttrReadOnly),
+        Entry("stray", "x", {0x7433, 0x19C4}, 0xFFFF)}},
       {"several folders",
        {Entry("f1", SomeText(60000, 14)), Entry("f2", SomeText(60000, 15)), Entry("e", ""),
         Entry("f3", SomeText(60000, 16)), Entry("f4", RandomBytes(60000, 17))},
-       CabCompression::MsZip, 6, 100000, 2},
+       CabCompression::MsZip,
+       6,
+       100000,
+       2},
   };
 }
 
@@ -89,7 +97,8 @@ void CheckLayout(const ParsedCabinet& cab, const SingleCase& c) {
 }
 
 void CheckExtracted(const std::string& dir, const std::vector<CabEntry>& files) {
-  for (const CabEntry& f : files) EXPECT_TRUE(ReadFile(dir + "/" + HostPath(f.storedName)) == f.content) << f.storedName;
+  for (const CabEntry& f : files)
+    EXPECT_TRUE(ReadFile(dir + "/" + HostPath(f.storedName)) == f.content) << f.storedName;
 }
 
 // gcab -l prints "name size yyyy-mm-dd hh:mm:ss 0xattr", reading the stamp as UTC.
@@ -107,7 +116,8 @@ std::string ExpectedListing(const std::vector<CabEntry>& files) {
 }
 
 TEST(CabWriter, SingleCabinetsReadByPeers) {
-  ASSERT_TRUE(RunTool("command -v cabextract && command -v gcab", "/dev/null")) << "cabextract and gcab are needed";
+  ASSERT_TRUE(RunTool("command -v cabextract && command -v gcab", "/dev/null"))
+      << "cabextract and gcab are needed";
   for (const SingleCase& c : SingleCases()) {
     SCOPED_TRACE(c.title);
     TempDir dir;
@@ -128,7 +138,8 @@ TEST(CabWriter, SingleCabinetsReadByPeers) {
     EXPECT_TRUE(RunTool("cabextract -t " + q, dir.File("log"))) << ReadFile(dir.File("log"));
     ASSERT_TRUE(RunTool("cabextract -q -d '" + dir.File("cx") + "' " + q, dir.File("log")));
     CheckExtracted(dir.File("cx"), c.files);
-    ASSERT_TRUE(RunTool("mkdir " + dir.File("gx") + " && gcab -x -C " + dir.File("gx") + " " + q, dir.File("log")));
+    ASSERT_TRUE(
+        RunTool("mkdir " + dir.File("gx") + " && gcab -x -C " + dir.File("gx") + " " + q, dir.File("log")));
     CheckExtracted(dir.File("gx"), c.files);
     ASSERT_TRUE(RunTool("TZ=UTC gcab -l " + q, dir.File("log")));
     EXPECT_EQ(ReadFile(dir.File("log")), ExpectedListing(c.files));
@@ -173,7 +184,8 @@ TEST(CabWriter, ChecksumsMatchPeerCabinets) {
       for (const ParsedBlock& block : folder.blocks) {
         uint8_t head[8];
         size_t data = at + 8 + cab.dataReserve;
-        EncodeCabDataHeader(head, reinterpret_cast<const uint8_t*>(bytes.data()) + data, block.cbData, block.cbUncomp);
+        EncodeCabDataHeader(head, reinterpret_cast<const uint8_t*>(bytes.data()) + data, block.cbData,
+                            block.cbUncomp);
         if (Le(bytes, at, 4) != 0) checked += std::memcmp(head, bytes.data() + at, 8) == 0 ? 1 : -1000;
         at = data + block.cbData;
       }
@@ -183,13 +195,16 @@ TEST(CabWriter, ChecksumsMatchPeerCabinets) {
 }
 
 TEST(CabWriter, DosStampsAreUtcAndClamped) {
-  struct Case { int64_t seconds; uint16_t date, time; } cases[] = {
-      {0, 0x0021, 0},                    // before 1980: the first DOS day
-      {315532801, 0x0021, 0},            // 1980-01-01 00:00:01, odd seconds round down
+  struct Case {
+    int64_t seconds;
+    uint16_t date, time;
+  } cases[] = {
+      {0, 0x0021, 0},          // before 1980: the first DOS day
+      {315532801, 0x0021, 0},  // 1980-01-01 00:00:01, odd seconds round down
       {315532802, 0x0021, 1},
-      {951827696, 0x285D, 0x645C},       // 2000-02-29 12:34:56
-      {2147483648, 0x7433, 0x19C4},      // 2038-01-19 03:14:08, past 32-bit time_t
-      {4354819199, 0xFF9F, 0xBF7D},      // 2107-12-31 23:59:58, the last DOS stamp
+      {951827696, 0x285D, 0x645C},   // 2000-02-29 12:34:56
+      {2147483648, 0x7433, 0x19C4},  // 2038-01-19 03:14:08, past 32-bit time_t
+      {4354819199, 0xFF9F, 0xBF7D},  // 2107-12-31 23:59:58, the last DOS stamp
       {4354819199 + 86400 * 365, 0xFF9F, 0xBF7D},
   };
   for (const Case& c : cases) {
@@ -222,7 +237,11 @@ TEST(CabWriter, FailuresLeaveNoOutput) {
   CabOptions badSet, tinyVolumes;
   badSet.setId = 70000;
   tinyVolumes.volumeSize = 1000;
-  struct Case { std::vector<CabEntry> entries; CabOptions options; const char* errorPart; } cases[] = {
+  struct Case {
+    std::vector<CabEntry> entries;
+    CabOptions options;
+    const char* errorPart;
+  } cases[] = {
       {{missing}, CabOptions(), "/nonexistent/file"},
       {{Entry("x\\..\\..\\evil", "")}, CabOptions(), ".."},
       {{}, badSet, "set ID"},
@@ -232,7 +251,9 @@ TEST(CabWriter, FailuresLeaveNoOutput) {
     TempDir dir;
     CabWriteResult result;
     std::string error;
-    CabVolumeNamer namer = [&dir](int i) { return CabVolumeName{dir.File("v" + std::to_string(i)), "v", "disk"}; };
+    CabVolumeNamer namer = [&dir](int i) {
+      return CabVolumeName{dir.File("v" + std::to_string(i)), "v", "disk"};
+    };
     EXPECT_FALSE(WriteCabinetSet(c.entries, c.options, namer, result, error));
     EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
     EXPECT_FALSE(FileExists(dir.File("v0")) || FileExists(dir.File("v0.part~")));

@@ -18,7 +18,9 @@ using cabtest::WriteFile;
 // A Windows bitmap of one 1x1 pixel with a 40-byte info header.
 inline std::string SmallBitmap() {
   std::string b = "BM";
-  auto le32 = [&b](uint32_t v) { for (int i = 0; i < 4; ++i) b += char(v >> (8 * i)); };
+  auto le32 = [&b](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b += char(v >> (8 * i));
+  };
   le32(58);
   le32(0);
   le32(54);
@@ -85,7 +87,8 @@ class ProjectDir {
 inline int RunPack(const std::string& args, std::string& output, const std::string& cwd = ".") {
   cabtest::TempDir logDir;
   const std::string log = logDir.File("log");
-  const int status = std::system(("cd '" + cwd + "' && '" VELTRA_PACK_EXE "' " + args + " >'" + log + "' 2>&1").c_str());
+  const int status =
+      std::system(("cd '" + cwd + "' && '" VELTRA_PACK_EXE "' " + args + " >'" + log + "' 2>&1").c_str());
   output = ReadFile(log);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

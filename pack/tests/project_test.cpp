@@ -55,8 +55,10 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"slash in stored name", head + "[Files]\na/b.txt = files/a.txt\n", 4, "'/' instead of"},
       {"colon in stored name", head + "[Files]\nC:\\a.txt = files/a.txt\n", 4, "does not allow"},
       {"dot-dot", head + "[Files]\n..\\a.txt = files/a.txt\n", 4, "\"..\""},
-      {"placeholder inside", head + "[Files]\ndocs\\<APPNAME>.txt = files/a.txt\n", 4, "must begin with a folder placeholder"},
-      {"no backslash after token", head + "[Files]\n<SYS>x.dll = files/a.txt\n", 4, "followed by a backslash"},
+      {"placeholder inside", head + "[Files]\ndocs\\<APPNAME>.txt = files/a.txt\n", 4,
+       "must begin with a folder placeholder"},
+      {"no backslash after token", head + "[Files]\n<SYS>x.dll = files/a.txt\n", 4,
+       "followed by a backslash"},
       {"unknown token", head + "[Files]\n<SYS>\\<FOO>.txt = files/a.txt\n", 4, "may only hold <APPNAME>"},
       {"device name", head + "[Files]\ndocs\\con.txt = files/a.txt\n", 4, "device name"},
       {"final dot", head + "[Files]\nreadme. = files/a.txt\n", 4, "final \".\""},
@@ -66,9 +68,11 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"bad language text", head + "[Package]\nLanguage = files/a.txt\n", 4, "Language:"},
       {"key twice", head + "AppName = Y\n", 3, "given twice in [Setup] (first at line 2)"},
       {"section twice", head + "[Setup]\nDestDir = x\n", 3, "[Setup] appears twice"},
-      {"same name twice", head + "[Files]\nA.TXT = files/a.txt\na.txt = files/sub/b.txt\n", 5, "stored twice"},
+      {"same name twice", head + "[Files]\nA.TXT = files/a.txt\na.txt = files/sub/b.txt\n", 5,
+       "stored twice"},
       {"file and folder", head + "[Files]\nx = files/a.txt\nx\\y = files/a.txt\n", 5, "needs a folder"},
-      {"cabinet and files", head + "[Package]\nCabinet = files/a.txt\n[Files]\nfiles/a.txt\n", 4, "leave out [Files]"},
+      {"cabinet and files", head + "[Package]\nCabinet = files/a.txt\n[Files]\nfiles/a.txt\n", 4,
+       "leave out [Files]"},
       {"terminator in licence", head + "LicenseText = files/lic.txt\n", 3, "cannot be used as it is"},
       {"line before a section", "AppName = X\n" + head, 1, "before the first [Section]"},
       {"malformed header", head + "[Files\n", 3, "malformed section header"},
@@ -172,7 +176,8 @@ TEST(ProjectFile, ReadsEveryKeyWithPathsRelativeToTheProject) {
 
 TEST(ProjectFile, DefaultsWhenKeysAreLeftOut) {
   ProjectDir dir;
-  const Loaded l = Load(dir, "\xEF\xBB\xBF[Setup]\r\nAppName=X\r\nMinFree = auto\r\n[Files]\r\nfiles/a.txt\r\n");
+  const Loaded l =
+      Load(dir, "\xEF\xBB\xBF[Setup]\r\nAppName=X\r\nMinFree = auto\r\n[Files]\r\nfiles/a.txt\r\n");
   ASSERT_TRUE(l.ok) << l.AllErrors();
   EXPECT_FALSE(l.project.minFreeGiven);
   EXPECT_EQ(dir.File("Setup.exe"), l.project.output);
@@ -187,13 +192,27 @@ TEST(ProjectFile, DefaultsWhenKeysAreLeftOut) {
 }
 
 TEST(ProjectFile, ByteCounts) {
-  const struct { const char* text; bool ok; uint64_t value; } cases[] = {
-      {"0", true, 0},           {"1440K", true, 1474560}, {"100m", true, 104857600},
-      {"2G", true, 2147483648}, {"12", true, 12},         {"", false, 0},
-      {"K", false, 0},          {"-1", false, 0},         {"1.5M", false, 0},
-      {"10KB", false, 0},       {" 5", false, 0},         {"99999999999999999999", false, 0},
-      {"9223372036854775807", true, 9223372036854775807u}, {"9223372036854775808", false, 0},
-      {"8589934591G", true, 9223372035781033984u}, {"8589934592G", false, 0},
+  const struct {
+    const char* text;
+    bool ok;
+    uint64_t value;
+  } cases[] = {
+      {"0", true, 0},
+      {"1440K", true, 1474560},
+      {"100m", true, 104857600},
+      {"2G", true, 2147483648},
+      {"12", true, 12},
+      {"", false, 0},
+      {"K", false, 0},
+      {"-1", false, 0},
+      {"1.5M", false, 0},
+      {"10KB", false, 0},
+      {" 5", false, 0},
+      {"99999999999999999999", false, 0},
+      {"9223372036854775807", true, 9223372036854775807u},
+      {"9223372036854775808", false, 0},
+      {"8589934591G", true, 9223372035781033984u},
+      {"8589934592G", false, 0},
   };
   for (const auto& c : cases) {
     uint64_t v = 12345;
@@ -203,7 +222,10 @@ TEST(ProjectFile, ByteCounts) {
 }
 
 TEST(StoredNames, WhatTheStubCanWrite) {
-  const struct { const char* name; bool ok; } cases[] = {
+  const struct {
+    const char* name;
+    bool ok;
+  } cases[] = {
       {"readme.txt", true},
       {"docs\\sub\\notes.txt", true},
       {"<SYS>\\demo.dll", true},
@@ -211,13 +233,13 @@ TEST(StoredNames, WhatTheStubCanWrite) {
       {"<SRC>setup.log", true},
       {"<SYSTEM DRIVE>\\x.txt", true},
       {"<COMMON_STARTMENU>\\Demo\\x.lnk", true},
-      {"<SRC>\\setup.log", false},        // <SRC> keeps its own backslash
-      {"<WIN>win.ini", false},            // <WIN> loses it
+      {"<SRC>\\setup.log", false},  // <SRC> keeps its own backslash
+      {"<WIN>win.ini", false},      // <WIN> loses it
       {"<SYS>\\", false},
       {"<SYS>", false},
-      {"docs\\<SYS>\\x", false},          // not at the start: lands nowhere known
-      {"<APPNAME>\\x.txt", false},        // a text token is no folder
-      {"<sys>\\x.dll", false},            // tokens are case-sensitive
+      {"docs\\<SYS>\\x", false},    // not at the start: lands nowhere known
+      {"<APPNAME>\\x.txt", false},  // a text token is no folder
+      {"<sys>\\x.dll", false},      // tokens are case-sensitive
       {"<SYS>\\<WIN>\\x", false},
       {"a>b.txt", false},
       {"CON", false},
@@ -276,10 +298,17 @@ TEST(ProjectFiles, BitmapsAreRecognised) {
   std::string badInfo = good, badOffset = good;
   badInfo[14] = 41;
   badOffset[10] = char(200);
-  const struct { const char* title; std::string bytes; bool ok; } cases[] = {
-      {"bitmap", good, true},          {"PNG", "\x89PNG\r\n\x1A\n" + std::string(60, '\0'), false},
-      {"empty", "", false},            {"only BM", "BM", false},
-      {"unknown header size", badInfo, false}, {"pixels past the end", badOffset, false},
+  const struct {
+    const char* title;
+    std::string bytes;
+    bool ok;
+  } cases[] = {
+      {"bitmap", good, true},
+      {"PNG", "\x89PNG\r\n\x1A\n" + std::string(60, '\0'), false},
+      {"empty", "", false},
+      {"only BM", "BM", false},
+      {"unknown header size", badInfo, false},
+      {"pixels past the end", badOffset, false},
   };
   for (const auto& c : cases) {
     cabtest::WriteFile(dir.File("p.bmp"), c.bytes);
@@ -303,10 +332,11 @@ TEST(ProjectFile, TheReadmeExampleLoads) {
   ASSERT_NE(std::string::npos, start);
   ASSERT_NE(std::string::npos, end);
   ProjectDir dir;
-  for (const char* folder : {"texts", "art", "build", "manual", "extras", "config", "dist"}) dir.Mkdir(folder);
-  for (const char* file : {"texts/readme.txt", "texts/license.txt", "build/acme.exe", "build/helper.dll",
-                           "manual/guide.txt", "extras/notes.txt", "config/acme.ini", "build/shared.dat",
-                           "build/license.rtf"})
+  for (const char* folder : {"texts", "art", "build", "manual", "extras", "config", "dist"})
+    dir.Mkdir(folder);
+  for (const char* file :
+       {"texts/readme.txt", "texts/license.txt", "build/acme.exe", "build/helper.dll", "manual/guide.txt",
+        "extras/notes.txt", "config/acme.ini", "build/shared.dat", "build/license.rtf"})
     dir.Write(file, std::string("content of ") + file + "\n");
   dir.Write("texts/german.txt", WriteLangText(DefaultLangTable()));
   dir.Write("art/side.bmp", packtest::SmallBitmap());
@@ -320,7 +350,12 @@ TEST(ProjectFile, TheReadmeExampleLoads) {
   EXPECT_TRUE(l.project.password.empty());
   std::vector<std::string> names;
   for (const PayloadFile& f : l.project.files) names.push_back(f.storedName);
-  const std::vector<std::string> expected = {"<PROGRAM FILES>\\<APPNAME>\\shared.dat", "<SYS>\\acme.ini", "acme.exe",
-                                             "bin\\helper.dll", "docs\\guide.txt", "license.rtf", "notes.txt"};
+  const std::vector<std::string> expected = {"<PROGRAM FILES>\\<APPNAME>\\shared.dat",
+                                             "<SYS>\\acme.ini",
+                                             "acme.exe",
+                                             "bin\\helper.dll",
+                                             "docs\\guide.txt",
+                                             "license.rtf",
+                                             "notes.txt"};
   EXPECT_EQ(expected, names);
 }

@@ -54,24 +54,24 @@ bool HasSoundCabinetHeader(intptr_t handle) {
   const uint32_t cabinetSize = ReadLe32(header + 8);
   const uint32_t filesOffset = ReadLe32(header + 16);
   return ReadLe32(header + 4) == 0 && ReadLe32(header + 12) == 0 && ReadLe32(header + 20) == 0 &&
-         header[24] == 3 && header[25] == 1 && cabinetSize >= sizeof header &&
-         cabinetSize <= available && filesOffset >= sizeof header && filesOffset < cabinetSize;
+         header[24] == 3 && header[25] == 1 && cabinetSize >= sizeof header && cabinetSize <= available &&
+         filesOffset >= sizeof header && filesOffset < cabinetSize;
 }
 
 }  // namespace
 
 HFDI CabCreate() {
   ClearCabError();
-  return SetupParams.FdiCreate(StreamAlloc, StreamFree, StreamOpen, StreamRead, StreamWrite,
-                               StreamClose, StreamSeek, cpuUNKNOWN, &CabError);
+  return SetupParams.FdiCreate(StreamAlloc, StreamFree, StreamOpen, StreamRead, StreamWrite, StreamClose,
+                               StreamSeek, cpuUNKNOWN, &CabError);
 }
 
 bool CabIsCabinet(HFDI context, const std::string& cabinet, FDICABINETINFO* info) {
   std::string path = cabinet;
   const intptr_t handle = StreamOpen(&path[0], 0, 0);
   ClearCabError();
-  const bool isCabinet = handle != -1 && HasSoundCabinetHeader(handle) &&
-                         SetupParams.FdiIsCabinet(context, handle, info) != 0;
+  const bool isCabinet =
+      handle != -1 && HasSoundCabinetHeader(handle) && SetupParams.FdiIsCabinet(context, handle, info) != 0;
   if (handle != -1) StreamClose(handle);
   return isCabinet;
 }

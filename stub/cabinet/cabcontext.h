@@ -21,7 +21,7 @@ std::string CabErrorText(ERF error);
 // How ExtractPackageCabinet reports the two failures after which it ends the
 // run, and whether the context is destroyed afterwards.
 struct PackageCabinetRun {
-  void (*ReportNotACabinet)();  // then exit code kExitStopped
+  void (*ReportNotACabinet)();    // then exit code kExitStopped
   const char* CopyFailurePrefix;  // before CabErrorText(CabError); then kExitFailed
   bool DestroyContext;
 };

@@ -19,8 +19,8 @@ namespace {
 const int kOpenCreate = 0x0100;
 // Windows rejects the cabinet's execute (0x40) and name-is-UTF (0x80) bits in
 // SetFileAttributesA, which would then apply none of the others.
-const unsigned kApplicableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+const unsigned kApplicableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 
 // How often FDI may refuse the volume at one location before the run stops.
 const int kMaxRefusedVolumes = 3;
@@ -54,8 +54,9 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   const std::string stored = pfdin->psz1;
   const std::string target = TargetPath(stored);
   if (PageWindow) {
-    SendDlgItemMessageA(PageWindow, IDC_LINE2, WM_SETTEXT, 0,
-                        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(kMsgDefrostStatus)).c_str()));
+    SendDlgItemMessageA(
+        PageWindow, IDC_LINE2, WM_SETTEXT, 0,
+        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(kMsgDefrostStatus)).c_str()));
   }
   if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
   VolumeSet.RefusedVolumes = 0;

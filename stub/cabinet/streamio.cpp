@@ -63,10 +63,9 @@ intptr_t StreamOpenEx(const char* pszFile, int oflag, int, int32_t* err, void*) 
   const std::string path = isVirtual ? OwnExecutablePath() : std::string(pszFile);
   SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   const bool create = (oflag & kOpenCreate) != 0;
-  const HANDLE handle =
-      CreateFileA(path.c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                  create ? 0 : FILE_SHARE_READ, &security, create ? CREATE_NEW : OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileA(path.c_str(), create ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                    create ? 0 : FILE_SHARE_READ, &security,
+                                    create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) SetError(err, true);
   if (isVirtual) {
     const DWORD at = handle == INVALID_HANDLE_VALUE
@@ -119,8 +118,9 @@ long StreamSeekEx(intptr_t hf, long dist, int seektype, int32_t* err, void*) {
   const bool own = IsOwnFile(hf);
   DWORD position;
   if (own && seektype == SEEK_SET) {
-    position = SetFilePointer(AsHandle(hf), static_cast<LONG>(CabinetOffsetLow() + static_cast<uint32_t>(dist)),
-                              nullptr, FILE_BEGIN);
+    position =
+        SetFilePointer(AsHandle(hf), static_cast<LONG>(CabinetOffsetLow() + static_cast<uint32_t>(dist)),
+                       nullptr, FILE_BEGIN);
   } else {
     position = SetFilePointer(AsHandle(hf), dist, nullptr, static_cast<DWORD>(seektype));
   }

@@ -12,9 +12,9 @@
 #include "package.h"
 
 constexpr const char* VirtualCabName = kVirtualCabName;
-extern volatile HWND PageWindow;       // the wizard page shown now, or none
-extern int64_t BytesDone;              // bytes written (and kept) since the worker reset it
-extern float ProgressScale;            // BytesDone to bar position; -1 = unscaled
+extern volatile HWND PageWindow;  // the wizard page shown now, or none
+extern int64_t BytesDone;         // bytes written (and kept) since the worker reset it
+extern float ProgressScale;       // BytesDone to bar position; -1 = unscaled
 
 // FDI-facing forms (cdecl on 32-bit, FDI's documented prototypes).
 void* FDIAPI StreamAlloc(unsigned long cb);

@@ -57,7 +57,7 @@ DWORD WINAPI ExtractionWorker(LPVOID) {
 }
 
 bool StartExtractionWorker() {
-  SetupParams.WorkerThread = CreateThread(nullptr, 0, ExtractionWorker, nullptr, 0,
-                                          &SetupParams.WorkerThreadId);
+  SetupParams.WorkerThread =
+      CreateThread(nullptr, 0, ExtractionWorker, nullptr, 0, &SetupParams.WorkerThreadId);
   return SetupParams.WorkerThread != nullptr;
 }

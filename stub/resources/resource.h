@@ -24,7 +24,7 @@
 #define IDD_VOLUME_PROMPT 5000  // the password and next-volume prompts
 
 // Controls.
-#define IDC_NEXT_BUTTON 1  // also OK and Yes
+#define IDC_NEXT_BUTTON 1    // also OK and Yes
 #define IDC_CANCEL_BUTTON 2  // also No on the licence page
 #define IDC_YES_TO_ALL_BUTTON 10
 #define IDC_NO_BUTTON 11
@@ -38,7 +38,7 @@
 #define IDC_TITLE 100
 #define IDC_SUBTITLE 101
 #define IDC_ANIMATION 109  // made at run time on the progress page
-#define IDC_CHOICE1 204  // radio button or check box
+#define IDC_CHOICE1 204    // radio button or check box
 #define IDC_CHOICE2 205
 #define IDC_BACK_BUTTON 1001
 #define IDC_HEADER_LINE 1002

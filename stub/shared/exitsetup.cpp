@@ -63,7 +63,8 @@ void ExitSetup(ExitCode code) {
 bool ShowSetupError(const std::string& text) {
   const std::string composed = Message(kMsgCannotContinue) + "\r\n" + text;
   if (!SetupParams.Unattended) {
-    MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONHAND);
+    MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(kMsgSetupTitle).c_str(),
+                MB_OK | MB_ICONHAND);
   }
   RemoveDirectoryA(SetupParams.ExtractDir.c_str());
   return true;

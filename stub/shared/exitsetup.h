@@ -7,11 +7,11 @@
 
 // The process exit codes.
 enum ExitCode : unsigned {
-  kExitDone = 0,      // the run finished, or the person confirmed leaving a prompt or the wizard
-  kExitFailed = 1,    // a failure
-  kExitStopped = 2,   // the start-up question or the overwrite prompt was cancelled, a cabinet
-                      // was not recognised, or a follow-up volume is missing when unattended
-  kExitBadScript = 4, // the setup script was unreadable
+  kExitDone = 0,       // the run finished, or the person confirmed leaving a prompt or the wizard
+  kExitFailed = 1,     // a failure
+  kExitStopped = 2,    // the start-up question or the overwrite prompt was cancelled, a cabinet
+                       // was not recognised, or a follow-up volume is missing when unattended
+  kExitBadScript = 4,  // the setup script was unreadable
 };
 
 // Releases the cabinet library, removes WorkDir with everything in it, deletes

@@ -9,8 +9,8 @@
 
 // The builder finds this record by its tag and writes the package offset into
 // it; volatile keeps the compiler from folding the stored 0 into the code.
-extern "C" __attribute__((used)) volatile const PackageBaseRecord StubPackageBase = {
-    VELTRA_PACKAGE_BASE_TAG, 0};
+extern "C"
+    __attribute__((used)) volatile const PackageBaseRecord StubPackageBase = {VELTRA_PACKAGE_BASE_TAG, 0};
 
 int32_t PackageBase() { return StubPackageBase.Value; }
 
@@ -37,8 +37,8 @@ bool ReadExactly(void* buffer, DWORD length) {
 
 bool ReadPackageHeader() {
   std::memset(&SetupParams.Header, 0, sizeof SetupParams.Header);
-  SetupParams.OwnFile = CreateFileA(OwnExecutablePath().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SetupParams.OwnFile = CreateFileA(OwnExecutablePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupParams.OwnFile == INVALID_HANDLE_VALUE) return false;
   uint8_t bytes[kPackageHeaderSize] = {};
   if (SeekOwnFile(PackageBase()) && ReadExactly(bytes, sizeof bytes)) {
@@ -61,8 +61,8 @@ bool CopyPackageBlock(int64_t offset, int32_t length, const std::string& path) {
   }
   std::vector<uint8_t> block(static_cast<size_t>(length));
   if (length > 0 && !ReadExactly(block.data(), static_cast<DWORD>(length))) return false;
-  const HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE out =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const bool ok = WriteFile(out, block.data(), static_cast<DWORD>(length), &written, nullptr) &&

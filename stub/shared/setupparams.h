@@ -25,13 +25,13 @@ struct SetupParamsRecord : SetupScript {
   // Start-up.
   HWND MainWindow = nullptr;  // owner of message boxes once the wizard exists
   volatile bool WorkerRunning = false;
-  std::string SourceDir;      // folder of the stub's own file
+  std::string SourceDir;  // folder of the stub's own file
   std::string TempDir;
   std::string SystemDir;
   std::string WindowsDir;
   PackageHeader Header{};
   HANDLE OwnFile = INVALID_HANDLE_VALUE;  // the stub's file while start-up reads it
-  std::string WorkDir;        // the private temporary folder
+  std::string WorkDir;                    // the private temporary folder
   HMODULE CabinetLib = nullptr;
   PFNFDICREATE FdiCreate = nullptr;
   PFNFDIISCABINET FdiIsCabinet = nullptr;
@@ -48,8 +48,8 @@ struct SetupParamsRecord : SetupScript {
   int WizardPage = 0;
 
   // Wizard and worker.
-  bool RemoveAfter = true;    // remove the unpacked files after the run
-  std::string UnpackDir;      // temporary unpack folder when RemoveAfter is chosen
+  bool RemoveAfter = true;  // remove the unpacked files after the run
+  std::string UnpackDir;    // temporary unpack folder when RemoveAfter is chosen
   HFONT DialogFont = nullptr;
   HFONT TitleFont = nullptr;
 

@@ -38,8 +38,8 @@ bool ExpandWithSystemLz(const std::string& source, const std::string& target) {
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
   bool ok = GetFileSizeEx(file, &size) && size.QuadPart < 0x40000000;
@@ -65,8 +65,8 @@ void ExpandWithOwnCode(const std::string& source, const std::string& target) {
   } else if (SzddExpand(packed.data(), packed.size(), plain) != SzddStatus::Ok) {
     return;
   }
-  const HANDLE out = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE out =
+      CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(out, plain.data(), static_cast<DWORD>(plain.size()), &written, nullptr);

@@ -30,8 +30,7 @@ bool TakeEntryPoints(HMODULE library) {
   SetupParams.FdiIsCabinet = reinterpret_cast<PFNFDIISCABINET>(GetProcAddress(library, "FDIIsCabinet"));
   SetupParams.FdiCopy = reinterpret_cast<PFNFDICOPY>(GetProcAddress(library, "FDICopy"));
   SetupParams.FdiDestroy = reinterpret_cast<PFNFDIDESTROY>(GetProcAddress(library, "FDIDestroy"));
-  return SetupParams.FdiCreate && SetupParams.FdiIsCabinet && SetupParams.FdiCopy &&
-         SetupParams.FdiDestroy;
+  return SetupParams.FdiCreate && SetupParams.FdiIsCabinet && SetupParams.FdiCopy && SetupParams.FdiDestroy;
 }
 
 }  // namespace

@@ -19,13 +19,12 @@
 
 namespace {
 
-
 // A picture from the information cabinet; none when absent or unreadable.
 // The file goes as soon as it has been read.
 HBITMAP LoadPicture(const std::string& path) {
   if (!FileExists(path)) return nullptr;
-  const HANDLE image = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
-                                  LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+  const HANDLE image =
+      LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
   DeleteFileA(path.c_str());
   return static_cast<HBITMAP>(image);
 }
@@ -75,8 +74,8 @@ void MakeWorkDir() {
 void LoadLanguageText() {
   const std::string path = SetupParams.WorkDir + "~LNG1.$$$";
   const PackageBlocks blocks = ComputePackageBlocks(PackageBase(), SetupParams.Header);
-  const bool loaded = CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) &&
-                      LoadLangTable(path, Lang);
+  const bool loaded =
+      CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) && LoadLangTable(path, Lang);
   DeleteFileA(path.c_str());
   if (!loaded) FailEarly("No localization data could be loaded.");
 }
@@ -147,8 +146,7 @@ void RunUnattended() {
 void RunWizard() {
   SetupParams.WizardPage = 1;
   SetupParams.ExtractDir = ExpandPlaceholders(SetupParams.DestDir, false);
-  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr,
-                  WizardFrameProc, 0);
+  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr, WizardFrameProc, 0);
   ExitSetup(kExitDone);
 }
 

@@ -122,9 +122,9 @@ TEST(CabErrorText, MapsEveryCodeToItsMessage) {
   const struct {
     int code;
     std::string text;
-  } cases[] = {{0, "?"},          {1, "message 67"}, {2, "message 70"}, {3, "message 69"},
-               {4, "message 71"}, {5, "message 72"}, {6, "message 68"}, {7, "CabFailDecode"},
-               {8, "message 73"}, {9, "message 74"}, {10, "message 75"}, {11, "message 76"},
+  } cases[] = {{0, "?"},           {1, "message 67"}, {2, "message 70"},  {3, "message 69"},
+               {4, "message 71"},  {5, "message 72"}, {6, "message 68"},  {7, "CabFailDecode"},
+               {8, "message 73"},  {9, "message 74"}, {10, "message 75"}, {11, "message 76"},
                {12, "message 77"}, {-1, "message 77"}};
   for (const auto& c : cases) {
     ERF error = {c.code, 0, 1};

@@ -101,8 +101,8 @@ TEST_F(ScratchFolder, FileExistsOnlyForFilesWithADosTime) {
   SYSTEMTIME st = {1975, 6, 0, 15, 12, 0, 0, 0};
   FILETIME ft;
   ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  const HANDLE f = CreateFileA((root_ + "old.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+  const HANDLE f =
+      CreateFileA((root_ + "old.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_TRUE(SetFileTime(f, nullptr, nullptr, &ft));
   CloseHandle(f);
   EXPECT_EQ(-1, FileDosTime(root_ + "old.txt"));

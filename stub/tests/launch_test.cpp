@@ -23,8 +23,8 @@ std::string OwnFolder() {
 }
 
 std::string ReadText(const std::string& path) {
-  const HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+  const HANDLE f =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return "";
   char buffer[4096];
   DWORD got = 0;
@@ -35,9 +35,9 @@ std::string ReadText(const std::string& path) {
 
 class Launch : public ::testing::Test {
  protected:
-  std::string root_;       // scratch folder, also the current folder
-  std::string recorder_;   // a copy of the recorder in the scratch folder
-  std::string record_;     // where the recorder writes
+  std::string root_;      // scratch folder, also the current folder
+  std::string recorder_;  // a copy of the recorder in the scratch folder
+  std::string record_;    // where the recorder writes
   std::string savedWindowsDir_;
   char savedCurrent_[MAX_PATH * 2] = {};
 
@@ -71,8 +71,7 @@ class Launch : public ::testing::Test {
   std::string Install(const std::string& name) {
     const std::string path = root_ + name;
     CreateFolderPath(DirectoryPart(path));
-    EXPECT_TRUE(CopyFileA((OwnFolder() + "veltra-test-recorder.exe").c_str(), path.c_str(), FALSE))
-        << path;
+    EXPECT_TRUE(CopyFileA((OwnFolder() + "veltra-test-recorder.exe").c_str(), path.c_str(), FALSE)) << path;
     return path;
   }
   std::string MakeDocument(const std::string& name) {
@@ -160,19 +159,16 @@ TEST_F(Launch, DocumentsWithoutAssociationOpenInTheWindowsEditor) {
     std::string name;
     std::string params;
   } cases[] = {
-      {"readme.vtnone", ""},
-      {"readme.vtnone", "-p 1"},
-      {"notes", ""},                    // no dot at all
-      {"folder.exe\\notes", ""},        // the dot belongs to the folder
-      {"tool.exec", ""},                // only EXE makes a program
+      {"readme.vtnone", ""},     {"readme.vtnone", "-p 1"}, {"notes", ""},  // no dot at all
+      {"folder.exe\\notes", ""},                                            // the dot belongs to the folder
+      {"tool.exec", ""},                                                    // only EXE makes a program
       {"tool.exe.vtnone", "x"},
   };
   for (const auto& c : cases) {
     const std::string document = MakeDocument(c.name);
     ForgetRecord();
     EXPECT_TRUE(ExecuteFile(document, c.params, true)) << c.name;
-    const std::string expected =
-        editor + " \"" + document + "\"" + (c.params.empty() ? "" : " " + c.params);
+    const std::string expected = editor + " \"" + document + "\"" + (c.params.empty() ? "" : " " + c.params);
     EXPECT_EQ(expected, RecordedCommandLine()) << c.name;
   }
 }

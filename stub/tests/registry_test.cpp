@@ -104,16 +104,15 @@ TEST(RegistryPath, ProgramFilesInTheViewOfA32BitProgram) {
   HKEY view32;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
                     KEY_QUERY_VALUE | KEY_WOW64_32KEY, &view32) == ERROR_SUCCESS) {
-    if (RegQueryValueExA(view32, "ProgramFilesDir", nullptr, nullptr, nullptr, nullptr) ==
-        ERROR_SUCCESS)
+    if (RegQueryValueExA(view32, "ProgramFilesDir", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
       variable = "ProgramFiles(x86)";
     RegCloseKey(view32);
   }
 #endif
   char expected[MAX_PATH] = {};
   ASSERT_GT(GetEnvironmentVariableA(variable, expected, sizeof expected), 0u);
-  EXPECT_EQ(expected, ReadRegistryPath(
-                          "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir"));
+  EXPECT_EQ(expected,
+            ReadRegistryPath("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir"));
 }
 
 TEST(RegistryString, FoundEmptyMissingAndOtherTypes) {
@@ -133,8 +132,7 @@ TEST(RegistryString, FoundEmptyMissingAndOtherTypes) {
 }
 
 TEST(SpecialFolder, FileSystemFoldersAsTheShellGivesThem) {
-  const int csidls[] = {0x02, 0x06, 0x07, 0x09, 0x0B, 0x10, 0x14,
-                        0x16, 0x17, 0x18, 0x19, 0x1A, 0x23};
+  const int csidls[] = {0x02, 0x06, 0x07, 0x09, 0x0B, 0x10, 0x14, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x23};
   for (const int csidl : csidls) {
     char path[MAX_PATH] = {};
     ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, csidl, nullptr, 0, path)) << csidl;
@@ -144,7 +142,7 @@ TEST(SpecialFolder, FileSystemFoldersAsTheShellGivesThem) {
 }
 
 TEST(SpecialFolder, VirtualAndUnknownFoldersGiveNothing) {
-  EXPECT_EQ("", GetSpecialFolder(CSIDL_DRIVES));   // "My Computer" has no path
+  EXPECT_EQ("", GetSpecialFolder(CSIDL_DRIVES));  // "My Computer" has no path
   EXPECT_EQ("", GetSpecialFolder(CSIDL_CONTROLS));
   EXPECT_EQ("", GetSpecialFolder(0x7F));
   EXPECT_EQ("", GetSpecialFolder(-1));

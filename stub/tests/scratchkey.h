@@ -13,8 +13,8 @@ class ScratchKey {
                       std::string name = "VeltraTest", REGSAM view = KEY_WOW64_32KEY)
       : root_(root), parent_(std::move(parent)), name_(std::move(name)), view_(view) {
     RemoveTree();
-    ok_ = RegCreateKeyExA(root_, Path().c_str(), 0, nullptr, 0, Access(), nullptr, &key_,
-                          nullptr) == ERROR_SUCCESS;
+    ok_ = RegCreateKeyExA(root_, Path().c_str(), 0, nullptr, 0, Access(), nullptr, &key_, nullptr) ==
+          ERROR_SUCCESS;
   }
   ~ScratchKey() {
     if (ok_) RegCloseKey(key_);
@@ -29,8 +29,7 @@ class ScratchKey {
 
   // `withNul` false stores the text without its terminator, as careless
   // writers do.
-  bool SetText(const std::string& value, const std::string& text, DWORD type = REG_SZ,
-               bool withNul = true) {
+  bool SetText(const std::string& value, const std::string& text, DWORD type = REG_SZ, bool withNul = true) {
     return Set(value, type, text.c_str(), text.size() + (withNul ? 1 : 0));
   }
   bool SetDword(const std::string& value, DWORD number) {

@@ -70,8 +70,8 @@ TEST(PageSequence, PagesWithoutAStepStayWhereTheyAre) {
     int expected;
   };
   const Case cases[] = {
-      {kWelcomePage, false, kWelcomePage},     {kProgressPage, false, kProgressPage},
-      {kProgressPage, true, kCompletionPage},  {kCompletionPage, true, kCompletionPage},
+      {kWelcomePage, false, kWelcomePage},       {kProgressPage, false, kProgressPage},
+      {kProgressPage, true, kCompletionPage},    {kCompletionPage, true, kCompletionPage},
       {kCompletionPage, false, kCompletionPage},
   };
   for (const Case& c : cases) {
@@ -87,23 +87,23 @@ TEST(HeaderPicture, WidthKeepsTheProportionsRoundedHalfToEven) {
     unsigned expected;
   };
   const Case cases[] = {
-      {58, 98, 49, 116},  // twice as wide as high
-      {57, 98, 49, 114},
-      {49, 49, 49, 49},
-      {3, 1, 2, 2},       // 1.5 rounds up to even
-      {5, 1, 2, 2},       // 2.5 rounds down to even
-      {7, 1, 2, 4},       // 3.5 rounds up to even
-      {58, 100, 3, 1933}, // 1933.33...
-      {40, 70000, 1, 47488},  // 2 800 000 cut to 16 bits
-      {58, 10, 0, 0},     // no height: nothing to scale
+      {58, 98, 49, 116},                                      // twice as wide as high
+      {57, 98, 49, 114},     {49, 49, 49, 49}, {3, 1, 2, 2},  // 1.5 rounds up to even
+      {5, 1, 2, 2},                                           // 2.5 rounds down to even
+      {7, 1, 2, 4},                                           // 3.5 rounds up to even
+      {58, 100, 3, 1933},                                     // 1933.33...
+      {40, 70000, 1, 47488},                                  // 2 800 000 cut to 16 bits
+      {58, 10, 0, 0},                                         // no height: nothing to scale
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.expected, HeaderPictureWidth(c.band, c.width, c.height)) << c.band << " " << c.width << "x" << c.height;
+    EXPECT_EQ(c.expected, HeaderPictureWidth(c.band, c.width, c.height))
+        << c.band << " " << c.width << "x" << c.height;
   }
 }
 
 TEST(TitleFont, LargeHeightIsOneAndAHalfRoundedHalfToEven) {
-  const int cases[][2] = {{-11, -16}, {-13, -20}, {-12, -18}, {-8, -12}, {11, 16}, {13, 20}, {0, 0}, {-1, -2}};
+  const int cases[][2] = {{-11, -16}, {-13, -20}, {-12, -18}, {-8, -12},
+                          {11, 16},   {13, 20},   {0, 0},     {-1, -2}};
   for (const auto& c : cases) EXPECT_EQ(c[1], LargeTitleHeight(c[0])) << c[0];
 }
 

@@ -67,8 +67,7 @@ std::string CreateUniqueFolder(const std::string& base, const std::string& prefi
   return std::string();
 }
 
-bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse,
-                WalkCallback callback) {
+bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse, WalkCallback callback) {
   const std::string dir = AddTrailingBackslash(folder);
   WIN32_FIND_DATAA entry;
   const HANDLE search = FindFirstFileA((dir + mask).c_str(), &entry);
@@ -98,8 +97,8 @@ int64_t DiskFreeBytes(const std::string& path) {
   DWORD freeClusters = 0;
   DWORD totalClusters = 0;
   // A path without drive or share is relative: ask for the current drive.
-  if (!GetDiskFreeSpaceA(root.empty() ? nullptr : root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
-                         &totalClusters)) {
+  if (!GetDiskFreeSpaceA(root.empty() ? nullptr : root.c_str(), &sectorsPerCluster, &bytesPerSector,
+                         &freeClusters, &totalClusters)) {
     return 0;
   }
   const uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;

@@ -22,7 +22,6 @@ using WalkCallback = bool (*)(const std::string& path);
 // Reports every entry that matches `mask` (subfolders after their contents when
 // recursing) and, for the mask "*.*", the folder itself last, with a trailing
 // backslash. True when the walk ran to its end and every callback said go on.
-bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse,
-                WalkCallback callback);
+bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse, WalkCallback callback);
 // Free bytes on the drive or share of `path`; 0 when unknown.
 int64_t DiskFreeBytes(const std::string& path);

@@ -10,16 +10,13 @@
 
 namespace {
 
-bool IsProgramFile(const std::string& file) {
-  return UpperCaseAscii(ExtensionPart(file)) == "EXE";
-}
+bool IsProgramFile(const std::string& file) { return UpperCaseAscii(ExtensionPart(file)) == "EXE"; }
 
 // The program that opens `document`: the associated one, else the editor of
 // the Windows folder (not checked for presence; creation fails without it).
 std::string DocumentProgram(const std::string& document) {
   std::vector<char> found(4097, '\0');
-  const HINSTANCE code =
-      FindExecutableA(document.c_str(), DirectoryPart(document).c_str(), found.data());
+  const HINSTANCE code = FindExecutableA(document.c_str(), DirectoryPart(document).c_str(), found.data());
   if (reinterpret_cast<INT_PTR>(code) > 32) return std::string(found.data());
   return SetupParams.WindowsDir + "notepad.exe";
 }
@@ -51,8 +48,8 @@ bool ExecuteFile(const std::string& file, const std::string& params, bool wait) 
   std::string commandLine = BuildCommandLine(file, params);
   std::vector<char> writable(commandLine.begin(), commandLine.end());
   writable.push_back('\0');
-  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                      nullptr, nullptr, &startup, &process))
+  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                      &startup, &process))
     return false;
   if (wait) WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);

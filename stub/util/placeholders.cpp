@@ -39,10 +39,9 @@ const char kRegOpen[] = "<REG:";
 std::string ExpandFixedTokens(std::string text) {
   text = ReplaceAll("<MIN_FREE>", Int64ToText(SetupParams.MinFree), text);
   text = ReplaceAll("<APPNAME>", SetupParams.AppName, text);
-  text = ReplaceAll("<PROGRAM FILES>",
-                    ReadRegistryPath(std::string(kCurrentVersionKey) + "ProgramFilesDir"), text);
-  text = ReplaceAll("<COMMON>",
-                    ReadRegistryPath(std::string(kCurrentVersionKey) + "CommonFilesDir"), text);
+  text = ReplaceAll("<PROGRAM FILES>", ReadRegistryPath(std::string(kCurrentVersionKey) + "ProgramFilesDir"),
+                    text);
+  text = ReplaceAll("<COMMON>", ReadRegistryPath(std::string(kCurrentVersionKey) + "CommonFilesDir"), text);
   text = ReplaceAll("<WIN>", StripTrailingBackslash(SetupParams.WindowsDir), text);
   text = ReplaceAll("<SYS>", StripTrailingBackslash(SetupParams.SystemDir), text);
   text = ReplaceAll("<TEMP>", StripTrailingBackslash(SetupParams.TempDir), text);
@@ -67,8 +66,7 @@ std::string ExpandRegistryToken(const std::string& text) {
   if (open == std::string::npos) return text;
   const size_t start = open + sizeof kRegOpen - 1;
   const size_t close = text.find('>', start);
-  const std::string path =
-      close == std::string::npos ? std::string() : text.substr(start, close - start);
+  const std::string path = close == std::string::npos ? std::string() : text.substr(start, close - start);
   const std::string token = kRegOpen + path + ">";
   if (text.find(token) == std::string::npos) return text;
   return ReplaceAll(token, ReadRegistryPath(path), text);

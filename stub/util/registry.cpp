@@ -14,9 +14,8 @@ struct RegistryRoot {
 // Compared in this order on the first characters of the path; "HKU" comes
 // last so that it cannot shadow a longer abbreviation.
 const RegistryRoot kRoots[] = {
-    {"HKCR", HKEY_CLASSES_ROOT},  {"HKCC", HKEY_CURRENT_CONFIG},
-    {"HKCU", HKEY_CURRENT_USER},  {"HKLM", HKEY_LOCAL_MACHINE},
-    {"HKU", HKEY_USERS},
+    {"HKCR", HKEY_CLASSES_ROOT},  {"HKCC", HKEY_CURRENT_CONFIG}, {"HKCU", HKEY_CURRENT_USER},
+    {"HKLM", HKEY_LOCAL_MACHINE}, {"HKU", HKEY_USERS},
 };
 
 // The root key named at the start of `path` (null when none is) and the
@@ -35,11 +34,10 @@ HKEY PickRoot(const std::string& path, size_t& skip) {
 }
 
 // Opens the key in `view` and reads the value; false when either fails.
-bool ReadFromView(HKEY root, const std::string& keyPath, const std::string& valueName,
-                  REGSAM view, std::string& value) {
+bool ReadFromView(HKEY root, const std::string& keyPath, const std::string& valueName, REGSAM view,
+                  std::string& value) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
   const bool found = ReadRegistryString(key, valueName, value);
   RegCloseKey(key);
   return found;
@@ -51,8 +49,7 @@ bool ReadFromView(HKEY root, const std::string& keyPath, const std::string& valu
 // test machines, asks for that view first and reads its own view only when
 // the 32-bit one lacks the key or value: a 64-bit Wine prefix without 32-bit
 // support has an almost empty 32-bit view.
-bool ReadValue(HKEY root, const std::string& keyPath, const std::string& valueName,
-               std::string& value) {
+bool ReadValue(HKEY root, const std::string& keyPath, const std::string& valueName, std::string& value) {
 #ifdef _WIN64
   if (ReadFromView(root, keyPath, valueName, KEY_WOW64_32KEY, value)) return true;
 #endif
@@ -65,16 +62,15 @@ bool ReadRegistryString(HKEY key, const std::string& name, std::string& value) {
   value.clear();
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return false;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
   if (size < 2) return true;
   // One byte more than the stored size, so that a value stored without its
   // NUL still leaves room for the one the system may add.
   std::string data(size + 1, '\0');
   DWORD got = size;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                       &got) != ERROR_SUCCESS)
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &got) !=
+      ERROR_SUCCESS)
     return false;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
   data.resize(got);

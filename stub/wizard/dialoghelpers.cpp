@@ -15,9 +15,14 @@ namespace {
 // version of Windows.
 const UINT kMetricsSize = 340;
 const int kPlainHeaderPicture = 49;
-const int kDialogFontControls[] = {IDC_LINE1, IDC_LINE2, IDC_LINE3, IDC_LINE4, IDC_TITLE, IDC_SUBTITLE, IDC_FIELD,
-                                   IDC_BROWSE_BUTTON, IDC_CHOICE1, IDC_CHOICE2, IDC_NEXT_BUTTON, IDC_CANCEL_BUTTON,
-                                   IDC_BACK_BUTTON, IDC_YES_TO_ALL_BUTTON, IDC_NO_BUTTON, IDC_NO_TO_ALL_BUTTON};
+const int kDialogFontControls[] = {IDC_LINE1,       IDC_LINE2,
+                                   IDC_LINE3,       IDC_LINE4,
+                                   IDC_TITLE,       IDC_SUBTITLE,
+                                   IDC_FIELD,       IDC_BROWSE_BUTTON,
+                                   IDC_CHOICE1,     IDC_CHOICE2,
+                                   IDC_NEXT_BUTTON, IDC_CANCEL_BUTTON,
+                                   IDC_BACK_BUTTON, IDC_YES_TO_ALL_BUTTON,
+                                   IDC_NO_BUTTON,   IDC_NO_TO_ALL_BUTTON};
 
 // Title fonts by look. The looks derive from DialogFont, which is made once,
 // so a run needs two of them (normal and large); the table bounds the count
@@ -194,7 +199,8 @@ INT_PTR PageChromeColour(HWND control, HDC dc, bool windowColoured) {
 bool ConfirmExit(HWND owner) {
   const std::string text = ExpandPlaceholders(Message(kMsgExitQuestion), true);
   const std::string caption = ExpandPlaceholders(Message(kMsgExitSetupTitle), true);
-  return MessageBoxA(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  return MessageBoxA(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+         IDYES;
 }
 
 void FocusControl(HWND dialog, HWND control) {

@@ -38,12 +38,9 @@ struct PageTemplate {
   DLGPROC Procedure;
 };
 const PageTemplate kPageTemplates[] = {
-    {kWelcomePage, IDD_WELCOME_PAGE, WizardPageProc},
-    {kLicencePage, IDD_LICENCE_PAGE, WizardPageProc},
-    {kReadmePage, IDD_README_PAGE, WizardPageProc},
-    {kUnpackPage, IDD_UNPACK_PAGE, WizardPageProc},
-    {kProgressPage, IDD_PROGRESS_PAGE, ProgressPageProc},
-    {kCompletionPage, IDD_WELCOME_PAGE, WizardPageProc},
+    {kWelcomePage, IDD_WELCOME_PAGE, WizardPageProc},     {kLicencePage, IDD_LICENCE_PAGE, WizardPageProc},
+    {kReadmePage, IDD_README_PAGE, WizardPageProc},       {kUnpackPage, IDD_UNPACK_PAGE, WizardPageProc},
+    {kProgressPage, IDD_PROGRESS_PAGE, ProgressPageProc}, {kCompletionPage, IDD_WELCOME_PAGE, WizardPageProc},
 };
 
 // The messages of the Next and Cancel labels, and which of the three
@@ -280,14 +277,11 @@ int StepTarget(int page, bool forward, const PageSequence& sequence, bool& remov
 
 INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitFrame(frame);
-      return FALSE;
-    case WM_WIZARDSTEP:
-      StepPage(frame, wParam == 1);
-      return FALSE;
+    case WM_INITDIALOG: OnInitFrame(frame); return FALSE;
+    case WM_WIZARDSTEP: StepPage(frame, wParam == 1); return FALSE;
     case WM_SYSCOMMAND:
-      if (LOWORD(wParam) == IDM_ABOUT) MessageBoxA(frame, kAboutBanner, Message(kMsgSetupTitle).c_str(), MB_OK);
+      if (LOWORD(wParam) == IDM_ABOUT)
+        MessageBoxA(frame, kAboutBanner, Message(kMsgSetupTitle).c_str(), MB_OK);
       return FALSE;
     case WM_COMMAND:
       if (HIWORD(wParam) == 0) OnButton(frame, LOWORD(wParam));
@@ -299,10 +293,7 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
         return TRUE;
       }
       return FALSE;
-    case WM_EXTRACTIONDONE:
-      OnExtractionDone(frame);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_EXTRACTIONDONE: OnExtractionDone(frame); return FALSE;
+    default: return FALSE;
   }
 }

@@ -107,7 +107,8 @@ bool WindowColoured(int control) {
   if (control == IDC_BAND) return true;
   const int page = SetupParams.WizardPage;
   if (page == kWelcomePage) return control == IDC_LINE1;
-  if (page == kCompletionPage) return control == IDC_LINE1 || control == IDC_CHOICE1 || control == IDC_CHOICE2;
+  if (page == kCompletionPage)
+    return control == IDC_LINE1 || control == IDC_CHOICE1 || control == IDC_CHOICE2;
   return false;
 }
 
@@ -134,9 +135,7 @@ void SetDestinationEnabled(HWND page, int choice) {
 
 INT_PTR CALLBACK WizardPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      InitPage(page);
-      return FALSE;
+    case WM_INITDIALOG: InitPage(page); return FALSE;
     case WM_CTLCOLORSTATIC: {
       const HWND control = reinterpret_cast<HWND>(lParam);
       return PageChromeColour(control, reinterpret_cast<HDC>(wParam), WindowColoured(GetDlgCtrlID(control)));
@@ -144,10 +143,7 @@ INT_PTR CALLBACK WizardPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
       if (SetupParams.WizardPage == kUnpackPage && HIWORD(wParam) == 0) OnUnpackCommand(page, LOWORD(wParam));
       return FALSE;
-    case WM_DESTROY:
-      ReleasePagePicture(page);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_DESTROY: ReleasePagePicture(page); return FALSE;
+    default: return FALSE;
   }
 }

@@ -44,10 +44,9 @@ void StartAnimation(HWND page) {
   RECT band = {0, 0, 0, 0};
   GetWindowRect(GetDlgItem(page, IDC_BAND), &band);
   SetupParams.ShellModule = ShellLibrary();
-  const HWND animation = CreateWindowExA(0, "SysAnimate32", "ANIME", kAnimationStyle, 5,
-                                         band.bottom - band.top + 2, 0, 0, page,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ANIMATION)),
-                                         SetupParams.ShellModule, nullptr);
+  const HWND animation = CreateWindowExA(
+      0, "SysAnimate32", "ANIME", kAnimationStyle, 5, band.bottom - band.top + 2, 0, 0, page,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ANIMATION)), SetupParams.ShellModule, nullptr);
   if (animation) SendMessageA(animation, ACM_OPENA, 0, kCopyAnimation);
 }
 
@@ -79,20 +78,13 @@ void InitProgressPage(HWND page) {
 
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      InitProgressPage(page);
-      return FALSE;
+    case WM_INITDIALOG: InitProgressPage(page); return FALSE;
     case WM_CTLCOLORSTATIC: {
       const HWND control = reinterpret_cast<HWND>(lParam);
       return PageChromeColour(control, reinterpret_cast<HDC>(wParam), GetDlgCtrlID(control) == IDC_BAND);
     }
-    case WM_CLOSE:
-      SendMessageA(GetParent(page), WM_CLOSE, 0, 0);
-      return FALSE;
-    case WM_DESTROY:
-      ReleasePagePicture(page);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_CLOSE: SendMessageA(GetParent(page), WM_CLOSE, 0, 0); return FALSE;
+    case WM_DESTROY: ReleasePagePicture(page); return FALSE;
+    default: return FALSE;
   }
 }

@@ -107,8 +107,10 @@ struct OverwriteChoice {
   bool Replace;
   int NewMode;  // -1: unchanged
 };
-const OverwriteChoice kOverwriteChoices[] = {
-    {IDC_NEXT_BUTTON, true, -1}, {IDC_YES_TO_ALL_BUTTON, true, 1}, {IDC_NO_BUTTON, false, -1}, {IDC_NO_TO_ALL_BUTTON, false, 2}};
+const OverwriteChoice kOverwriteChoices[] = {{IDC_NEXT_BUTTON, true, -1},
+                                             {IDC_YES_TO_ALL_BUTTON, true, 1},
+                                             {IDC_NO_BUTTON, false, -1},
+                                             {IDC_NO_TO_ALL_BUTTON, false, 2}};
 
 void OnOverwriteButton(HWND prompt, int id) {
   for (const OverwriteChoice& choice : kOverwriteChoices) {
@@ -167,6 +169,7 @@ bool AskOverwrite(const std::string& path) {
   if (SetupParams.Unattended) return false;
   SetupParams.OverwriteFileName = path;
   SetupParams.OverwriteAnswer = false;
-  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_OVERWRITE_PROMPT), SetupParams.MainWindow, OverwriteDlgProc, 0);
+  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_OVERWRITE_PROMPT), SetupParams.MainWindow,
+                  OverwriteDlgProc, 0);
   return SetupParams.OverwriteAnswer;
 }

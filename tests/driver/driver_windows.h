@@ -10,16 +10,16 @@
 // A window named on the command line: "#0x1A2B" or "#6699" is a handle,
 // "=text" is the caption "text", anything else is a caption as written.
 struct Target {
-    HWND hwnd = nullptr;
-    std::string caption;
+  HWND hwnd = nullptr;
+  std::string caption;
 };
 bool ParseTarget(const std::string& arg, Target& out);
 bool ParseHandle(const std::string& text, HWND& out);
 
 std::string ClassOf(HWND hwnd);
 std::string CaptionOf(HWND hwnd);
-std::string ControlText(HWND hwnd);      // asks the owning thread, as a control's text lives there
-int ControlId(HWND hwnd);                // a template's -1 (0xFFFF) is reported as -1
+std::string ControlText(HWND hwnd);  // asks the owning thread, as a control's text lives there
+int ControlId(HWND hwnd);            // a template's -1 (0xFFFF) is reported as -1
 bool IsClass(HWND hwnd, const char* cls);
 
 std::vector<HWND> VisibleTopLevelWindows();
@@ -28,7 +28,7 @@ std::vector<HWND> Descendants(HWND top);  // every child window, pages' controls
 std::vector<HWND> WindowsCaptioned(const std::string& caption, const std::string& cls);
 bool IsMessageBox(HWND hwnd);
 HWND MessageBoxTextControl(HWND box);
-HWND MessageBoxIconControl(HWND box);    // the static that shows an icon, or null
+HWND MessageBoxIconControl(HWND box);  // the static that shows an icon, or null
 HWND FocusedWindow(HWND top);
 
 // A person can use a control only when it and every window above it are shown and enabled.
