@@ -44,7 +44,17 @@ bool ReadPackageHeader() {
   if (SeekOwnFile(PackageBase()) && ReadExactly(bytes, sizeof bytes)) {
     SetupParams.Header = DecodePackageHeader(bytes);
   }
-  return HasPackageMagic(SetupParams.Header);
+  // Block sizes that do not describe this file would have later reads take
+  // one block for another (an information cabinet of size 0 reads the
+  // payload as the information cabinet): such a header is no package. A
+  // language text that is empty or runs past the end is left to the
+  // language loader, which refuses it with its own message before any other
+  // block is read.
+  LARGE_INTEGER size;
+  if (!HasPackageMagic(SetupParams.Header) || !GetFileSizeEx(SetupParams.OwnFile, &size)) return false;
+  const int64_t langEnd = int64_t(PackageBase()) + kPackageHeaderSize + SetupParams.Header.LangTextSize;
+  if (SetupParams.Header.LangTextSize <= 0 || langEnd > size.QuadPart) return true;
+  return CheckPackageLayout(PackageBase(), SetupParams.Header, size.QuadPart) == PackageLayoutFault::None;
 }
 
 void CloseOwnFile() {

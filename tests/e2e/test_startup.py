@@ -50,6 +50,30 @@ class StartupTest(e2e.E2ETestCase):
                 self.assertEqual("exclamation", box["icon"])
                 self.assertEqual(set(), self.new_work_folders())
 
+    def test_header_sizes_that_do_not_describe_the_file_show_no_data_and_make_no_folder(self):
+        setup = self.build()
+        data = bytes(setup.read_bytes())
+        base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+        lang, cablib, info = (struct.unpack_from("<i", data, base + at)[0] for at in (8, 16, 20))
+        rest = len(data) - base - 33
+        cases = {  # field offset in the header, value, the box
+            "information cabinet of size 0": (20, 0, NO_PACKAGE),
+            "information cabinet past the end": (20, rest, NO_PACKAGE),
+            "negative information cabinet": (20, -1, NO_PACKAGE),
+            "huge cabinet library": (16, 0x7FFFFFF0, NO_PACKAGE),
+            "negative cabinet library": (16, -36, NO_PACKAGE),
+            "language text over the cabinets": (8, lang + cablib + info, NO_PACKAGE),
+            "language text of size 0": (8, 0, NO_LANGUAGE),
+        }
+        for name, (at, value, says) in cases.items():
+            with self.subTest(name):
+                damaged = bytearray(data)
+                struct.pack_into("<i", damaged, base + at, value)
+                setup.write_bytes(bytes(damaged))
+                self.expect_box_then_exit(setup, "Veltra", says, 1)
+                self.assertEqual(set(), self.new_work_folders())
+                self.assertFalse((e2e.prefix_path("C:\\veltra-e2e\\startup") / "~DAT1.").exists())
+
     def test_language_text_that_fails_to_load_is_reported_and_cleaned_up(self):
         lines = e2e.default_lang_lines()
         self.assertEqual(82, len(lines))
