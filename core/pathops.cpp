@@ -130,3 +130,13 @@ std::string ReplaceAll(const std::string& token, const std::string& replacement,
   result.append(text, rest, std::string::npos);
   return result;
 }
+
+bool HasParentFolderPart(const std::string& path) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find_first_of("\\/", start);
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}

@@ -38,3 +38,7 @@ char* CopyToBuffer(char* buffer, const std::string& text);
 // by `replacement`. The replacement is never searched again, so a replacement
 // that holds its own token cannot loop. An empty token changes nothing.
 std::string ReplaceAll(const std::string& token, const std::string& replacement, const std::string& text);
+
+// True when a part of the path between separators ('\\' or '/', both of
+// which Windows takes) is "..": such a name climbs out of its folder.
+bool HasParentFolderPart(const std::string& path);

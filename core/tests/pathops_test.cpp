@@ -104,3 +104,17 @@ TEST(Texts, ReplaceAllReplacesEveryOccurrenceOnce) {
   EXPECT_EQ("text", ReplaceAll("", "x", "text"));
   EXPECT_EQ("<s>", ReplaceAll("<S>", "x", "<s>"));  // case-sensitive
 }
+
+TEST(PathParts, ParentFolderPartsAreFoundUnderEitherSeparator) {
+  const struct {
+    const char* path;
+    bool climbs;
+  } cases[] = {
+      {"..\\evil.txt", true},          {"a\\..\\..\\b", true},     {"a/../b", true},
+      {"<INSTALL>\\..\\x", true},      {"a\\..", true},            {"..", true},
+      {"a\\b.txt", false},             {"..a\\b", false},          {"a..\\b", false},
+      {"a\\...\\b", false},            {"a\\.\\b", false},         {"", false},
+      {"notes..txt", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.climbs, HasParentFolderPart(c.path)) << c.path;
+}

@@ -14,6 +14,8 @@
 #include "streamio.h"
 #include "volumeset.h"
 
+FDIERROR CabNotifyFault = FDIERROR_NONE;
+
 namespace {
 
 const int kOpenCreate = 0x0100;
@@ -52,6 +54,12 @@ intptr_t CreateTarget(const std::string& target) {
 
 intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   const std::string stored = pfdin->psz1;
+  // A name with a ".." part would land outside the folder it is meant for:
+  // no builder writes one, so the cabinet is damaged or hostile.
+  if (HasParentFolderPart(stored)) {
+    CabNotifyFault = FDIERROR_CORRUPT_CABINET;
+    return -1;
+  }
   const std::string target = TargetPath(stored);
   if (PageWindow) {
     SendDlgItemMessageA(

@@ -7,6 +7,10 @@
 
 intptr_t FDIAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 
+// Why the handler stopped FDICopy, when the cabinet itself was at fault: FDI
+// reports any stop by the handler as a user abort.
+extern FDIERROR CabNotifyFault;
+
 // Where a stored name lands: expanded when it holds a placeholder, otherwise
 // below ExtractDir.
 std::string TargetPath(const std::string& storedName);

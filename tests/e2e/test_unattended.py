@@ -141,6 +141,16 @@ class UnattendedTest(e2e.E2ETestCase):
         self.assertIsNone(box["icon"])
         self.assertEqual(set(), self.new_work_folders())
 
+    def test_names_that_climb_out_of_their_folder_end_with_1_and_land_nowhere(self):
+        outside = e2e.prefix_path("C:\\veltra-e2e\\climbed-%d.txt" % os.getpid())
+        for name in ("..\\climbed-%d.txt" % os.getpid(), "sub/../../climbed-%d.txt" % os.getpid()):
+            with self.subTest(name):
+                setup = e2e.build_package(self.tmp, e2e.setup_script(dest=self.dest),
+                                          [("a.txt", b"a", STAMP, ARCHIVE), (name, b"evil", STAMP, ARCHIVE)])
+                self.assertEqual(1, self.finish(self.start(setup)))
+                self.assertFalse(outside.exists(), "a file landed outside the destination")
+                self.assertEqual(set(), self.new_work_folders())
+
     def test_damaged_payload_ends_silently_with_2(self):
         setup = e2e.build_package(self.tmp, e2e.setup_script(dest=self.dest),
                                   [("x.txt", b"x", STAMP, ARCHIVE)])
