@@ -135,7 +135,8 @@ bool HasParentFolderPart(const std::string& path) {
   size_t start = 0;
   for (;;) {
     const size_t end = path.find_first_of("\\/", start);
-    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return true;
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return true;
     if (end == std::string::npos) return false;
     start = end + 1;
   }

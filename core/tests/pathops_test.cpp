@@ -110,10 +110,9 @@ TEST(PathParts, ParentFolderPartsAreFoundUnderEitherSeparator) {
     const char* path;
     bool climbs;
   } cases[] = {
-      {"..\\evil.txt", true},          {"a\\..\\..\\b", true},     {"a/../b", true},
-      {"<INSTALL>\\..\\x", true},      {"a\\..", true},            {"..", true},
-      {"a\\b.txt", false},             {"..a\\b", false},          {"a..\\b", false},
-      {"a\\...\\b", false},            {"a\\.\\b", false},         {"", false},
+      {"..\\evil.txt", true}, {"a\\..\\..\\b", true}, {"a/../b", true},    {"<INSTALL>\\..\\x", true},
+      {"a\\..", true},        {"..", true},           {"a\\b.txt", false}, {"..a\\b", false},
+      {"a..\\b", false},      {"a\\...\\b", false},   {"a\\.\\b", false},  {"", false},
       {"notes..txt", false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.climbs, HasParentFolderPart(c.path)) << c.path;

@@ -107,7 +107,8 @@ void ExtractPackageCabinet(const PackageCabinetRun& run) {
     ExitSetup(kExitStopped);
   }
   if (!CabCopy(CabContext)) {
-    if (CabError.erfOper == FDIERROR_USER_ABORT && CabNotifyFault != FDIERROR_NONE) CabError.erfOper = CabNotifyFault;
+    if (CabError.erfOper == FDIERROR_USER_ABORT && CabNotifyFault != FDIERROR_NONE)
+      CabError.erfOper = CabNotifyFault;
     ShowSetupError(run.CopyFailurePrefix + CabErrorText(CabError));
     ExitSetup(kExitFailed);
   }
