@@ -5,9 +5,11 @@
 #include "byteorder.h"
 #include "cabnotify.h"
 #include "exitsetup.h"
+#include "integritycheck.h"
 #include "pathops.h"
 #include "setupparams.h"
 #include "streamio.h"
+#include "volumeorder.h"
 #include "volumeset.h"
 
 HFDI CabContext = nullptr;
@@ -76,16 +78,16 @@ bool CabIsCabinet(HFDI context, const std::string& cabinet, FDICABINETINFO* info
   return isCabinet;
 }
 
+// The first failing run ends the set: a volume after it may hold files
+// that begin there, but the file that failed stays wrong.
 bool CabCopy(HFDI context) {
   bool ok = CopyOneCabinet(context, VirtualCabName);
   if (ok) FollowAnnouncedVolume();
   // Each run extracts the files that begin in one volume; the handler records
   // the next volume whenever a file continues there.
-  while (VolumeSet.State == NextVolumeState::Located) {
-    if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo)) {
-      ShowSetupError(VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt));
-      ExitSetup(kExitFailed);
-    }
+  while (ok && VolumeSet.State == NextVolumeState::Located) {
+    if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo))
+      FailExtraction(VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt), kExitFailed);
     const std::string cabinet = VolumeSet.NextCabinet;
     VolumeSet.State = NextVolumeState::Pending;
     VolumeSet.NextCabinet.clear();
@@ -93,6 +95,7 @@ bool CabCopy(HFDI context) {
     if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
     if (ok) FollowAnnouncedVolume();
   }
+  if (!ok) VolumeSet.State = NextVolumeState::None;
   return ok;
 }
 
@@ -106,12 +109,13 @@ void ExtractPackageCabinet(const PackageCabinetRun& run) {
     run.ReportNotACabinet();
     ExitSetup(kExitStopped);
   }
+  StartVolumeSet(CabInfo);
   if (!CabCopy(CabContext)) {
     if (CabError.erfOper == FDIERROR_USER_ABORT && CabNotifyFault != FDIERROR_NONE)
       CabError.erfOper = CabNotifyFault;
-    ShowSetupError(run.CopyFailurePrefix + CabErrorText(CabError));
-    ExitSetup(kExitFailed);
+    FailExtraction(run.CopyFailurePrefix + CabErrorText(CabError), kExitFailed);
   }
+  CheckNothingHalfWritten();
   if (!run.DestroyContext) return;
   CabDestroy(CabContext);
   CabContext = nullptr;

@@ -5,6 +5,7 @@
 #include "cabcontext.h"
 #include "exitsetup.h"
 #include "fileops.h"
+#include "integritycheck.h"
 #include "pausegate.h"
 #include "pathops.h"
 #include "placeholders.h"
@@ -12,6 +13,7 @@
 #include "resource.h"
 #include "setupparams.h"
 #include "streamio.h"
+#include "volumeorder.h"
 #include "volumeset.h"
 
 FDIERROR CabNotifyFault = FDIERROR_NONE;
@@ -60,6 +62,7 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
     CabNotifyFault = FDIERROR_CORRUPT_CABINET;
     return -1;
   }
+  CheckAnnouncedFile(stored, static_cast<uint32_t>(pfdin->cb));
   const std::string target = TargetPath(stored);
   if (PageWindow) {
     SendDlgItemMessageA(
@@ -77,7 +80,7 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
     }
     if (!RemoveExistingTarget(target)) return 0;
   }
-  return CreateTarget(target);
+  return BeginTarget(stored, static_cast<uint32_t>(pfdin->cb), target, CreateTarget(target));
 }
 
 intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
@@ -88,6 +91,7 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
   const HANDLE handle = reinterpret_cast<HANDLE>(pfdin->hf);
   SetFileTime(handle, nullptr, nullptr, &written);
   CloseHandle(handle);
+  FinishTarget();
   SetFileAttributesA(target.c_str(), pfdin->attribs & kApplicableAttributes);
   return 1;
 }
@@ -107,8 +111,8 @@ intptr_t OnNextCabinet(PFDINOTIFICATION pfdin) {
   const std::string cabName = FileNamePart(pfdin->psz1);
   // FDI asks again, with the reason, when the volume it opened was unusable.
   if (pfdin->fdie != FDIERROR_NONE && ++VolumeSet.RefusedVolumes >= kMaxRefusedVolumes) {
-    ShowSetupError(AddTrailingBackslash(cabPath) + cabName + "\r\n" + Message(kMsgCabWrongSequence));
-    ExitSetup(kExitFailed);
+    FailExtraction(AddTrailingBackslash(cabPath) + cabName + "\r\n" + Message(kMsgCabWrongSequence),
+                   kExitFailed);
   }
   LocateNextCabinet(cabName, VolumeSet.NextDiskName, cabPath);
   CopyToBuffer(pfdin->psz3, cabPath);
@@ -140,12 +144,12 @@ bool DecideOverwrite(const std::string& path) {
 }
 
 int AskAbortRetryIgnore(const std::string& text) {
-  if (SetupParams.Unattended) ExitSetup(kExitFailed);
+  if (SetupParams.Unattended) FailExtraction("", kExitFailed);
   const int answer = MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(),
                                  MB_ABORTRETRYIGNORE | MB_ICONERROR);
   if (answer == IDRETRY) return 1;
   if (answer == IDIGNORE) return 0;
-  ExitSetup(kExitFailed);
+  FailExtraction("", kExitFailed);
 }
 
 void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath) {
@@ -159,18 +163,19 @@ void LocateNextCabinet(const std::string& cabName, const std::string& diskName, 
     if (folder.size() < kCabPathBuffer && FileExists(folder + cabName)) break;
     VolumeSet.NextDiskName = diskName;
     VolumeSet.NextCabinetName = cabName;
-    if (SetupParams.Unattended) ExitSetup(kExitStopped);
+    if (SetupParams.Unattended) FailExtraction("", kExitStopped);
     if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT),
                         SetupParams.MainWindow, NextVolumeDlgProc, 0) == IDCANCEL) {
-      ExitSetup(kExitStopped);
+      FailExtraction("", kExitStopped);
     }
     cabPath = AddTrailingBackslash(VolumeSet.NextCabinetPath);
   }
   cabPath = AddTrailingBackslash(cabPath);
   VolumeSet.NextCabinet = cabPath + cabName;
   VolumeSet.State = NextVolumeState::Located;
-  if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo)) {
-    ShowSetupError("1. " + VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt));
-    ExitSetup(kExitFailed);
-  }
+  if (!CabIsCabinet(CabContext, VolumeSet.NextCabinet, &CabInfo))
+    FailExtraction("1. " + VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabCorrupt), kExitFailed);
+  if (!AcceptNextVolume(cabName, CabInfo))
+    FailExtraction(VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabWrongSequence), kExitFailed);
+  CheckVolumeIntegrity(VolumeSet.NextCabinet, cabName);
 }

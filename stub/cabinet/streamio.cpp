@@ -8,6 +8,7 @@
 #include <string>
 
 #include "exitsetup.h"
+#include "integritycheck.h"
 #include "packagefile.h"
 #include "pausegate.h"
 #include "resource.h"
@@ -100,6 +101,7 @@ unsigned int StreamWriteEx(intptr_t hf, void* pv, unsigned int cb, int32_t* err,
   SetError(err, false);
   DWORD n = 0;
   if (!WriteFile(AsHandle(hf), pv, cb, &n, nullptr)) SetError(err, true);
+  NoteTargetWrite(hf, pv, n);
   BytesDone += static_cast<int32_t>(cb);
   SendProgress();
   return n;
@@ -108,6 +110,7 @@ unsigned int StreamWriteEx(intptr_t hf, void* pv, unsigned int cb, int32_t* err,
 int StreamCloseEx(intptr_t hf, int32_t* err, void*) {
   SetError(err, false);
   ForgetOwnHandle(AsHandle(hf));
+  NoteTargetClosed(hf);
   if (CloseHandle(AsHandle(hf))) return 0;
   SetError(err, true);
   return -1;

@@ -4,6 +4,7 @@
 
 #include "cabcontext.h"
 #include "exitsetup.h"
+#include "integritycheck.h"
 #include "launch.h"
 #include "placeholders.h"
 #include "prompts.h"
@@ -35,6 +36,7 @@ void ReportPayloadNotACabinet() { ShowSetupError(Message(kMsgCabCorrupt)); }
 // The context stays until the process ends: the main thread may suspend and
 // end this thread at any point after the extraction.
 void ExtractPayload() {
+  CheckPackageIntegrity();
   ExtractPackageCabinet({ReportPayloadNotACabinet, "Unable to read from myself: ", false});
 }
 

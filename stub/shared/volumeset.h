@@ -11,6 +11,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // FDI's cabinet-path buffer, terminating zero included: a longer folder
 // cannot be handed back to FDI.
@@ -40,6 +41,13 @@ struct VolumeSetRecord {
   // How often FDI has refused the volume at one location since the last file
   // began: the same file would be found again and again without a prompt.
   int RefusedVolumes = 0;
+
+  // The set is followed only forward: each located volume must carry the
+  // first cabinet's set id and the index after the last one, under a name
+  // not located before (upper case), so that no run can go round in a cycle.
+  unsigned SetId = 0;
+  int LastIndex = 0;
+  std::vector<std::string> LocatedNames;
 };
 
 extern VolumeSetRecord VolumeSet;
