@@ -249,7 +249,6 @@ void Loader::SettleEncoding(const IniFile& ini) {
     }
     if (IsSupportedCodePage(given)) p_.codePage = given;
   }
-  if (ini.hadByteOrderMark) p_.inputEncoding = InputEncoding::Utf8;
 }
 
 // Every key and value as UTF-8, whatever the file was written in.
