@@ -251,21 +251,24 @@ void Loader::SettleEncoding(const IniFile& ini) {
   }
 }
 
-// Every key and value as UTF-8, whatever the file was written in.
+// Every key and value as UTF-8, whatever the file was written in; a line that
+// is not UTF-8 is reported and left out.
 void Loader::DecodeEntries(IniFile& ini) {
   const bool fromCodePage = p_.inputEncoding == InputEncoding::CodePage && !ini.hadByteOrderMark;
   std::string why;
   for (IniSection& s : ini.sections) {
+    std::vector<IniEntry> decoded;
     for (IniEntry& e : s.entries) {
       if (fromCodePage) {
         e.key = CodePageToUtf8(e.key, p_.codePage);
         e.value = CodePageToUtf8(e.value, p_.codePage);
       } else if (!CheckUtf8(e.key + e.value, why)) {
         Error(e.line, why + " (write the project file in UTF-8, or declare InputEncoding = ansi)");
-        e.key = e.value = "";
-        e.hasValue = true;
+        continue;
       }
+      decoded.push_back(e);
     }
+    s.entries.swap(decoded);
   }
 }
 
