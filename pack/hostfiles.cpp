@@ -46,6 +46,25 @@ bool ListHostFolder(const std::string& path, std::vector<std::string>& names) {
   return complete;
 }
 
+namespace {
+
+std::string Recode(const std::string& text, UINT from, UINT to) {
+  if (text.empty()) return text;
+  const int wide = MultiByteToWideChar(from, 0, text.data(), int(text.size()), nullptr, 0);
+  std::wstring w(size_t(wide), L'\0');
+  MultiByteToWideChar(from, 0, text.data(), int(text.size()), &w[0], wide);
+  const int bytes = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(bytes), '\0');
+  WideCharToMultiByte(to, 0, w.data(), wide, &out[0], bytes, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8OfHostName(const std::string& hostName) { return Recode(hostName, CP_ACP, CP_UTF8); }
+
+std::string HostNameOfUtf8(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP); }
+
 uint16_t HostCabAttributes(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return kCabAttrArchive;
@@ -122,6 +141,10 @@ bool ListHostFolder(const std::string& path, std::vector<std::string>& names) {
   std::sort(names.begin(), names.end());
   return complete;
 }
+
+std::string Utf8OfHostName(const std::string& hostName) { return hostName; }
+
+std::string HostNameOfUtf8(const std::string& utf8) { return utf8; }
 
 uint16_t HostCabAttributes(const std::string& path) {
   uint16_t attributes = kCabAttrArchive;

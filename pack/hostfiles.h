@@ -17,6 +17,12 @@ HostKind HostKindOf(const std::string& path);
 // lists them alike; false when the folder cannot be read.
 bool ListHostFolder(const std::string& path, std::vector<std::string>& names);
 
+// A host file name as UTF-8, and back: Linux names are UTF-8 already; the
+// Windows build works through the A functions, whose names are in the
+// system's ANSI code page.
+std::string Utf8OfHostName(const std::string& hostName);
+std::string HostNameOfUtf8(const std::string& utf8);
+
 // The cabinet attribute bits a host file has: archive always; read-only when
 // nobody may write it (Linux) or as Windows says; hidden for a name that
 // starts with "." on Linux, where that is what hides a file, or as Windows

@@ -7,6 +7,7 @@
 
 #include "byteorder.h"
 #include "cabwriter.h"
+#include "codepage.h"
 #include "crc32.h"
 #include "fdi_interface.h"
 #include "hostfiles.h"
@@ -190,7 +191,8 @@ std::string ExtractPath(const std::string& target, const std::string& stored) {
   for (char c : stored) {
     if (c != '<' && c != '>') relative += c;
   }
-  return JoinHostPath(target, relative);
+  // Names are stored in the package's code page; the host names files in its own.
+  return JoinHostPath(target, HostNameOfUtf8(CodePageToUtf8(relative, kDefaultCodePage)));
 }
 
 intptr_t CopyFile(FDINOTIFICATION* n) {

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "hostfiles.h"
 #include "inifile.h"
+#include "languages.h"
 #include "pathops.h"
 #include "projectfiles.h"
 #include "uTrans.h"
@@ -58,7 +60,7 @@ bool ParseFlag(const std::string& text, bool& flag) {
 class Loader {
  public:
   Loader(Project& project, Diagnostics& diagnostics) : p_(project), d_(diagnostics), file_(project.path) {}
-  void Load(const IniFile& ini);
+  void Load(IniFile& ini);
 
  private:
   void Error(int line, const std::string& text) { d_.Error(file_, line, text); }
@@ -70,6 +72,12 @@ class Loader {
   void PathKey(const IniEntry& e, HostKind kind, std::string& path);
   void PictureKey(const IniEntry& e, std::string& path);
   void LanguageKey(const IniEntry& e);
+  bool LanguageText(const IniEntry& e, std::string& utf8, std::string& source);
+  void CodePageKey(const IniEntry& e);
+  void InputEncodingKey(const IniEntry& e);
+  void SettleEncoding(const IniFile& ini);
+  void DecodeEntries(IniFile& ini);
+  bool Encode(int line, const std::string& what, const std::string& utf8, std::string& out);
   void CompressionKey(const IniEntry& e);
   void LevelKey(const IniEntry& e);
   bool RememberKey(const std::string& section, const IniEntry& e);
@@ -112,7 +120,7 @@ bool Loader::SetupText(const IniEntry& e) {
   };
   for (const auto& t : texts) {
     if (SameIniName(e.key, t.key)) {
-      p_.script.*t.field = e.value;
+      Encode(e.line, e.key, e.value, p_.script.*t.field);
       return true;
     }
   }
@@ -152,12 +160,19 @@ void Loader::SetupKey(const IniEntry& e) {
 void Loader::TextFileKey(const IniEntry& e, std::string& text) {
   if (e.value.empty()) return;
   const std::string path = JoinHostPath(p_.folder, e.value);
-  std::string bytes;
+  std::string bytes, utf8, encoded, why;
   if (HostKindOf(path) != HostKind::File || !ReadHostText(path, bytes))
     return Error(e.line, e.key + ": cannot read the text file " + path);
+  int line = 0;
+  if (!DecodeInput(bytes, p_.inputEncoding, p_.codePage, utf8, line, why) ||
+      !EncodeLines(utf8, p_.codePage, encoded, line, why)) {
+    d_.Error(path, line, why);
+    return Error(e.line, e.key + ": the text file " + path + " cannot be stored in code page " +
+                             std::to_string(p_.codePage));
+  }
   std::vector<std::string> notes;
   const char* terminator = SameIniName(e.key, "ReadmeText") ? kReadmeTerminator : kLicenseTerminator;
-  const bool ok = ListTextFromFile(bytes, terminator, text, notes);
+  const bool ok = ListTextFromFile(encoded, terminator, text, notes);
   for (const std::string& note : notes) (ok ? d_.Warning(path, 0, note) : d_.Error(path, 0, note));
   if (!ok) Error(e.line, e.key + ": the text file " + path + " cannot be used as it is");
 }
@@ -178,17 +193,102 @@ void Loader::PictureKey(const IniEntry& e, std::string& path) {
   if (!CheckBitmapFile(path, why)) Error(e.line, e.key + ": " + path + ": " + why);
 }
 
-void Loader::LanguageKey(const IniEntry& e) {
-  PathKey(e, HostKind::File, p_.language);
-  if (p_.language.empty() || HostKindOf(p_.language) != HostKind::File) return;
-  std::string why;
-  LangTable table;
-  if (!ReadHostText(p_.language, p_.languageText))
-    return Error(e.line, "Language: cannot read " + p_.language);
-  if (!ValidateLangText(p_.languageText, table, why)) {
-    d_.Error(p_.language, 0, why);
-    Error(e.line, "Language: " + p_.language + " is not a language text of 82 messages and the end line");
+// A value without "/", "\\" or "." names a shipped language; anything else is
+// the path of a language file.
+bool IsLanguageName(const std::string& value) { return value.find_first_of("/\\.") == std::string::npos; }
+
+bool Loader::LanguageText(const IniEntry& e, std::string& utf8, std::string& source) {
+  if (IsLanguageName(e.value)) {
+    const ShippedLanguage* shipped = FindShippedLanguage(e.value);
+    if (!shipped)
+      return Error(e.line, "Language: no shipped language is called " + e.value + " (shipped: " +
+                               ShippedLanguageNames() + "); give a language file by its path"),
+             false;
+    p_.language = source = shipped->name;
+    utf8 = shipped->utf8Text;
+    return true;
   }
+  PathKey(e, HostKind::File, p_.language);
+  if (HostKindOf(p_.language) != HostKind::File) return false;
+  std::string bytes, why;
+  int line = 0;
+  if (!ReadHostText(p_.language, bytes)) return Error(e.line, "Language: cannot read " + p_.language), false;
+  source = p_.language;
+  if (!DecodeInput(bytes, p_.inputEncoding, p_.codePage, utf8, line, why))
+    return d_.Error(source, line, why), Error(e.line, "Language: " + source + " cannot be read as text"),
+           false;
+  return true;
+}
+
+void Loader::LanguageKey(const IniEntry& e) {
+  std::string utf8, source, why;
+  if (e.value.empty() || !LanguageText(e, utf8, source)) return;
+  int line = 0;
+  if (!LanguageBlock(utf8, p_.codePage, p_.languageText, line, why)) {
+    d_.Error(source, line, why);
+    Error(e.line, "Language: " + source +
+                      (line ? " cannot be stored in code page " + std::to_string(p_.codePage)
+                            : " is not a language text of 82 messages and the end line"));
+  }
+}
+
+// Decided before any other key, since they say how every other value is read
+// and stored: the code page (by default the language's) and the encoding.
+// Their own mistakes are reported where the keys are taken in turn.
+void Loader::SettleEncoding(const IniFile& ini) {
+  for (const IniSection& s : ini.sections) {
+    if (!SameIniName(s.name, "Package")) continue;
+    int given = 0;
+    for (const IniEntry& e : s.entries) {
+      if (SameIniName(e.key, "CodePage")) given = std::atoi(e.value.c_str());
+      if (SameIniName(e.key, "InputEncoding") && SameIniName(e.value, "ansi"))
+        p_.inputEncoding = InputEncoding::CodePage;
+      const ShippedLanguage* shipped =
+          SameIniName(e.key, "Language") && IsLanguageName(e.value) ? FindShippedLanguage(e.value) : nullptr;
+      if (shipped && !given) p_.codePage = shipped->codePage;
+    }
+    if (IsSupportedCodePage(given)) p_.codePage = given;
+  }
+}
+
+// Every key and value as UTF-8, whatever the file was written in; a line that
+// is not UTF-8 is reported and left out.
+void Loader::DecodeEntries(IniFile& ini) {
+  const bool fromCodePage = p_.inputEncoding == InputEncoding::CodePage && !ini.hadByteOrderMark;
+  std::string why;
+  for (IniSection& s : ini.sections) {
+    std::vector<IniEntry> decoded;
+    for (IniEntry& e : s.entries) {
+      if (fromCodePage) {
+        e.key = CodePageToUtf8(e.key, p_.codePage);
+        e.value = CodePageToUtf8(e.value, p_.codePage);
+      } else if (!CheckUtf8(e.key + e.value, why)) {
+        Error(e.line, why + " (write the project file in UTF-8, or declare InputEncoding = ansi)");
+        continue;
+      }
+      decoded.push_back(e);
+    }
+    s.entries.swap(decoded);
+  }
+}
+
+bool Loader::Encode(int line, const std::string& what, const std::string& utf8, std::string& out) {
+  std::string why;
+  if (Utf8ToCodePage(utf8, p_.codePage, out, why)) return true;
+  Error(line, what + ": " + why + ", which the package stores its texts in");
+  return false;
+}
+
+void Loader::CodePageKey(const IniEntry& e) {
+  const int codePage = std::atoi(e.value.c_str());
+  if (!IsSupportedCodePage(codePage) || std::to_string(codePage) != e.value)
+    Error(e.line, "CodePage must be a code page the builder supports: " + std::string(SupportedCodePages()) +
+                      ", not " + e.value);
+}
+
+void Loader::InputEncodingKey(const IniEntry& e) {
+  if (!SameIniName(e.value, "utf-8") && !SameIniName(e.value, "utf8") && !SameIniName(e.value, "ansi"))
+    Error(e.line, "InputEncoding must be utf-8 or ansi (the package's code page), not " + e.value);
 }
 
 void Loader::CompressionKey(const IniEntry& e) {
@@ -222,9 +322,13 @@ void Loader::PackageKey(const IniEntry& e) {
     else if (!SameIniName(e.value, "default"))
       PathKey(e, HostKind::File, p_.cabinetLibrary);
   } else if (SameIniName(k, "Password")) {
-    p_.password = e.value;
+    Encode(e.line, k, e.value, p_.password);
   } else if (SameIniName(k, "Language")) {
     LanguageKey(e);
+  } else if (SameIniName(k, "CodePage")) {
+    CodePageKey(e);
+  } else if (SameIniName(k, "InputEncoding")) {
+    InputEncodingKey(e);
   } else if (SameIniName(k, "SidePicture")) {
     PictureKey(e, p_.sidePicture);
   } else if (SameIniName(k, "HeaderPicture")) {
@@ -255,7 +359,9 @@ void Loader::CheckCombination() {
   for (const std::string& problem : CheckSetupScript(p_.script)) Error(0, problem);
 }
 
-void Loader::Load(const IniFile& ini) {
+void Loader::Load(IniFile& ini) {
+  SettleEncoding(ini);
+  DecodeEntries(ini);
   const IniSection* files = nullptr;
   std::map<std::string, int> seen;
   for (const IniSection& s : ini.sections) {
@@ -296,10 +402,8 @@ bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnos
     return false;
   }
   std::vector<IniProblem> problems;
-  const IniFile ini = ParseIni(text, problems);
+  IniFile ini = ParseIni(text, problems);
   for (const IniProblem& p : problems) diagnostics.Error(path, p.line, p.message);
-  if (ini.hadByteOrderMark)
-    diagnostics.Warning(path, 1, "UTF-8 byte order mark skipped; texts are taken as single-byte ANSI");
   Loader(project, diagnostics).Load(ini);
   if (project.output.empty()) project.output = JoinHostPath(project.folder, "Setup.exe");
   return !diagnostics.HasErrors();

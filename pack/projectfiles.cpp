@@ -6,6 +6,7 @@
 
 #include "byteorder.h"
 #include "cabio.h"
+#include "codepage.h"
 #include "hostfiles.h"
 #include "storednames.h"
 
@@ -23,11 +24,7 @@ bool ReadHostText(const std::string& path, std::string& text) {
 
 bool ListTextFromFile(const std::string& bytes, const char* terminator, std::string& text,
                       std::vector<std::string>& notes) {
-  std::string body = bytes;
-  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    body.erase(0, 3);
-    notes.push_back("UTF-8 byte order mark removed; the text is shown as single-byte ANSI");
-  }
+  const std::string& body = bytes;
   std::vector<std::string> lines;
   for (size_t at = 0; at < body.size();) {
     size_t end = body.find_first_of("\r\n", at);
@@ -103,9 +100,12 @@ class FilesCollector {
   Diagnostics& d_;
 };
 
-void FilesCollector::AddFile(const std::string& stored, const std::string& source, int line) {
-  const std::string why = CheckInstallName(stored);
-  if (!why.empty()) return Error(line, why);
+void FilesCollector::AddFile(const std::string& storedUtf8, const std::string& source, int line) {
+  std::string stored, why;
+  if (!Utf8ToCodePage(storedUtf8, p_.codePage, stored, why))
+    return Error(line, "the stored name " + storedUtf8 + " cannot be written on the target: " + why);
+  why = CheckInstallName(stored);
+  if (!why.empty()) return Error(line, CodePageToUtf8(why, p_.codePage));
   PayloadFile f;
   f.storedName = stored;
   f.sourcePath = source;
@@ -123,9 +123,9 @@ void FilesCollector::AddFolder(const std::string& prefix, const std::string& fol
     const std::string path = JoinHostPath(folder, name);
     const HostKind kind = HostKindOf(path);
     if (kind == HostKind::Folder)
-      AddFolder(prefix + name + "\\", path, line, depth + 1);
+      AddFolder(prefix + Utf8OfHostName(name) + "\\", path, line, depth + 1);
     else if (kind == HostKind::File)
-      AddFile(prefix + name, path, line);
+      AddFile(prefix + Utf8OfHostName(name), path, line);
     else
       Error(line, "neither a file nor a folder: " + path);
   }
@@ -163,7 +163,7 @@ void FilesCollector::Finish() {
   for (const PayloadFile& f : p_.files) {
     const auto inserted = byName.emplace(FoldedName(f.storedName), &f);
     if (!inserted.second)
-      Error(f.line, f.storedName + " is stored twice (also by line " +
+      Error(f.line, CodePageToUtf8(f.storedName, p_.codePage) + " is stored twice (also by line " +
                         std::to_string(inserted.first->second->line) + ")");
   }
   for (const PayloadFile& f : p_.files) {
@@ -171,8 +171,10 @@ void FilesCollector::Finish() {
          slash = f.storedName.find('\\', slash + 1)) {
       const auto clash = byName.find(FoldedName(f.storedName.substr(0, slash)));
       if (clash != byName.end())
-        Error(f.line, f.storedName + " needs a folder where line " + std::to_string(clash->second->line) +
-                          " stores the file " + clash->second->storedName);
+        Error(f.line, CodePageToUtf8(f.storedName + " needs a folder where line " +
+                                         std::to_string(clash->second->line) + " stores the file " +
+                                         clash->second->storedName,
+                                     p_.codePage));
     }
   }
   std::sort(p_.files.begin(), p_.files.end(), [](const PayloadFile& a, const PayloadFile& b) {

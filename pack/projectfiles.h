@@ -12,8 +12,9 @@ bool ReadHostText(const std::string& path, std::string& text);
 
 // Turns a text file into a list text of the setup script: lines joined by
 // CR LF whatever the file used, the file's final line end dropped, empty
-// lines before the first text dropped (the reader would drop them), and a
-// UTF-8 byte order mark removed. Each such change is described in `notes`.
+// lines before the first text dropped (the reader would drop them). Each such
+// change is described in `notes`. `bytes` is in the package's code page
+// already.
 // False, with the reason in `notes`, for a text the reader cannot give back:
 // a line equal to `terminator`, or a NUL byte.
 bool ListTextFromFile(const std::string& bytes, const char* terminator, std::string& text,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cabwriter.h"
+#include "codepage.h"
 #include "setupscript.h"
 
 // Errors and warnings as "file:line: error: text", the form editors jump to.
@@ -25,7 +26,7 @@ class Diagnostics {
 };
 
 struct PayloadFile {
-  std::string storedName;
+  std::string storedName;  // in the package's code page
   std::string sourcePath;  // host path
   uint64_t size = 0;
   int line = 0;  // the [Files] line that brought it in
@@ -44,10 +45,12 @@ struct Project {
   std::string cabinetLibrary;     // default: the project's own cabinet library
   bool noCabinetLibrary = false;  // CabinetLibrary = none
   std::string password;
-  std::string language;       // default: the built-in English texts
-  std::string languageText;   // its bytes, already checked
-  std::string sidePicture;    // stored as "~DAT2A."
-  std::string headerPicture;  // stored as "~DAT2B."
+  std::string language;                               // a path or a shipped language's name; default: English
+  std::string languageText;                           // the block as stored, checked, in the code page
+  int codePage = kDefaultCodePage;                    // of every name and text the package stores
+  InputEncoding inputEncoding = InputEncoding::Utf8;  // of the project and its text files
+  std::string sidePicture;                            // stored as "~DAT2A."
+  std::string headerPicture;                          // stored as "~DAT2B."
   CabCompression compression = CabCompression::MsZip;
   int level = 6;
   uint64_t volumeSize = 0;  // 0: one cabinet

@@ -2,8 +2,10 @@
 #include <cinttypes>
 
 #include "cmdline.h"
+#include "codepage.h"
 #include "commands.h"
 #include "hostfiles.h"
+#include "languages.h"
 #include "pkgintegrity.h"
 #include "pkgreader.h"
 #include "setupscript.h"
@@ -67,6 +69,17 @@ void PrintBlocks(const PackageImage& image, std::FILE* out) {
                payload, h.PasswordProtected ? "scrambled" : "plain");
 }
 
+// A name or text of the package as the terminal shows it: from the package's
+// code page to UTF-8, control bytes escaped.
+std::string ShownText(const std::string& packageText) {
+  std::string out;
+  for (char c : CodePageToUtf8(packageText, kDefaultCodePage)) {
+    const bool control = uint8_t(c) < 0x20 || c == 0x7F;
+    out += control ? PrintableText(std::string(1, c)) : std::string(1, c);
+  }
+  return out;
+}
+
 void PrintLanguage(const PackageImage& image, std::FILE* out) {
   std::string text, why;
   LangTable table;
@@ -75,9 +88,14 @@ void PrintLanguage(const PackageImage& image, std::FILE* out) {
     std::fprintf(out, "language text      unusable: %s\n", read ? why.c_str() : "cannot read");
     return;
   }
-  const bool builtIn = text == WriteLangText(DefaultLangTable());
-  std::fprintf(out, "language text      %s; message 0 \"%s\"\n",
-               builtIn ? "the built-in English texts" : "custom", PrintableText(table[0]).c_str());
+  std::string kind = "custom";
+  for (const ShippedLanguage& l : ShippedLanguages()) {
+    std::string block, why;
+    int line = 0;
+    if (LanguageBlock(l.utf8Text, l.codePage, block, line, why) && block == text)
+      kind = "the shipped " + l.name;
+  }
+  std::fprintf(out, "language text      %s; message 0 \"%s\"\n", kind.c_str(), ShownText(table[0]).c_str());
 }
 
 size_t LineCount(const std::string& list) {
@@ -105,8 +123,7 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
       {"FinalMessage", s.FinalMessage},
   };
   std::fprintf(out, "setup script (~DAT1.)\n");
-  for (const auto& row : rows)
-    std::fprintf(out, "  %-16s %s\n", row.first, PrintableText(row.second).c_str());
+  for (const auto& row : rows) std::fprintf(out, "  %-16s %s\n", row.first, ShownText(row.second).c_str());
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "ReadmeText", LineCount(s.ReadmeText),
                s.ReadmeText.size());
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "LicenseText", LineCount(s.LicenseText),
@@ -155,7 +172,7 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
 void PrintFiles(const PayloadWalk& walk, std::FILE* out) {
   for (const PackageFile& f : walk.files)
     std::fprintf(out, "  %s %s %10" PRIu32 "  %s\n", DosStampText(f.date, f.time).c_str(),
-                 AttributeText(f.attributes).c_str(), f.size, PrintableText(f.name).c_str());
+                 AttributeText(f.attributes).c_str(), f.size, ShownText(f.name).c_str());
 }
 
 uint64_t TotalSize(const PayloadWalk& walk) {

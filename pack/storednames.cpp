@@ -1,5 +1,6 @@
 #include "storednames.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "cabwriter.h"
@@ -132,4 +133,15 @@ std::string CheckInstallName(const std::string& name) {
   return CheckParts(plain, name);
 }
 
-std::string FoldedName(const std::string& storedName) { return UpperCaseAscii(storedName); }
+std::string FoldedName(const std::string& storedName) {
+  std::string folded = UpperCaseAscii(storedName);
+  // The letters of code page 1252 beyond ASCII that Windows also takes as one
+  // in either case: à to þ (not the division sign), and š, œ, ž, ÿ.
+  for (char& c : folded) {
+    const uint8_t b = uint8_t(c);
+    if (b >= 0xE0 && b <= 0xFE && b != 0xF7) c = char(b - 0x20);
+    if (b == 0x9A || b == 0x9C || b == 0x9E) c = char(b - 0x10);
+    if (b == 0xFF) c = char(0x9F);
+  }
+  return folded;
+}

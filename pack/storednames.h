@@ -20,5 +20,6 @@ std::string CheckInstallName(const std::string& storedName);
 // True for a stored name that goes outside the destination folder.
 bool IsPlaceholderName(const std::string& storedName);
 
-// Case-folded form for spotting two names that Windows takes as one.
+// Case-folded form (of a name in code page 1252) for spotting two names that
+// Windows takes as one.
 std::string FoldedName(const std::string& storedName);

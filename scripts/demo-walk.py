@@ -4,13 +4,14 @@ person would and saves a screenshot of every page and prompt.
 
     scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER
 
-SETUP_EXE is the built package; its further volumes (Setup-2.cab, ... beside
-it) are copied into a folder of their own, so that the next-volume prompt shows.
-Before the files go in, the destination gets an older readme.txt, so that
-the overwrite prompt shows. The screenshots land in SCREENS_FOLDER as
-NN-name.png. Needs VELTRA_DRIVER (veltra-driver.exe), WINEPREFIX, DISPLAY;
-VELTRA_PACK and VELTRA_STUB for the wizard's texts. Exit status 0 when the
-walk reached its end and the files are installed, 1 otherwise.
+SETUP_EXE is the built package, in whatever language it carries: the walk
+reads the wizard's texts from the package itself. Its further volumes
+(Setup-2.cab, ... beside it) are copied into a folder of their own, so that
+the next-volume prompt shows. Before the files go in, the destination gets an
+older readme.txt, so that the overwrite prompt shows. The screenshots land in
+SCREENS_FOLDER as NN-name.png. Needs VELTRA_DRIVER (veltra-driver.exe),
+WINEPREFIX, DISPLAY. Exit status 0 when the walk reached its end and the
+files are installed, 1 otherwise.
 """
 import os
 import pathlib
@@ -21,11 +22,10 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
 import e2e  # noqa: E402
 from e2e import driver  # noqa: E402
-from wizardkit import expanded, message, save_screen, wait_page, wine_dest  # noqa: E402
+from wizardkit import expanded, package_messages, save_screen, wait_page, wine_dest  # noqa: E402
 
 APP = "Veltra Demo"
 PASSWORD = "veltra"
-FRAME_CAPTION = expanded(0, app=APP)
 OLD_README = b"An older readme, left by an earlier install.\r\n"
 # The package as a user would get it; its second volume is kept elsewhere, so
 # that the walk meets the next-volume prompt.
@@ -44,6 +44,11 @@ class Walk:
         self.process = None
         self.frame = None
         self.shots = []
+        self.messages = package_messages(self.setup_exe)
+
+    def text(self, number):
+        """Message `number` of the package as the wizard shows it."""
+        return expanded(number, app=APP, messages=self.messages)
 
     # --- helpers ----------------------------------------------------------
 
@@ -94,30 +99,30 @@ class Walk:
         walk = self.prepare()
         self.process = driver.launch(str(walk / WALK_EXE))
 
-        prompt = self.dialog(message(37))
+        prompt = self.dialog(self.text(37))
         self.driver.type_text(prompt, 60, PASSWORD)
         self.shot("password", prompt)
         self.driver.click(prompt, 1)
 
-        self.frame = self.driver.wait_window(FRAME_CAPTION, cls="#32770")
-        self.page(expanded(17, app=APP))
+        self.frame = self.driver.wait_window(self.text(0), cls="#32770")
+        self.page(self.text(17))
         self.shot("welcome", self.frame)
         self.driver.syscommand(self.frame, 9999)
-        self.box(expanded(0, app=APP), "about", "OK")
+        self.box(self.text(0), "about", "OK")
         self.driver.click(self.frame, 2)
-        self.box(expanded(2, app=APP), "exit-question", "No")
+        self.box(self.text(2), "exit-question", "No")
 
         self.next()
-        self.page(expanded(19, app=APP))
+        self.page(self.text(19))
         self.shot("licence", self.frame)
         self.next()
-        self.page(expanded(21, app=APP))
+        self.page(self.text(21))
         self.shot("readme", self.frame)
         self.next()
-        self.page(expanded(13, app=APP))
+        self.page(self.text(13))
         self.shot("unpack-options", self.frame)
         self.driver.check(self.frame, 205)
-        page = self.page(expanded(13, app=APP))
+        page = self.page(self.text(13))
         dest = page["controls"][60]["text"]
         self.shot("unpack-folder", self.frame)
         installed = self.host_path(dest)
@@ -127,18 +132,18 @@ class Walk:
         (installed / "readme.txt").write_bytes(OLD_README)
 
         self.next()
-        prompt = self.dialog(expanded(41, app=APP))
-        self.page(expanded(15, app=APP))
+        prompt = self.dialog(self.text(41))
+        self.page(self.text(15))
         self.shot("progress", self.frame, prompt)
         self.shot("next-volume", prompt)
         self.driver.set_text(prompt, 60, wine_dest(walk / "disk2"))
         self.driver.click(prompt, 1)
 
-        prompt = self.dialog(message(45))
+        prompt = self.dialog(self.text(45))
         self.shot("overwrite", self.frame, prompt)
         self.driver.click(prompt, 1)
 
-        self.page(expanded(23, app=APP))
+        self.page(self.text(23))
         self.shot("completion", self.frame)
         self.next()
         code = self.process.wait(120)

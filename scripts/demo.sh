@@ -3,7 +3,8 @@
 # (demo/demo.ini) around the product, the 32-bit stub and cabinet library,
 # and runs that Setup.exe under Wine. Then it packs the wizard demo
 # (demo/wizard.ini) the same way and walks its wizard through every page and
-# prompt, with a screenshot of each in <build-root>/demo/screens.
+# prompt, with a screenshot of each in <build-root>/demo/screens, and does the
+# same in German (demo/wizard-german.ini, <build-root>/demo/screens-german).
 # Usage: scripts/demo.sh [build-root]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,3 +51,9 @@ mkdir -p "$out/wizard"
 VELTRA_DRIVER="$root/win32/tests/driver/veltra-driver.exe" VELTRA_PACK="$pack" \
   VELTRA_STUB="$root/win32/stub/veltra-stub.exe" PYTHONDONTWRITEBYTECODE=1 \
   python3 "$src/scripts/demo-walk.py" "$out/wizard/Setup.exe" "$out/screens"
+
+# The same walk in German (demo/wizard-german.ini), screenshots in screens-german.
+mkdir -p "$out/wizard-german"
+"$pack" build "$src/demo/wizard-german.ini" -o "$out/wizard-german/Setup.exe"
+VELTRA_DRIVER="$root/win32/tests/driver/veltra-driver.exe" PYTHONDONTWRITEBYTECODE=1 \
+  python3 "$src/scripts/demo-walk.py" "$out/wizard-german/Setup.exe" "$out/screens-german"

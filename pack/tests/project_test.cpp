@@ -70,6 +70,9 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"section twice", head + "[Setup]\nDestDir = x\n", 3, "[Setup] appears twice"},
       {"same name twice", head + "[Files]\nA.TXT = files/a.txt\na.txt = files/sub/b.txt\n", 5,
        "stored twice"},
+      {"same accented name twice",
+       head + "[Files]\n\xC3\x89T\xC3\x89.txt = files/a.txt\n\xC3\xA9t\xC3\xA9.txt = files/sub/b.txt\n", 5,
+       "\xC3\xA9t\xC3\xA9.txt is stored twice"},
       {"file and folder", head + "[Files]\nx = files/a.txt\nx\\y = files/a.txt\n", 5, "needs a folder"},
       {"cabinet and files", head + "[Package]\nCabinet = files/a.txt\n[Files]\nfiles/a.txt\n", 4,
        "leave out [Files]"},
@@ -79,10 +82,19 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"key without value", head + "DestDir\n", 3, "expected key = value"},
       {"missing stub", head + "[Package]\nStub = nothere.exe\n", 4, "Stub: file not found"},
       {"no AppName", "[Setup]\nDestDir = x\n", 1, "needs an AppName"},
+      {"stored name outside the code page", head + "[Files]\n\xE6\x97\xA5\xE6\x9C\xAC.txt = files/a.txt\n", 4,
+       "\"\xE6\x97\xA5\" (U+65E5) is not in code page 1252"},
+      {"text outside the code page", "[Setup]\nAppName = \xD0\x96\n", 2, "AppName: \"\xD0\x96\" (U+0416)"},
+      {"project not in UTF-8", head + "DestDir = caf\xE9\n", 3, "declare InputEncoding = ansi"},
+      {"licence not in UTF-8", head + "LicenseText = files/latin1.txt\n", 3, "cannot be stored in code page"},
+      {"unknown language", head + "[Package]\nLanguage = klingon\n", 4, "shipped: dutch, english"},
+      {"unsupported code page", head + "[Package]\nCodePage = 932\n", 4, "CodePage must be"},
+      {"unknown encoding", head + "[Package]\nInputEncoding = latin1\n", 4, "utf-8 or ansi"},
   };
   for (const auto& c : cases) {
     ProjectDir dir;
     dir.Write("files/lic.txt", "Licence\n\x03\x03\x03\nmore\n");
+    dir.Write("files/latin1.txt", "Licence\ncaf\xE9\n");
     const Loaded l = Load(dir, c.text);
     EXPECT_FALSE(l.ok) << c.title;
     const std::string where = dir.File("p.ini") + ":" + std::to_string(c.line) + ": error: ";
@@ -188,7 +200,43 @@ TEST(ProjectFile, DefaultsWhenKeysAreLeftOut) {
   EXPECT_FALSE(l.project.script.Unattended);
   ASSERT_EQ(1u, l.project.files.size());
   EXPECT_EQ("a.txt", l.project.files[0].storedName);
-  ASSERT_EQ(1u, l.diagnostics.Warnings().size());  // the byte order mark
+  EXPECT_EQ(0u, l.diagnostics.Warnings().size());  // a byte order mark just says UTF-8
+  EXPECT_EQ(1252, l.project.codePage);
+  EXPECT_EQ("", l.project.language);
+}
+
+// Names and texts go into the package in its code page, whether the project
+// is written in UTF-8 or in that code page; a shipped language is taken by
+// name. The licence file is UTF-8 either way (it starts with a byte order
+// mark), the names in the folder are the host's.
+TEST(ProjectFile, NamesAndTextsAreStoredInTheCodePage) {
+  for (const bool ansi : {false, true}) {
+    SCOPED_TRACE(ansi ? "InputEncoding = ansi" : "UTF-8");
+    ProjectDir dir;
+    dir.Mkdir("files/uni");
+    dir.Write("files/uni/na\xC3\xAFve caf\xC3\xA9.txt", "x");
+    dir.Write("files/lic.txt",
+              "\xEF\xBB\xBF"
+              "Lizenz f\xC3\xBCr alle\n");
+    const std::string e = ansi ? "\xE9" : "\xC3\xA9", u = ansi ? "\xDC" : "\xC3\x9C";
+    const Loaded l = Load(dir, "[Setup]\nAppName = Caf" + e +
+                                   "\nLicenseText = files/lic.txt\n"
+                                   "[Package]\nLanguage = German\nPassword = s" +
+                                   e + "same\n" + (ansi ? "InputEncoding = ansi\n" : "") + "[Files]\nr" + e +
+                                   "sum" + e + ".txt = files/a.txt\n" + u + "bersicht\\ = files/uni\n");
+    ASSERT_TRUE(l.ok) << l.AllErrors();
+    EXPECT_EQ("Caf\xE9", l.project.script.AppName);
+    EXPECT_EQ("Lizenz f\xFCr alle", l.project.script.LicenseText);
+    EXPECT_EQ("s\xE9same", l.project.password);
+    EXPECT_EQ("german", l.project.language);
+    EXPECT_EQ(0u, l.project.languageText.find("Installation von <APPNAME>\r\nFehler\r\n"));
+    ASSERT_EQ(2u, l.project.files.size());
+    EXPECT_EQ("r\xE9sum\xE9.txt", l.project.files[0].storedName);
+    EXPECT_EQ(
+        "\xDC"
+        "bersicht\\na\xEFve caf\xE9.txt",
+        l.project.files[1].storedName);
+  }
 }
 
 TEST(ProjectFile, ByteCounts) {
@@ -272,7 +320,7 @@ TEST(ProjectFiles, ListTextsAreNormalised) {
       {"empty lines kept inside and at the end", "a\n\nb\n\n", true, "a\r\n\r\nb\r\n", 0},
       {"leading empty lines dropped", "\r\n\r\na", true, "a", 1},
       {"only empty lines", "\n\n\n", true, "", 0},
-      {"byte order mark", "\xEF\xBB\xBFx", true, "x", 1},
+      {"code page bytes kept", "caf\xE9", true, "caf\xE9", 0},
       {"terminator line", "a\n\x03\x03\x03\nb", false, "", 1},
       {"other list's terminator is text", "\x01\x01\x01", true, "\x01\x01\x01", 0},
       {"NUL byte", std::string("a\0b", 3), false, "", 1},

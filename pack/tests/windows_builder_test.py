@@ -27,7 +27,8 @@ def bitmap():
 def make_tree(root):
     """A project tree with what differs between hosts if anything does: nested
     folders, a read-only file, a dot file, names that sort differently by
-    case, and line ends of both kinds."""
+    case, names beyond ASCII (UTF-8 on Linux, the ANSI code page through
+    Windows' A functions), and line ends of both kinds."""
     rng = random.Random(5)
     files = root / "files"
     (files / "Docs" / "deep").mkdir(parents=True)
@@ -37,6 +38,8 @@ def make_tree(root):
     (files / "Docs" / "deep" / "data.bin").write_bytes(bytes(rng.getrandbits(8) for _ in range(400000)))
     (files / "docs2" / "B.txt").write_bytes(b"B")
     (files / "docs2" / "a.txt").write_bytes(b"a")
+    (files / "Übersicht").mkdir()
+    (files / "Übersicht" / "résumé.txt").write_bytes(b"CV")
     (files / ".config").write_bytes(b"hidden on both hosts")
     locked = files / "locked.txt"
     locked.write_bytes(b"read-only")

@@ -8,6 +8,7 @@ screen there (ImageMagick `import`, on the X display the tests run on).
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import time
 
@@ -24,9 +25,18 @@ def message(number):
     return DEFAULT_LANG[number]
 
 
-def expanded(number, app="Demo App", breaks=True, **tokens):
-    """A message with <APPNAME> and the given tokens put in, as shown."""
-    text = message(number).replace("<APPNAME>", app)
+def package_messages(setup_exe):
+    """The 82 messages of a built package's language text, as shown (code page 1252)."""
+    data = pathlib.Path(setup_exe).read_bytes()
+    base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
+    size = struct.unpack_from("<i", data, base + 8)[0]
+    return [line.decode("cp1252") for line in data[base + 33:base + 33 + size].split(b"\r\n")[:82]]
+
+
+def expanded(number, app="Demo App", breaks=True, messages=None, **tokens):
+    """A message (built-in, or of `messages`) with <APPNAME> and the given
+    tokens put in, as shown."""
+    text = (messages[number] if messages else message(number)).replace("<APPNAME>", app)
     for token, value in tokens.items():
         text = text.replace("<%s>" % token, str(value))
     return text.replace("<br/>", "\r\n") if breaks else text
