@@ -1,32 +1,36 @@
 #include "crc32.h"
 
+#include <atomic>
+
 #include "byteorder.h"
 
 namespace {
 
-// Slicing by eight: entry[k][n] is the CRC of byte n followed by k zero
-// bytes, so that eight bytes take eight independent look-ups per step.
-struct CrcTables {
-  uint32_t entry[8][256];
-  constexpr CrcTables() : entry() {
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      entry[0][n] = c;
-    }
-    for (uint32_t n = 0; n < 256; ++n) {
-      for (int k = 1; k < 8; ++k) entry[k][n] = entry[0][entry[k - 1][n] & 0xFF] ^ (entry[k - 1][n] >> 8);
-    }
-  }
-};
+// Slicing by eight: Tables[k][n] is the CRC of byte n followed by k zero
+// bytes, so that eight bytes take eight independent look-ups per step. Filled
+// on first use rather than at compile time: 8 KiB of zero-initialised data
+// costs the stub nothing on disk, 8 KiB of constants would. Every filler
+// writes the same values, and Ready is published only after a fill is whole.
+uint32_t Tables[8][256];
+std::atomic<bool> Ready{false};
 
-// Made at compile time, so threads never race to fill them.
-constexpr CrcTables kCrcTables;
+void FillTables() {
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    Tables[0][n] = c;
+  }
+  for (uint32_t n = 0; n < 256; ++n) {
+    for (int k = 1; k < 8; ++k) Tables[k][n] = Tables[0][Tables[k - 1][n] & 0xFF] ^ (Tables[k - 1][n] >> 8);
+  }
+  Ready.store(true, std::memory_order_release);
+}
 
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t size) {
-  const auto& t = kCrcTables.entry;
+  if (!Ready.load(std::memory_order_acquire)) FillTables();
+  const auto& t = Tables;
   uint32_t c = crc ^ 0xFFFFFFFFu;
   for (; size >= 8; data += 8, size -= 8) {
     const uint32_t low = c ^ ReadLe32(data);
