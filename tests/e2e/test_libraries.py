@@ -165,6 +165,7 @@ class LibraryTest(e2e.E2ETestCase):
         os.environ["WINEDLLOVERRIDES"] = "cabinet=d"
         for change, usable in ((flip_dos_stub_text, False), (other_machine, False), (sound, True)):
             with self.subTest(change.__name__):
+                shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
                 setup = self.package(cablib=self.library_with_checksum(change))
                 if usable:
                     self.assertEqual(0, self.finish(self.start(setup)))
@@ -172,7 +173,6 @@ class LibraryTest(e2e.E2ETestCase):
                     self.expect_box_then_exit(setup, "Veltra", NO_LIBRARY, 1)
                 self.assertEqual(usable, self.installed())
                 self.assertEqual(set(), self.new_work_folders())
-                shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
 
     def test_a_fault_inside_the_library_ends_cleanly(self):
         # The information cabinet is copied on the main thread before the
