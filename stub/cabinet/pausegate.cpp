@@ -46,12 +46,17 @@ bool WaitWorkerAtGate(HANDLE worker, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {
     const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) return false;
-    const DWORD result = MsgWaitForMultipleObjects(count, waits, FALSE, timeoutMs - elapsed, QS_SENDMESSAGE);
+    if (timeoutMs != INFINITE && elapsed >= timeoutMs) return false;
+    const DWORD left = timeoutMs == INFINITE ? INFINITE : timeoutMs - elapsed;
+    const DWORD result = MsgWaitForMultipleObjects(count, waits, FALSE, left, QS_ALLINPUT);
     if (result < WAIT_OBJECT_0 + count) return true;
     if (result != WAIT_OBJECT_0 + count) return false;
-    // Handles the messages sent by other threads and nothing else.
+    // Sent messages are handled inside PeekMessage; posted ones keep this
+    // thread's windows painted while the worker takes its time.
     MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
   }
 }

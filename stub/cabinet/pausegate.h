@@ -13,7 +13,7 @@ void PassPauseGate();
 void ClosePauseGate();
 void OpenPauseGate();
 // Waits until a thread is parked at the closed gate or `worker` has ended,
-// at most `timeoutMs`, while answering messages that other threads send to
-// this thread's windows (the worker may be sending one to the progress page
-// just then). True when the worker is parked or gone.
+// at most `timeoutMs` (INFINITE: without limit), while handling the messages
+// of this thread's windows (the worker may be sending one to the progress
+// page just then). True when the worker is parked or gone.
 bool WaitWorkerAtGate(HANDLE worker, DWORD timeoutMs);

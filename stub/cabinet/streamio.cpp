@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "exitsetup.h"
 #include "integritycheck.h"
@@ -25,22 +26,19 @@ const int kOpenCreate = 0x0100;  // _O_CREAT
 
 // Handles that the virtual open returned. A handle is recognised by identity:
 // telling the own file by its size would shift the seeks of any follow-up
-// volume that happens to be exactly as long as the stub.
-const int kMaxOwnHandles = 8;
-HANDLE OwnHandles[kMaxOwnHandles];
+// volume that happens to be exactly as long as the stub. The table grows with
+// the handles a cabinet library keeps open at once: a handle missing from it
+// would be read and sought without the cabinet's offset.
+std::vector<HANDLE> OwnHandles;
 
-void RememberOwnHandle(HANDLE handle) {
-  for (HANDLE& slot : OwnHandles) {
-    if (!slot) {
-      slot = handle;
-      return;
-    }
-  }
-}
+void RememberOwnHandle(HANDLE handle) { OwnHandles.push_back(handle); }
 
 void ForgetOwnHandle(HANDLE handle) {
-  for (HANDLE& slot : OwnHandles) {
-    if (slot == handle) slot = nullptr;
+  for (size_t i = 0; i < OwnHandles.size(); ++i) {
+    if (OwnHandles[i] != handle) continue;
+    OwnHandles[i] = OwnHandles.back();
+    OwnHandles.pop_back();
+    return;
   }
 }
 

@@ -52,7 +52,9 @@ DWORD WINAPI ExtractionWorker(LPVOID) {
   SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
   SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
   ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, true);
-  if (SetupParams.RemoveAfter) RemoveUnpackDir();
+  // The frame's completion page may start files from the temporary unpack
+  // folder; it removes the folder itself once it is done with it.
+  if (SetupParams.RemoveAfter && !SetupParams.MainWindow) RemoveUnpackDir();
   SetupParams.WorkerRunning = false;
   if (SetupParams.MainWindow) PostMessageA(SetupParams.MainWindow, WM_EXTRACTIONDONE, 0, 0);
   return 0;

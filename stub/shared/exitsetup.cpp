@@ -45,7 +45,7 @@ void RemoveWorkDir() { RemoveFolderTree(SetupParams.WorkDir); }
 
 void RemoveUnpackDir() { RemoveFolderTree(SetupParams.UnpackDir); }
 
-void ExitSetup(ExitCode code) {
+void ReleaseRun() {
   if (SetupParams.CabinetLib) FreeLibrary(SetupParams.CabinetLib);
   SetupParams.CabinetLib = nullptr;
   SetupParams.FdiCreate = nullptr;
@@ -57,6 +57,10 @@ void ExitSetup(ExitCode code) {
   DeleteGdiObject(SetupParams.TitleFont);
   DeleteGdiObject(SetupParams.SideBitmap);
   DeleteGdiObject(SetupParams.HeaderBitmap);
+}
+
+void ExitSetup(ExitCode code) {
+  ReleaseRun();
   std::exit(static_cast<int>(code));
 }
 

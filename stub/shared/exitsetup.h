@@ -14,6 +14,10 @@ enum ExitCode : unsigned {
   kExitBadScript = 4,  // the setup script was unreadable
 };
 
+// Releases the cabinet library, removes WorkDir with everything in it and
+// deletes the GDI objects: all of ExitSetup but the end of the process.
+void ReleaseRun();
+
 // Releases the cabinet library, removes WorkDir with everything in it, deletes
 // the GDI objects and ends the process with `code`, from any thread.
 [[noreturn]] void ExitSetup(ExitCode code);

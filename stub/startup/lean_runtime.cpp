@@ -5,8 +5,8 @@
 // range) and lack of memory by throwing. Linking those throws brings the whole
 // unwinder, its thread support and a C++ name demangler into every package,
 // well over 100 KB, for faults that nothing in the stub would catch anyway.
-// These replacements end the process at once instead, which is what an
-// uncaught exception would have done, only without the detour.
+// These replacements end the run at once instead, through the fault guard's
+// clean-up, which an uncaught exception would have skipped.
 #include <windows.h>
 
 #include <cstdlib>
@@ -14,8 +14,10 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "faultguard.h"
+
 namespace {
-[[noreturn]] void RuntimeFault() { std::abort(); }
+[[noreturn]] void RuntimeFault() { EndRunOnFault(); }
 }  // namespace
 
 namespace std {

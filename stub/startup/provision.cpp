@@ -5,12 +5,49 @@
 #include "_mLZ_API.h"
 #include "exitsetup.h"
 #include "packagefile.h"
+#include "pechecksum.h"
 #include "setupparams.h"
+
+#include <vector>
 
 namespace {
 
 const char kCompressedLibrary[] = "~DLL1.$$$";
 const char kExpandedLibrary[] = "~DLL2.$$$";
+#ifdef _WIN64
+const uint16_t kOwnMachine = kPeMachineAmd64;
+#else
+const uint16_t kOwnMachine = kPeMachineI386;
+#endif
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  const DWORD size = GetFileSize(file, nullptr);
+  DWORD read = 0;
+  if (size != INVALID_FILE_SIZE) {
+    bytes.resize(size);
+    if (!ReadFile(file, bytes.data(), size, &read, nullptr)) read = 0;
+    bytes.resize(read);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+// Loading runs the library's start-up code, so a damaged block 3 would be
+// executed before anything could notice. The library must be a DLL for this
+// program's machine, and its checksum, which the builder writes where the DLL
+// has none, must match its bytes.
+bool IsSoundLibraryFile(const std::string& path) {
+  const std::vector<uint8_t> image = ReadWholeFile(path);
+  PeImageFacts facts;
+  if (!ReadPeImageFacts(image.data(), image.size(), facts)) return false;
+  if (!facts.isDll || facts.machine != kOwnMachine) return false;
+  return facts.storedChecksum == 0 ||
+         facts.storedChecksum == ComputePeChecksum(image.data(), image.size(), facts.checksumOffset);
+}
 
 // The package's own copy from block 3: copied out, expanded, then loaded.
 HMODULE LoadPackagedLibrary() {
@@ -20,7 +57,7 @@ HMODULE LoadPackagedLibrary() {
   CopyPackageBlock(blocks.CabLib, SetupParams.Header.CabLibSize, compressed);
   ExpandLzFile(compressed, expanded);
   DeleteFileA(compressed.c_str());
-  const HMODULE library = LoadLibraryA(expanded.c_str());
+  const HMODULE library = IsSoundLibraryFile(expanded) ? LoadLibraryA(expanded.c_str()) : nullptr;
   if (!library) DeleteFileA(expanded.c_str());
   return library;
 }

@@ -5,6 +5,7 @@
 
 #include "cabcontext.h"
 #include "exitsetup.h"
+#include "faultguard.h"
 #include "fileops.h"
 #include "packagefile.h"
 #include "pathops.h"
@@ -36,13 +37,16 @@ HBITMAP LoadPicture(const std::string& path) {
   ExitSetup(kExitFailed);
 }
 
-// A system folder as the sequence keeps it: at most 261 characters, with a
-// trailing backslash.
-std::string FolderFromBuffer(const char* buffer) {
-  std::string folder(buffer);
-  if (folder.size() > 261) folder.resize(261);
-  return AddTrailingBackslash(folder);
+// A system folder with a trailing backslash, read whole however long it is:
+// a cut text would name another folder.
+std::string SystemFolder(SizedTextReader read) {
+  const std::string folder = ReadSizedText(read);
+  return folder.empty() ? folder : AddTrailingBackslash(folder);
 }
+
+uint32_t ReadTempPath(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+uint32_t ReadSystemDirectory(char* buffer, uint32_t size) { return GetSystemDirectoryA(buffer, size); }
+uint32_t ReadWindowsDirectory(char* buffer, uint32_t size) { return GetWindowsDirectoryA(buffer, size); }
 
 }  // namespace
 
@@ -53,11 +57,10 @@ void InitRunState() {
 }
 
 void LearnFolders() {
-  char buffer[1024];
   SetupParams.SourceDir = AddTrailingBackslash(DirectoryPart(OwnExecutablePath()));
-  SetupParams.TempDir = GetTempPathA(sizeof buffer, buffer) ? FolderFromBuffer(buffer) : "";
-  SetupParams.SystemDir = GetSystemDirectoryA(buffer, sizeof buffer) ? FolderFromBuffer(buffer) : "";
-  SetupParams.WindowsDir = GetWindowsDirectoryA(buffer, sizeof buffer) ? FolderFromBuffer(buffer) : "";
+  SetupParams.TempDir = SystemFolder(ReadTempPath);
+  SetupParams.SystemDir = SystemFolder(ReadSystemDirectory);
+  SetupParams.WindowsDir = SystemFolder(ReadWindowsDirectory);
 }
 
 void CheckPackage() {
@@ -65,7 +68,9 @@ void CheckPackage() {
 }
 
 void MakeWorkDir() {
-  SetupParams.WorkDir = CreateUniqueFolder(SetupParams.TempDir, "VELTRA");
+  // Without a temporary folder (one too long to be read, for instance) the
+  // candidates would be relative names, made in whatever the current folder is.
+  if (!SetupParams.TempDir.empty()) SetupParams.WorkDir = CreateUniqueFolder(SetupParams.TempDir, "VELTRA");
   // Without a private folder the temporary files would land in the current
   // folder and never be removed, so the run stops here.
   if (SetupParams.WorkDir.empty()) FailEarly("Unable to create temporary folder.");
@@ -151,6 +156,7 @@ void RunWizard() {
 }
 
 void RunSetup() {
+  InstallFaultGuard();
   InitRunState();
   LearnFolders();
   CheckPackage();

@@ -59,6 +59,24 @@ TEST_F(OwnFileStream, VirtualNamePresentsTheCabinetFromItsFirstByte) {
   EXPECT_FALSE(IsOwnFile(hf));
 }
 
+// A cabinet library may keep many handles on the cabinet open at once; every
+// one of them must read the cabinet, not the stub's first bytes.
+TEST_F(OwnFileStream, EveryOpenVirtualHandleIsTranslated) {
+  std::vector<intptr_t> handles;
+  for (int i = 0; i < 12; ++i) handles.push_back(OpenVirtual());
+  const std::vector<uint8_t> expected = OwnBytes(1000, 8);
+  for (intptr_t hf : handles) {
+    ASSERT_NE(-1, hf);
+    EXPECT_TRUE(IsOwnFile(hf));
+    EXPECT_EQ(0, StreamSeek(hf, 0, SEEK_SET));
+    uint8_t buffer[8];
+    ASSERT_EQ(8u, StreamRead(hf, buffer, 8));
+    EXPECT_EQ(expected, std::vector<uint8_t>(buffer, buffer + 8));
+  }
+  for (intptr_t hf : handles) StreamClose(hf);
+  for (intptr_t hf : handles) EXPECT_FALSE(IsOwnFile(hf));
+}
+
 TEST_F(OwnFileStream, ScrambledReadsFollowTheStreamPosition) {
   SetupParams.CabinetScrambled = true;
   SetupParams.ScrambleKey = "RUVEKA!";  // length 7: position 9 starts at key index 3
@@ -174,5 +192,28 @@ TEST(PauseGate, HoldsTheWorkerOnlyWhileClosed) {
   ClosePauseGate();
   EXPECT_TRUE(WaitWorkerAtGate(worker, 1000));
   OpenPauseGate();
+  CloseHandle(worker);
+}
+
+namespace {
+// A worker busy in one slow step (a write to a slow share) before it reaches
+// the gate.
+DWORD WINAPI PassGateAfterSlowStep(LPVOID) {
+  Sleep(6000);
+  PassPauseGate();
+  return 0;
+}
+}  // namespace
+
+TEST(PauseGate, WaitsForASlowWorkerToPark) {
+  ClosePauseGate();
+  const HANDLE worker = CreateThread(nullptr, 0, PassGateAfterSlowStep, nullptr, 0, nullptr);
+  ASSERT_NE(nullptr, worker);
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(WaitWorkerAtGate(worker, INFINITE));
+  EXPECT_GE(GetTickCount() - start, 5900u);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(worker, 0));  // parked, not ended
+  OpenPauseGate();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 5000));
   CloseHandle(worker);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -161,4 +162,37 @@ TEST(DiskFree, AnswersForDrivesAndZeroForNothing) {
   EXPECT_EQ(0, DiskFreeBytes(""));
   EXPECT_GT(DiskFreeBytes("C:\\windows\\"), 0);
   EXPECT_EQ(0, DiskFreeBytes("Q:\\nowhere\\"));
+}
+
+namespace {
+// A system call whose text is 5000 characters long, for any buffer size.
+uint32_t ReadLongText(char* buffer, uint32_t size) {
+  const std::string text(5000, 'x');
+  if (size <= text.size()) return static_cast<uint32_t>(text.size() + 1);
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<uint32_t>(text.size());
+}
+uint32_t ReadTempPathInto(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+uint32_t FailToRead(char*, uint32_t) { return 0; }
+}  // namespace
+
+// A text longer than the first buffer is read again whole, never taken from
+// the unwritten buffer.
+TEST(ReadSizedText, ReadsTextsLongerThanTheFirstBuffer) {
+  char temp[4096];
+  const std::string tempPath(temp, GetTempPathA(sizeof temp, temp));
+  ASSERT_FALSE(tempPath.empty());
+  const struct {
+    SizedTextReader Read;
+    uint32_t FirstSize;
+    std::string Expected;
+  } cases[] = {
+      {ReadLongText, 261, std::string(5000, 'x')},
+      {ReadLongText, 5000, std::string(5000, 'x')},
+      {ReadLongText, 5001, std::string(5000, 'x')},
+      {ReadTempPathInto, 1, tempPath},
+      {ReadTempPathInto, 4, tempPath},
+      {FailToRead, 261, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Expected, ReadSizedText(c.Read, c.FirstSize)) << c.FirstSize;
 }

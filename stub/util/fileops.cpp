@@ -4,6 +4,8 @@
 
 #include "pathops.h"
 
+#include <vector>
+
 bool DirectoryExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -104,4 +106,16 @@ int64_t DiskFreeBytes(const std::string& path) {
   const uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;
   const uint64_t free = static_cast<uint64_t>(clusterBytes) * freeClusters;
   return free > 0x7FFFFFFFFFFFFFFFull ? 2147483647 : static_cast<int64_t>(free);
+}
+
+std::string ReadSizedText(SizedTextReader read, uint32_t firstSize) {
+  std::vector<char> buffer(firstSize ? firstSize : 1);
+  // The text may grow between the calls (another thread changing TEMP).
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const uint32_t length = read(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (length == 0) return "";
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.assign(length + 1, '\0');
+  }
+  return "";
 }

@@ -5,6 +5,13 @@
 #include <string>
 
 bool DirectoryExists(const std::string& path);
+
+// The text that a system call in the manner of GetTempPathA writes:
+// `read(buffer, size)` returns the length written without the NUL, the size
+// it needs when the buffer is too small (writing nothing), or 0 on failure.
+// A longer text is read again with the buffer it asked for; empty on failure.
+using SizedTextReader = uint32_t (*)(char* buffer, uint32_t size);
+std::string ReadSizedText(SizedTextReader read, uint32_t firstSize = 261);
 // Last-write time of a file as a local DOS date-time (date << 16 | time); -1
 // when there is no such file, when the path names a folder, or when the time
 // lies outside the DOS range (before 1980). Wildcards answer for the first match.

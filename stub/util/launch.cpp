@@ -36,10 +36,10 @@ std::string BuildCommandLine(const std::string& file, const std::string& params)
 
 }  // namespace
 
-bool ExecuteFile(const std::string& file, const std::string& params, bool wait) {
+HANDLE StartFile(const std::string& file, const std::string& params) {
   // Without a name the steps would open an empty document in the editor and,
   // when waiting, block the run until someone closed it.
-  if (file.empty()) return false;
+  if (file.empty()) return nullptr;
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -50,9 +50,15 @@ bool ExecuteFile(const std::string& file, const std::string& params, bool wait) 
   writable.push_back('\0');
   if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
                       &startup, &process))
-    return false;
-  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
+    return nullptr;
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return process.hProcess;
+}
+
+bool ExecuteFile(const std::string& file, const std::string& params, bool wait) {
+  const HANDLE process = StartFile(file, params);
+  if (!process) return false;
+  if (wait) WaitForSingleObject(process, INFINITE);
+  CloseHandle(process);
   return true;
 }

@@ -1,6 +1,8 @@
 // Starting what the package names after extraction: programs directly,
 // documents through the program associated with their type.
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 // Starts `file` with `params`. A file whose extension is "EXE" in any case is
@@ -10,3 +12,7 @@
 // `wait` the call returns only after the process has ended. False when no
 // process could be created, and for an empty `file`, which starts nothing.
 bool ExecuteFile(const std::string& file, const std::string& params, bool wait);
+
+// Starts `file` with `params` as ExecuteFile does and returns the process's
+// handle for the caller to wait on and close; null when nothing was started.
+HANDLE StartFile(const std::string& file, const std::string& params);

@@ -23,9 +23,6 @@ namespace {
 // Sent by the frame to itself: wParam 1 forward, anything else back.
 const UINT WM_WIZARDSTEP = WM_USER + 8;
 const UINT IDM_ABOUT = 9999;
-// How long Yes in the exit question waits for the worker to reach its pause
-// gate; it is normally there within one write.
-const DWORD kWorkerParkTimeoutMs = 5000;
 
 const char kAboutBanner[] =
     "ul-Fen Setup\r\n"
@@ -161,17 +158,29 @@ void StepPage(HWND frame, bool forward) {
   ShowPage(frame);
 }
 
-// Finish on the completion page: starts what the person ticked, without
-// waiting, and ends the run.
+// The temporary unpack folder, once nothing of the run needs it any more.
+void RemoveUnpackedFiles() {
+  if (SetupParams.RemoveAfter) RemoveUnpackDir();
+}
+
+// Finish on the completion page: starts what the person ticked and ends the
+// run. Files started from the temporary unpack folder are waited for, with
+// the frame hidden, before the folder is removed under them.
 [[noreturn]] void FinishSetup(HWND frame) {
   const HWND page = PageWindow;
   const auto ticked = [page](int id) {
     return page && IsWindowVisible(GetDlgItem(page, id)) && IsDlgButtonChecked(page, id) == BST_CHECKED;
   };
-  const bool launch = ticked(IDC_CHOICE1);
-  const bool readme = ticked(IDC_CHOICE2);
-  if (launch) ExecuteFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "", false);
-  if (readme) ExecuteFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "", false);
+  HANDLE started[2] = {};
+  if (ticked(IDC_CHOICE1)) started[0] = StartFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "");
+  if (ticked(IDC_CHOICE2)) started[1] = StartFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "");
+  ShowWindow(frame, SW_HIDE);
+  for (HANDLE process : started) {
+    if (!process) continue;
+    if (SetupParams.RemoveAfter) WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+  }
+  RemoveUnpackedFiles();
   EndDialog(frame, 0);
   ExitSetup(kExitDone);
 }
@@ -183,6 +192,7 @@ void OnExtractionDone(HWND frame) {
     return;
   }
   if (SetupParams.LaunchFile.empty() && SetupParams.ReadmeFile.empty()) {
+    RemoveUnpackedFiles();
     EndDialog(frame, 0);
     ExitSetup(kExitDone);
   }
@@ -192,10 +202,12 @@ void OnExtractionDone(HWND frame) {
   SetForegroundWindow(frame);
 }
 
-// The worker waits at its pause gate while the question is open; it is
-// stopped there, where it holds nothing the rest of the exit needs.
-void StopWorker() {
-  WaitWorkerAtGate(SetupParams.WorkerThread, kWorkerParkTimeoutMs);
+// The worker is stopped only at its pause gate, where it holds nothing the
+// rest of the exit needs; a slow write (a network share) is waited for, with
+// the frame disabled so that nothing can be pressed meanwhile.
+void StopWorker(HWND frame) {
+  EnableWindow(frame, FALSE);
+  WaitWorkerAtGate(SetupParams.WorkerThread, INFINITE);
   TerminateThread(SetupParams.WorkerThread, 0);
 }
 
@@ -204,12 +216,15 @@ void AskToLeave(HWND frame) {
   if (working) ClosePauseGate();
   ExitQuestionOpen = true;
   const bool leave = ConfirmExit(frame);
-  ExitQuestionOpen = false;
   if (leave) {
-    if (working) StopWorker();
+    // Still "open" while the worker is awaited: an end of extraction posted
+    // meanwhile must not bring up the completion page.
+    if (working) StopWorker(frame);
+    if (ExtractionDonePending) RemoveUnpackedFiles();
     EndDialog(frame, 0);
     ExitSetup(kExitDone);
   }
+  ExitQuestionOpen = false;
   if (working) OpenPauseGate();
   if (ExtractionDonePending) {
     ExtractionDonePending = false;

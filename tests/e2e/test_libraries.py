@@ -4,6 +4,7 @@ block 3 when the system has no cabinet library."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import unittest
 
@@ -12,6 +13,20 @@ import e2e
 
 STAMP = cabfile.dos_stamp(2022, 1, 2, 3, 4, 6)
 NO_LIBRARY = "Unable to initialize CABINET.DLL."
+UNKNOWN_ERROR = "Setup cannot continue because of the following problem:\r\nUnknown error occurred"
+
+
+def pe_checksum(image, field):
+    """The PE checksum: 16-bit words summed with end-around carry, the field
+    itself taken as 0, plus the file's length."""
+    data = bytes(image[:field]) + bytes(4) + bytes(image[field + 4:])
+    if len(data) % 2:
+        data += b"\0"
+    total = 0
+    for (word,) in struct.iter_unpack("<H", data):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(image)
 
 
 class LibraryTest(e2e.E2ETestCase):
@@ -22,6 +37,7 @@ class LibraryTest(e2e.E2ETestCase):
         self.saved_overrides = os.environ.get("WINEDLLOVERRIDES")
 
     def tearDown(self):
+        os.environ.pop("VELTRA_FAULT", None)
         if self.saved_overrides is None:
             os.environ.pop("WINEDLLOVERRIDES", None)
         else:
@@ -49,12 +65,12 @@ class LibraryTest(e2e.E2ETestCase):
             shutil.copy(planted, self.tmp / name)
         return self.tmp / "planted-loaded.txt"
 
-    def cabinet_library(self, mscompress):
+    def cabinet_library(self, mscompress, dll_variable="VELTRA_CABINET_DLL"):
         """The DLL SZDD-compressed by mscompress, or by the builder's own
         encoder (block 3 of a package that the builder made from a project)."""
-        dll = os.environ.get("VELTRA_CABINET_DLL")
+        dll = os.environ.get(dll_variable)
         if not dll:
-            self.skipTest("VELTRA_CABINET_DLL not set")
+            self.skipTest(dll_variable + " not set")
         shutil.copy(dll, self.tmp / "cablib.dll")
         if mscompress:
             subprocess.run(["mscompress", str(self.tmp / "cablib.dll")], check=True,
@@ -75,6 +91,21 @@ class LibraryTest(e2e.E2ETestCase):
         self.assertEqual(b"SZDD", block[:4])
         (self.tmp / "ours.dl_").write_bytes(block)
         return self.tmp / "ours.dl_"
+
+    def library_with_checksum(self, change):
+        """The cabinet DLL with its PE checksum set, then `change` applied to
+        its bytes, SZDD-compressed by mscompress."""
+        dll = os.environ.get("VELTRA_CABINET_DLL")
+        if not dll:
+            self.skipTest("VELTRA_CABINET_DLL not set")
+        image = bytearray(open(dll, "rb").read())
+        pe = struct.unpack_from("<I", image, 0x3C)[0]
+        field = pe + 24 + 64
+        change(image, pe, lambda: struct.pack_into("<I", image, field, pe_checksum(image, field)))
+        (self.tmp / "lib.dll").write_bytes(image)
+        (self.tmp / "lib.dll_").unlink(missing_ok=True)
+        subprocess.run(["mscompress", str(self.tmp / "lib.dll")], check=True, capture_output=True)
+        return self.tmp / "lib.dll_"
 
     def installed(self):
         return (e2e.prefix_path(self.dest) / "dir" / "file.txt").is_file()
@@ -121,6 +152,47 @@ class LibraryTest(e2e.E2ETestCase):
                 self.expect_box_then_exit(setup, "Veltra", NO_LIBRARY, 1)
                 self.assertFalse(self.installed())
                 self.assertEqual(set(), self.new_work_folders())
+
+    def test_damaged_or_foreign_package_library_is_never_loaded(self):
+        def flip_dos_stub_text(image, pe, write_checksum):
+            write_checksum()
+            image[0x4E] ^= 0x20  # "This program cannot..." loads as well as ever
+        def other_machine(image, pe, write_checksum):
+            struct.pack_into("<H", image, pe + 4, 0x8664)
+            write_checksum()
+        def sound(image, pe, write_checksum):
+            write_checksum()
+        os.environ["WINEDLLOVERRIDES"] = "cabinet=d"
+        for change, usable in ((flip_dos_stub_text, False), (other_machine, False), (sound, True)):
+            with self.subTest(change.__name__):
+                shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
+                setup = self.package(cablib=self.library_with_checksum(change))
+                if usable:
+                    self.assertEqual(0, self.finish(self.start(setup)))
+                else:
+                    self.expect_box_then_exit(setup, "Veltra", NO_LIBRARY, 1)
+                self.assertEqual(usable, self.installed())
+                self.assertEqual(set(), self.new_work_folders())
+
+    def test_a_fault_inside_the_library_ends_cleanly(self):
+        # The information cabinet is copied on the main thread before the
+        # script is read (so a box is shown, its caption not yet expanded),
+        # the payload on the worker thread of an unattended run (silent).
+        setup = self.package(cablib=self.cabinet_library(True, "VELTRA_FAULTING_CABINET"))
+        os.environ["WINEDLLOVERRIDES"] = "cabinet=d"
+        for fault, box in (("1i", True), ("1a", True), ("2a", False), ("2i", False)):
+            with self.subTest(fault):
+                os.environ["VELTRA_FAULT"] = fault
+                if box:
+                    self.expect_box_then_exit(setup, "<APPNAME> Setup", UNKNOWN_ERROR, 1)
+                else:
+                    with self.running(setup) as process:
+                        self.assertEqual(1, self.finish(process))
+                self.assertFalse(self.installed())
+                self.assertEqual(set(), self.new_work_folders())
+        os.environ["VELTRA_FAULT"] = ""
+        self.assertEqual(0, self.finish(self.start(setup)))  # the library itself works
+        self.assertTrue(self.installed())
 
 
 if __name__ == "__main__":

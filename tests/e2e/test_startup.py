@@ -1,5 +1,6 @@
 """Start-up of the stub end to end: finding the package at PackageBase, the
 private work folder, the language text, and leaving nothing behind."""
+import shutil
 import struct
 import subprocess
 import unittest
@@ -140,20 +141,28 @@ class StartupTest(e2e.E2ETestCase):
             self.assertEqual(1, self.finish(process))
         self.assertEqual(set(), self.new_work_folders())
 
-    def test_unwritable_temporary_folder_stops_with_a_message(self):
-        # Point TMP and TEMP at a path below a file: no VELTRA folder can be made there.
+    def test_unusable_temporary_folder_stops_with_a_message(self):
+        # A path below a file, where no VELTRA folder can be made, and a path
+        # too long to be read at all: nothing may be made anywhere else.
         temp = e2e.wine_temp_folder()
         blocker = temp / "veltra-blocker"
         blocker.write_bytes(b"")
+        windows_temp = "C:\\users\\%s\\Temp\\" % temp.parent.name
+        long_folder = temp / ("a" * 200) / ("b" * 200)
+        long_folder.mkdir(parents=True, exist_ok=True)
         saved = e2e.user_environment()
         try:
-            blocked = "C:\\users\\%s\\Temp\\veltra-blocker\\sub" % temp.parent.name
-            e2e.set_user_environment({"TMP": ("REG_SZ", blocked), "TEMP": ("REG_SZ", blocked)})
-            self.expect_box_then_exit(self.build(), "Veltra", NO_TEMP, 1)
+            for name, path in (("below a file", windows_temp + "veltra-blocker\\sub"),
+                               ("too long", windows_temp + "a" * 200 + "\\" + "b" * 200)):
+                with self.subTest(name):
+                    e2e.set_user_environment({"TMP": ("REG_SZ", path), "TEMP": ("REG_SZ", path)})
+                    setup = self.build()
+                    self.expect_box_then_exit(setup, "Veltra", NO_TEMP, 1)
+                    self.assertEqual([], list(long_folder.iterdir()))
         finally:
             e2e.set_user_environment({name: saved.get(name) for name in ("TMP", "TEMP")})
             blocker.unlink()
-
+            shutil.rmtree(temp / ("a" * 200))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

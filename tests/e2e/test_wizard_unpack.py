@@ -40,6 +40,9 @@ class RecorderMixin:
             time.sleep(0.1)
         return self.record.read_text(errors="replace").splitlines()
 
+    def sset_folders(self):
+        return {p.name for p in e2e.wine_temp_folder().glob("~SSET*")}
+
 
 class UnpackOptionsTest(RecorderMixin, WizardTestCase):
     def to_unpack_page(self, script, payload=None):
@@ -81,9 +84,6 @@ class UnpackOptionsTest(RecorderMixin, WizardTestCase):
         self.click(frame, 2)
         self.answer_box("Exit Setup", "Yes")
         self.expect_exit(process, 0)
-
-    def sset_folders(self):
-        return {p.name for p in e2e.wine_temp_folder().glob("~SSET*")}
 
     def test_temporary_choice_unpacks_into_a_fresh_sset_folder(self):
         # A folder of that name already there is passed over, not reused.
@@ -173,6 +173,20 @@ class CompletionPageTest(RecorderMixin, WizardTestCase):
                     self.assertFalse(self.record.exists())
                 else:
                     self.assertEqual(wine_dest(dest / started), self.recorded()[2])
+
+    def test_finish_starts_files_from_the_temporary_folder_before_removing_it(self):
+        script = setup_script(show_unpack=False, launch="<INSTALL>\\launch.exe")
+        setup = build_package(self.tmp, script, {"launch.exe": RECORDER.read_bytes()})
+        before = self.sset_folders()
+        process = self.run_setup(setup, env=self.recorder_env())
+        frame = self.frame()
+        self.click(frame, 1)  # welcome -> progress: no texts, no options
+        self.wait_title(frame, expanded(23))
+        self.driver.check(frame, 204)
+        self.click(frame, 1)
+        self.expect_exit(process, 0)
+        self.assertIn("\\~SSET", self.recorded()[2])
+        self.assertEqual(before, self.sset_folders())
 
     def test_closing_the_completion_page_finishes(self):
         process, frame, _, _ = self.install(readme_file="<INSTALL>\\readme.exe")
