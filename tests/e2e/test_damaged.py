@@ -114,9 +114,9 @@ class DamagedPackageCampaign(e2e.E2ETestCase):
             damage.disable_crash_dialog(False)
         print(tally.summary(seed), file=sys.stderr, flush=True)
         for key in sorted(tries):
-            print("expected fault %r: met in %d of %d runs of its damage%s" % (
-                key, met[key], tries[key], "" if met[key] else " (not met this time; if it is fixed, remove its entry)"),
-                file=sys.stderr)
+            note = "" if met[key] else " (not met this time; if it is fixed, remove its entry)"
+            print("expected fault %r: met in %d of %d runs of its damage%s" % (key, met[key], tries[key], note),
+                  file=sys.stderr)
         self.assertEqual([], unexpected, "faults not in EXPECTED_FAULTS (seed %d)" % seed)
 
 
