@@ -323,7 +323,7 @@ def add_volume_damage(package, index, name, add):
 def plan(packages, rng, runs):
     """The mutations to run. runs = 0: one of every class of every variant.
     runs > 0: that many, taken round the four categories in turn, each class
-    of a category once before any comes again, then drawn at random."""
+    of a category once before any comes again, then fresh draws at random."""
     offered = {name: mutations(package, rng) for name, package in sorted(packages.items())}
     every = [rng.choice(candidates) for name in sorted(offered) for _, candidates in sorted(offered[name].items())]
     if runs <= 0:
@@ -331,19 +331,27 @@ def plan(packages, rng, runs):
     by_category = collections.defaultdict(list)
     for mutation in every:
         by_category[mutation.category].append(mutation)
-    for queue in by_category.values():
+    for category, queue in by_category.items():
         rng.shuffle(queue)
-        seen = set()
-        queue.sort(key=lambda m: (m.cls in seen, seen.add(m.cls)))  # classes first, repeats after
+        by_category[category] = classes_first(queue)
     chosen = []
     while len(chosen) < runs and any(by_category.values()):
         for category in CATEGORIES:
             if by_category[category] and len(chosen) < runs:
                 chosen.append(by_category[category].pop(0))
     while len(chosen) < runs:
-        variant = rng.choice(sorted(offered))
-        chosen.append(rng.choice(offered[variant][rng.choice(sorted(offered[variant]))]))
+        fresh = mutations(packages[rng.choice(sorted(packages))], rng)  # new offsets, not a repeat
+        chosen.append(rng.choice(fresh[rng.choice(sorted(fresh))]))
     return chosen
+
+
+def classes_first(queue):
+    """The queue with its first mutation of each class ahead of the repeats."""
+    first, repeats, seen = [], [], set()
+    for mutation in queue:
+        (repeats if mutation.cls in seen else first).append(mutation)
+        seen.add(mutation.cls)
+    return first + repeats
 
 
 class Outcome:
