@@ -40,6 +40,10 @@ EXPECTED_FAULTS = {
         {("library", damage_class + " cabinet library", fault)
          for damage_class in ("bit flip in", "truncated in")
          for fault in ("hang", "crash", "leftover folder", "library copy left")}),
+    "follow-up volume with damaged file entries runs without end": (
+        "Endless runs: a follow-up volume whose next-cabinet name points at itself (or at an earlier volume) never "
+        "ends. A follow-up volume with damaged file entries also ran without end.",
+        {("split", "bit flip in follow-up volume " + area, "hang") for area in ("file entries", "file names")}),
     "damaged file-list names or sizes": (
         "A damaged name or size in a cabinet's file list (the one part of a cabinet no checksum covers) installs "
         "a file under the damaged name, or with wrong bytes, and ends with 0.",
