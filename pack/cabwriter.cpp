@@ -377,7 +377,9 @@ bool CabSetWriter::WriteBlock(const uint8_t* payload, size_t size, uint16_t unco
 // listed here any more.
 bool CabSetWriter::FinishPending(bool lastInFolder, Next next) {
   if (!coder_.Encode(pending_.data(), pending_.size(), lastInFolder, payload_))
-    return Fail("the deflate compressor failed");
+    return Fail(options_.compression == CabCompression::Lzx
+                    ? "the LZX encoder wrote a block that our decompressor does not read back as its bytes"
+                    : "the deflate compressor failed");
   const uint16_t uncompressed = uint16_t(pending_.size());
   const uint64_t block = kCabDataHeaderSize + payload_.size();
   bool whole = single_ || Fits(0, block + (next.kind == Next::End ? 0 : kTail));

@@ -14,7 +14,7 @@ struct MatchParts {
 };
 
 MatchParts PartsOf(const Item& item) {
-  const unsigned slot = kSlots.SlotOf(item.formatted);
+  const unsigned slot = SlotOf(item.formatted);
   const uint32_t header = item.length - kMinMatch < 7 ? item.length - kMinMatch : 7;
   return {kNumChars + slot * 8 + header, header == 7 ? int(item.length - kMinMatch - 7) : -1, slot,
           item.formatted - kSlots.base[slot]};
@@ -59,7 +59,7 @@ void WriteBlockHeader(BitWriter& out, BlockType type, uint32_t size) {
 
 bool UsesAlignedBits(const std::vector<Item>& items) {
   for (const Item& item : items)
-    if (item.length != 0 && kSlots.extra[kSlots.SlotOf(item.formatted)] >= 3) return true;
+    if (item.length != 0 && kSlots.extra[SlotOf(item.formatted)] >= 3) return true;
   return false;
 }
 

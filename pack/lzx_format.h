@@ -6,37 +6,30 @@
 #include <cstdint>
 #include <vector>
 
+#include "lzx_tables.h"
+
 namespace lzx {
 
-constexpr unsigned kNumChars = 256;
-constexpr unsigned kMaxSlots = 50;
-constexpr unsigned kMainMax = kNumChars + kMaxSlots * 8;
-constexpr unsigned kLengthSymbols = 249;
-constexpr unsigned kPretreeSymbols = 20;
-constexpr unsigned kAlignedSymbols = 8;
+using lzxtables::kAlignedSymbols;
+using lzxtables::kFrameSize;
+using lzxtables::kLengthSymbols;
+using lzxtables::kMainMax;
+using lzxtables::kMaxSlots;
+using lzxtables::kNumChars;
+using lzxtables::kPretreeSymbols;
+using lzxtables::kSlots;
+using lzxtables::SlotsForWindow;
+
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kMinMatch = 2;
 constexpr unsigned kMaxMatch = 257;  // 2 + 7 in the main symbol + 248 in the length tree
-constexpr uint32_t kFrameSize = 32768;
-constexpr unsigned kMinWindowBits = 15;
-constexpr unsigned kMaxWindowBits = 21;
 
 enum BlockType : unsigned { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
 
 // Offsets are sent "formatted": 0..2 name the repeated-offset slots R0..R2,
-// a real offset o is sent as o + 2. A position slot covers the formatted
-// offsets base .. base + 2^extra - 1.
-struct Slots {
-  uint8_t extra[kMaxSlots];
-  uint32_t base[kMaxSlots];
-  Slots();
-  unsigned SlotOf(uint32_t formatted) const;
-};
-extern const Slots kSlots;
+// a real offset o is sent as o + 2. The position slot of a formatted offset:
+unsigned SlotOf(uint32_t formatted);
 
-inline unsigned SlotsForWindow(unsigned windowBits) {
-  return windowBits == 21 ? 50 : windowBits == 20 ? 42 : windowBits * 2;
-}
 // The largest real offset: three short of the window, as decoders expect.
 inline uint32_t MaxOffset(unsigned windowBits) { return (1u << windowBits) - 3; }
 

@@ -30,7 +30,7 @@ void CostModel::FromLengths(const uint8_t* mainLengths, const uint8_t* lengthLen
 }
 
 uint32_t CostModel::MatchBits(uint32_t matchLength, uint32_t formatted) const {
-  const unsigned slot = kSlots.SlotOf(formatted);
+  const unsigned slot = SlotOf(formatted);
   const uint32_t header = std::min<uint32_t>(matchLength - kMinMatch, 7);
   uint32_t bits = main[kNumChars + slot * 8 + header] + kSlots.extra[slot];
   if (header == 7) bits += length[matchLength - kMinMatch - 7];
