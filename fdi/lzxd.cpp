@@ -23,41 +23,16 @@
 #include "byteorder.h"
 #include "decoder.h"
 #include "huffman.h"
+#include "lzx_tables.h"
 
 namespace fdi {
 
 namespace {
 
-constexpr unsigned kNumChars = 256;
-constexpr unsigned kMaxSlots = 50;
-constexpr unsigned kMainMax = kNumChars + kMaxSlots * 8;
-constexpr unsigned kLengthSymbols = 249;
-constexpr unsigned kPretreeSymbols = 20;
-constexpr unsigned kAlignedSymbols = 8;
+using namespace lzxtables;
 constexpr unsigned kLengthSafety = 64;  // room for runs that spill past a range
-constexpr uint32_t kFrameSize = 32768;
 
 enum BlockType { kBlockNone = 0, kBlockVerbatim = 1, kBlockAligned = 2, kBlockUncompressed = 3 };
-
-struct SlotTables {
-  uint8_t extra[kMaxSlots];
-  uint32_t base[kMaxSlots];
-  SlotTables() {
-    uint32_t b = 0;
-    for (unsigned i = 0; i < kMaxSlots; ++i) {
-      extra[i] = uint8_t(i < 4 ? 0 : (i >= 36 ? 17 : (i - 2) / 2));
-      base[i] = b;
-      b += 1u << extra[i];
-    }
-  }
-};
-const SlotTables kSlots;
-
-unsigned slotsForWindow(unsigned windowBits) {
-  if (windowBits == 21) return 50;
-  if (windowBits == 20) return 42;
-  return windowBits * 2;
-}
 
 class LzxDecoder final : public Decoder {
  public:
@@ -65,7 +40,7 @@ class LzxDecoder final : public Decoder {
       : mem_(mem),
         window_(window),
         windowSize_(1u << windowBits),
-        mainElements_(kNumChars + slotsForWindow(windowBits) * 8) {
+        mainElements_(kNumChars + SlotsForWindow(windowBits) * 8) {
     std::memset(mainLengths_, 0, sizeof mainLengths_);
     std::memset(lengthLengths_, 0, sizeof lengthLengths_);
   }

@@ -264,8 +264,9 @@ bool Build::WritePayload() {
     return CopyGivenVolumes();
   }
   CabOptions options;
-  options.compression = p_.compression;
+  options.compression = o_.hasCompression ? o_.compression : p_.compression;
   options.level = p_.level;
+  options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
                             parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_;

@@ -20,6 +20,9 @@ struct BuildOverrides {
   std::string cabinetLibrary;  // a path, or "none"
   bool hasPassword = false;
   std::string password;
+  bool hasCompression = false;  // --compression
+  CabCompression compression = CabCompression::MsZip;
+  int lzxWindow = 0;  // --lzx-window; 0: the project's
 };
 
 struct BuildResult {

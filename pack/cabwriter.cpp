@@ -63,7 +63,7 @@ class CabSetWriter {
         options_(options),
         namer_(namer),
         single_(single),
-        coder_(options.compression, options.level) {}
+        coder_(options.compression, options.level, options.lzxWindow) {}
 
   bool Run(CabWriteResult& result, std::string& error);
 
@@ -128,9 +128,13 @@ bool CabSetWriter::Fail(const std::string& why) {
 }
 
 bool CabSetWriter::CheckOptions() {
-  if (!coder_.Ready()) return Fail("cannot set up the deflate compressor");
-  if (options_.compression != CabCompression::Stored && options_.compression != CabCompression::MsZip)
+  if (options_.compression != CabCompression::Stored && options_.compression != CabCompression::MsZip &&
+      options_.compression != CabCompression::Lzx)
     return Fail("unknown compression type");
+  if (options_.compression == CabCompression::Lzx &&
+      (options_.lzxWindow < kCabMinLzxWindow || options_.lzxWindow > kCabMaxLzxWindow))
+    return Fail("the LZX window must be 15 to 21");
+  if (!coder_.Ready()) return Fail("cannot set up the compressor");
   if (options_.setId > 0xFFFF) return Fail("the set ID must lie in 0..65535");
   if (single_) return true;
   for (uint32_t size : {options_.volumeSize, options_.firstVolumeSize}) {
@@ -262,7 +266,7 @@ void CabSetWriter::OpenFolder() {
   inFolder_ = true;
   folderMustEnd_ = false;
   folderBytes_ = 0;
-  header_.folders.push_back({uint32_t(out_->DataSize()), 0, uint16_t(options_.compression)});
+  header_.folders.push_back({uint32_t(out_->DataSize()), 0, CabTypeCompress(options_)});
   headerBytes_ += kCabFolderSize;
   pending_.clear();
   pendingFiles_.clear();
@@ -373,7 +377,9 @@ bool CabSetWriter::WriteBlock(const uint8_t* payload, size_t size, uint16_t unco
 // listed here any more.
 bool CabSetWriter::FinishPending(bool lastInFolder, Next next) {
   if (!coder_.Encode(pending_.data(), pending_.size(), lastInFolder, payload_))
-    return Fail("the deflate compressor failed");
+    return Fail(options_.compression == CabCompression::Lzx
+                    ? "the LZX encoder wrote a block that our decompressor does not read back as its bytes"
+                    : "the deflate compressor failed");
   const uint16_t uncompressed = uint16_t(pending_.size());
   const uint64_t block = kCabDataHeaderSize + payload_.size();
   bool whole = single_ || Fits(0, block + (next.kind == Next::End ? 0 : kTail));
@@ -408,7 +414,7 @@ bool CabSetWriter::SplitBlock(const std::vector<uint8_t>& payload, uint16_t unco
     f.folderIndex = f.folderIndex == kCabContinuedFromPrev ? kCabContinuedBoth : kCabContinuedToNext;
   }
   if (!CloseVolume(true) || !OpenVolume(volumeIndex_ + 1)) return false;
-  header_.folders.push_back({0, 0, uint16_t(options_.compression)});
+  header_.folders.push_back({0, 0, CabTypeCompress(options_)});
   headerBytes_ += kCabFolderSize;
   pendingFiles_.clear();
   pendingListBytes_ = 0;
@@ -450,6 +456,11 @@ bool CabSetWriter::Run(CabWriteResult& result, std::string& error) {
 }
 
 }  // namespace
+
+uint16_t CabTypeCompress(const CabOptions& options) {
+  if (options.compression == CabCompression::Lzx) return uint16_t(3 | (options.lzxWindow << 8));
+  return uint16_t(options.compression);
+}
 
 bool WriteCabinetSet(const std::vector<CabEntry>& entries, const CabOptions& options,
                      const CabVolumeNamer& namer, CabWriteResult& result, std::string& error) {

@@ -1,7 +1,8 @@
 // Writes Microsoft cabinets (format version 1.3): one cabinet, or a set of
-// volumes that a file may run across. Folders are stored (type 0) or MSZIP
-// (type 1, deflate through zlib). Data is streamed from the sources to the
-// output files in blocks of 32 KiB, so the payload is never held in memory.
+// volumes that a file may run across. Folders are stored (type 0), MSZIP
+// (type 1, deflate through zlib) or LZX (type 3 with the window's size in
+// the high byte, our own encoder, every block checked by decoding it). Data is streamed from the sources to
+// the output files in blocks of 32 KiB, so the payload is never held in memory.
 //
 // Folders. A folder is one compression stream; readers decode it from its
 // start, so a folder per cabinet would compress best, but MSZIP only looks
@@ -44,11 +45,15 @@ struct CabEntry {
   uint16_t attributes = kCabAttrArchive;
 };
 
-enum class CabCompression : uint16_t { Stored = 0, MsZip = 1 };
+enum class CabCompression : uint16_t { Stored = 0, MsZip = 1, Lzx = 3 };
+
+constexpr int kCabMinLzxWindow = 15;
+constexpr int kCabMaxLzxWindow = 21;
 
 struct CabOptions {
   CabCompression compression = CabCompression::MsZip;
-  int level = 6;                      // zlib level 0..9 for MSZIP
+  int level = 6;                      // 0..9: zlib's level for MSZIP, the search effort for LZX
+  int lzxWindow = 21;                 // LZX: the window is 2^lzxWindow bytes, 15..21
   uint32_t volumeSize = 0;            // 0: a single cabinet; else the limit of every volume
   uint32_t firstVolumeSize = 0;       // limit of the first volume; 0: volumeSize
   uint32_t folderTarget = 64u << 20;  // bytes before a new folder is started
@@ -87,6 +92,9 @@ struct CabWriteResult {
 // false, and the files written so far are removed.
 bool WriteCabinetSet(const std::vector<CabEntry>& entries, const CabOptions& options,
                      const CabVolumeNamer& namer, CabWriteResult& result, std::string& error);
+
+// The CFFOLDER typeCompress of the options.
+uint16_t CabTypeCompress(const CabOptions& options);
 
 // One cabinet at `path`, whatever options.volumeSize says.
 bool WriteCabinet(const std::vector<CabEntry>& entries, const CabOptions& options, const std::string& path,

@@ -49,11 +49,19 @@ std::string AttributeText(uint16_t a) {
 
 int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
   static const char usage[] =
-      "build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none] [--password TEXT]";
+      "build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none] [--password TEXT]\n"
+      "      [--compression mszip|lzx|stored] [--lzx-window 15..21]";
   CommandLine line;
   std::string error;
-  if (!ParseCommandLine(args, {"-o", "--stub", "--cablib", "--password"}, line, error))
+  if (!ParseCommandLine(args, {"-o", "--stub", "--cablib", "--password", "--compression", "--lzx-window"},
+                        line, error))
     return Usage(err, error, usage);
+  BuildOverrides overrides;
+  overrides.hasCompression = line.Has("--compression");
+  if (overrides.hasCompression && !ParseCompressionName(line.Get("--compression"), overrides.compression))
+    return Usage(err, "--compression must be mszip, lzx or stored", usage);
+  if (line.Has("--lzx-window") && !ParseLzxWindow(line.Get("--lzx-window"), overrides.lzxWindow))
+    return Usage(err, "--lzx-window must be 15 to 21", usage);
   if (line.positional.size() != 1) return Usage(err, "name one project file", usage);
   Diagnostics d;
   Project project;
@@ -62,7 +70,6 @@ int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "veltra-pack: %zu error(s); nothing written\n", d.Errors().size());
     return 1;
   }
-  BuildOverrides overrides;
   overrides.output = line.Get("-o");
   overrides.stub = line.Get("--stub");
   overrides.cabinetLibrary = line.Get("--cablib");

@@ -13,8 +13,9 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  veltra-pack build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none]\n"
-    "                    [--password TEXT]\n"
-    "      Builds Setup.exe (and its follow-up volumes) from a project file.\n"
+    "                    [--password TEXT] [--compression mszip|lzx|stored] [--lzx-window 15..21]\n"
+    "      Builds Setup.exe (and its follow-up volumes) from a project file; the\n"
+    "      options override the project's Compression and LzxWindow.\n"
     "  veltra-pack info Setup.exe [--password TEXT]\n"
     "      Shows the header, the blocks, the setup script and the files.\n"
     "  veltra-pack list Setup.exe [--password TEXT]\n"

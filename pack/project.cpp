@@ -79,6 +79,7 @@ class Loader {
   void DecodeEntries(IniFile& ini);
   bool Encode(int line, const std::string& what, const std::string& utf8, std::string& out);
   void CompressionKey(const IniEntry& e);
+  void LzxWindowKey(const IniEntry& e);
   void LevelKey(const IniEntry& e);
   bool RememberKey(const std::string& section, const IniEntry& e);
   void CheckCombination();
@@ -292,13 +293,13 @@ void Loader::InputEncodingKey(const IniEntry& e) {
 }
 
 void Loader::CompressionKey(const IniEntry& e) {
-  const std::string t = UpperCaseAscii(e.value);
-  if (t == "MSZIP")
-    p_.compression = CabCompression::MsZip;
-  else if (t == "STORED" || t == "NONE")
-    p_.compression = CabCompression::Stored;
-  else
-    Error(e.line, "Compression must be mszip or stored, not " + e.value);
+  if (!ParseCompressionName(e.value, p_.compression))
+    Error(e.line, "Compression must be mszip, lzx or stored, not " + e.value);
+}
+
+void Loader::LzxWindowKey(const IniEntry& e) {
+  if (!ParseLzxWindow(e.value, p_.lzxWindow))
+    Error(e.line, "LzxWindow must be 15 to 21 (a window of 2^n bytes), not " + e.value);
 }
 
 void Loader::LevelKey(const IniEntry& e) {
@@ -337,6 +338,8 @@ void Loader::PackageKey(const IniEntry& e) {
     CompressionKey(e);
   } else if (SameIniName(k, "CompressionLevel")) {
     LevelKey(e);
+  } else if (SameIniName(k, "LzxWindow")) {
+    LzxWindowKey(e);
   } else if (SameIniName(k, "VolumeSize")) {
     if (!ParseByteCount(e.value, p_.volumeSize) || p_.volumeSize > 0x7FFFFFFF)
       Error(e.line, "VolumeSize must be a byte count below 2G (like 1440K or 100M), or 0, not " + e.value);
@@ -407,4 +410,25 @@ bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnos
   Loader(project, diagnostics).Load(ini);
   if (project.output.empty()) project.output = JoinHostPath(project.folder, "Setup.exe");
   return !diagnostics.HasErrors();
+}
+
+bool ParseCompressionName(const std::string& text, CabCompression& compression) {
+  const std::string t = UpperCaseAscii(text);
+  if (t == "MSZIP")
+    compression = CabCompression::MsZip;
+  else if (t == "LZX")
+    compression = CabCompression::Lzx;
+  else if (t == "STORED" || t == "NONE")
+    compression = CabCompression::Stored;
+  else
+    return false;
+  return true;
+}
+
+bool ParseLzxWindow(const std::string& text, int& windowBits) {
+  if (text.size() != 2 || text[0] < '1' || text[0] > '2' || text[1] < '0' || text[1] > '9') return false;
+  const int v = (text[0] - '0') * 10 + (text[1] - '0');
+  if (v < kCabMinLzxWindow || v > kCabMaxLzxWindow) return false;
+  windowBits = v;
+  return true;
 }

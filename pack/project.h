@@ -29,3 +29,10 @@ int KeyLine(const Project& project, const std::string& section, const std::strin
 // units). False for anything else, or a value that a signed 64-bit number
 // cannot hold.
 bool ParseByteCount(const std::string& text, uint64_t& value);
+
+// Compression names of the project file and the command line: mszip, lzx,
+// stored (or none), in any case. False for anything else.
+bool ParseCompressionName(const std::string& text, CabCompression& compression);
+
+// An LZX window as the power of two of its size: 15 to 21.
+bool ParseLzxWindow(const std::string& text, int& windowBits);

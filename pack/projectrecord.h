@@ -53,6 +53,7 @@ struct Project {
   std::string headerPicture;                          // stored as "~DAT2B."
   CabCompression compression = CabCompression::MsZip;
   int level = 6;
+  int lzxWindow = 21;
   uint64_t volumeSize = 0;  // 0: one cabinet
   std::string cabinet;      // an existing cabinet used as the payload
 

@@ -701,6 +701,69 @@ class Bench:
         self.say()
 
 
+    def compression(self):
+        """Output size and build time of every compression choice on the
+        benchmark tree and on a tree of executables only, with xz -9 of a tar
+        of the same tree for scale; then the LZX cabinet decoded by our FDI
+        against cabextract. One build per choice: these runs are long."""
+        w = self.work
+        exes = w / "exes"
+        exes.mkdir(exist_ok=True)
+        budget, done = (16 if self.a.quick else 64) * MiB, 0
+        for path in binary_sources():  # a fixed selection: sorted, up to the budget
+            if done >= budget or not path.endswith((".dll", ".exe")):
+                continue
+            shutil.copy(path, exes / os.path.basename(path))
+            done += os.path.getsize(path)
+        choices = [("MSZIP level 6", ["CompressionLevel = 6"]), ("MSZIP level 9", ["CompressionLevel = 9"])]
+        for window in (16, 18, 21):
+            for level in (6, 9):
+                choices.append(("LZX window %d, level %d" % (window, level),
+                                ["Compression = lzx", "LzxWindow = %d" % window, "CompressionLevel = %d" % level]))
+        self.say("### Compression choices")
+        self.say()
+        self.say("One build each of Setup.exe (payload cabinet size shown) with every compression choice, "
+                 "and `xz -9` of a tar of the same tree for scale. LZX is our own encoder; every block it "
+                 "writes is decoded again by our FDI during the build.")
+        self.say()
+        for title, tree in (("benchmark tree", w / "tree"), ("executables only", exes)):
+            total = sum(f.stat().st_size for f in tree.rglob("*") if f.is_file())
+            rows, sizes = [], {}
+            for name, package in choices:
+                ini = write_project(w / "choice.ini", tree, self.dest, self.stub["win64"], self.dll["win64"],
+                                    package=package)
+                exe = w / "choice.exe"
+                m = run([self.pack, "build", ini, "-o", exe], timeout=7200)
+                sizes[name] = package_blocks(exe)["payload"]
+                rows.append([name, "%.2f" % (sizes[name] / MiB), "%.1f %%" % (100.0 * sizes[name] / total),
+                             "", "%.1f" % m.wall, "%.1f" % (m.rss_kib / 1024)])
+                if name == "LZX window 21, level 6" and title == "benchmark tree":
+                    run(["cp", exe, w / "lzx.exe"])
+            tar_xz = w / "tree.tar.xz"
+            start = time.perf_counter()
+            subprocess.run("tar -C '%s' -cf - . | xz -9 -T1 > '%s'" % (tree, tar_xz), shell=True, check=True)
+            sizes["xz -9 of a tar"] = os.path.getsize(tar_xz)
+            rows.append(["xz -9 of a tar", "%.2f" % (sizes["xz -9 of a tar"] / MiB),
+                         "%.1f %%" % (100.0 * sizes["xz -9 of a tar"] / total), "",
+                         "%.1f" % (time.perf_counter() - start), ""])
+            base = sizes["MSZIP level 9"]
+            for row in rows:
+                row[3] = "%+.1f %%" % (100.0 * (sizes[row[0]] - base) / base)
+            self.say("%s, %.1f MiB:" % (title.capitalize(), total / MiB))
+            self.say()
+            self.say(table(["compression", "output MiB", "of input", "vs MSZIP 9", "build s", "peak RSS MiB"], rows))
+            self.say()
+        cab = extract_payload(w / "lzx.exe", w / "lzx.cab")
+        res = rounds([("our fdi, decode only", nothing, lambda: run([self.fdi_bench, cab, "-"])),
+                      ("cabextract -t", nothing, lambda: run(["cabextract", "-q", "-t", cab]))], self.a.rounds)
+        self.say("The LZX cabinet (window 21, level 6) of the benchmark tree, decoded without writing:")
+        self.say()
+        rows = speed_rows(res, self.mib, "cabextract -t")
+        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs cabextract", "CPU s", "peak RSS MiB"],
+                       rows))
+        self.say()
+
+
 def cabextract_version():
     out = subprocess.run(["cabextract", "--version"], capture_output=True, text=True).stdout.strip()
     return out.split()[-1] if out else ""
@@ -727,7 +790,7 @@ def main():
     ap.add_argument("--rounds", type=int, help="rounds per comparison (default 5, quick 3)")
     ap.add_argument("--markdown", help="put the tables into this file between the bench markers")
     ap.add_argument("--readme", help="and into this README between the same markers")
-    ap.add_argument("--only", default="stub,startup,native,sizes,builder",
+    ap.add_argument("--only", default="stub,startup,native,sizes,builder,compression",
                     help="comma-separated sections (stub needs to run before startup)")
     a = ap.parse_args()
     a.mib = 32 if a.quick else 256
@@ -740,10 +803,10 @@ def main():
     if "startup" in sections and "stub" not in sections:
         sections.insert(0, "stub")
     try:
-        for name in ("stub", "startup", "native", "sizes", "builder"):
+        for name in ("stub", "startup", "native", "sizes", "builder", "compression"):
             if name in sections:
                 {"stub": b.stub_extraction, "startup": b.startup, "native": b.native, "sizes": b.sizes,
-                 "builder": b.builder}[name]()
+                 "builder": b.builder, "compression": b.compression}[name]()
     finally:
         if b.drv:
             b.drv.stop()

@@ -7,14 +7,16 @@
 #   - start-up to exit with an empty payload, and peak memory;
 #   - our cabinet library natively against cabextract;
 #   - the sizes of stub, block 3 and package overhead;
-#   - the builder against gcab and Wine's cabarc.
+#   - the builder against gcab and Wine's cabarc;
+#   - output size and build time of MSZIP 6/9 and LZX at windows 16/18/21,
+#     levels 6/9, on the tree and on a tree of executables, with xz -9.
 # Prints the tables and, on a full run, puts them into docs/benchmarks.md.
 # Prints figures only; nothing here passes or fails on them.
 #
 # Usage: scripts/bench.sh [--quick] [--rounds N] [--only LIST] [--root DIR] [--readme] [--keep]
 #   --quick    a 32 MiB payload and 3 rounds instead of 256 MiB and 5; prints
 #              only, docs/benchmarks.md and the README stay as they are
-#   --only     some of stub,startup,native,sizes,builder (comma-separated)
+#   --only     some of stub,startup,native,sizes,builder,compression (comma-separated)
 #   --root     build root (default: build-bench)
 #   --readme   also put the tables into the README's Benchmarks section
 #   --keep     keep the scratch folder (payload, packages) and say where

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, packs the demo package
 # (demo/demo.ini) around the product, the 32-bit stub and cabinet library,
-# and runs that Setup.exe under Wine. Then it packs the wizard demo
+# and runs that Setup.exe under Wine, then the same package with LZX. Then it packs the wizard demo
 # (demo/wizard.ini) the same way and walks its wizard through every page and
 # prompt, with a screenshot of each in <build-root>/demo/screens, and does the
 # same in German (demo/wizard-german.ini, <build-root>/demo/screens-german).
@@ -43,6 +43,18 @@ for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/App
   fi
 done
 ((code == 0)) || exit $code
+
+# The same package with LZX (window 21), checked by verify, installed over
+# the first, and compared with the project's files.
+mkdir -p "$out/lzx"
+"$pack" build "$src/demo/demo.ini" -o "$out/lzx/Setup.exe" --compression lzx
+"$pack" verify "$out/lzx/Setup.exe"
+for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp; do
+  rm -rf "$temp/VeltraDemo"
+done
+wine "$out/lzx/Setup.exe" || { echo "the LZX Setup.exe exited with code $?"; exit 1; }
+installed=$(find "$WINEPREFIX"/drive_c/users/*/{Temp,AppData/Local/Temp} -maxdepth 1 -name VeltraDemo 2>/dev/null | head -1)
+diff -r "$src/demo/files" "$installed" && echo "The LZX package installed the demo files byte for byte"
 
 # The wizard demo: pictures rendered first, then Setup.exe and Setup-2.cab.
 "$src/demo/make-art.sh"
