@@ -9,6 +9,7 @@
 
 #include "cabwriter.h"
 #include "setupscript.h"
+#include "signing.h"
 
 // Errors and warnings as "file:line: error: text", the form editors jump to.
 class Diagnostics {
@@ -52,6 +53,8 @@ struct Project {
   int level = 6;
   uint64_t volumeSize = 0;  // 0: one cabinet
   std::string cabinet;      // an existing cabinet used as the payload
+
+  SignSettings sign;  // [Sign]
 
   std::vector<PayloadFile> files;       // sorted by stored name
   std::map<std::string, int> keyLines;  // "section.key" (upper case) -> line

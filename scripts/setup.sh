@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
-  googletest libgtest-dev zlib1g-dev
+  googletest libgtest-dev zlib1g-dev libcli11-dev nlohmann-json3-dev osslsigncode
   cabextract gcab mscompress
   clang libclang-rt-14-dev
 )
