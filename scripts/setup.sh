@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian machine (run as root) for building and testing:
-# the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib and
+# the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib, the
+# builder's header-only CLI11 and nlohmann-json, osslsigncode for signing, and
 # the third-party cabinet tools the interop tests compare against.
 # Skips whatever is already installed; safe to run again.
 set -euo pipefail
