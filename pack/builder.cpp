@@ -1,9 +1,12 @@
 #include "builder.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "assemble.h"
 #include "cabinspect.h"
+#include "cabio.h"
 #include "crc32.h"
 #include "integrity.h"
 #include "hostfiles.h"
@@ -132,6 +135,10 @@ class Build {
   bool WritePayload();
   bool CopyGivenVolumes();
   bool WriteSetup();
+  bool CheckSigning();
+  int64_t SigningTime() const;
+
+  SignSettings sign_;
 
   const Project& p_;
   const BuildOverrides& o_;
@@ -147,7 +154,8 @@ class Build {
   // The follow-up volumes as stored: the name the set gives each, and where
   // its bytes lie now.
   std::vector<std::pair<std::string, std::string>> storedVolumes_;
-  size_t infoReserve_ = 0;  // bytes kept free in Setup.exe for the final information cabinet
+  size_t infoReserve_ = 0;    // bytes kept free in Setup.exe for the final information cabinet
+  uint64_t signReserve_ = 0;  // and for the signature, when Setup.exe is signed
 };
 
 // How much the information cabinet may grow when the integrity record's
@@ -267,9 +275,10 @@ bool Build::WritePayload() {
   options.compression = o_.hasCompression ? o_.compression : p_.compression;
   options.level = p_.level;
   options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
+  options.progress = o_.progress;
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
-                            parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_;
+                            parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;
     if (before + kMinCabVolumeSize > p_.volumeSize) {
       Error("VolumeSize", "VolumeSize " + std::to_string(p_.volumeSize) + " leaves Setup.exe less than " +
                               std::to_string(kMinCabVolumeSize / 1024) + " KiB for payload after its " +
@@ -401,10 +410,62 @@ bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) co
   return true;
 }
 
+// The signing settings as the command line leaves them, checked before
+// anything is written.
+bool Build::CheckSigning() {
+  if (o_.noSign) return true;
+  sign_ = OverlaySignSettings(p_.sign, o_.sign);
+  if (!sign_.Requested()) return true;
+  const int line =
+      KeyLine(p_, "Sign", "Certificate") ? KeyLine(p_, "Sign", "Certificate") : KeyLine(p_, "Sign", "PKCS12");
+  for (const std::string& problem : CheckSignSettings(sign_)) d_.Error(p_.path, line, "[Sign]: " + problem);
+  // With VolumeSize, Setup.exe keeps room for what signing appends: the
+  // certificates (no larger than their files), the signature and its
+  // attributes, and a timestamp's countersignature.
+  uint64_t size = 0;
+  for (const std::string& path : {sign_.certificate, sign_.pkcs12}) {
+    if (!path.empty() && CabSourceSize(path, size)) signReserve_ += size;
+  }
+  signReserve_ += 4096 + (sign_.timestampServer.empty() ? 0 : 8192);
+  return !d_.HasErrors();
+}
+
+// The time a signature states: SOURCE_DATE_EPOCH when the environment sets
+// it, else the newest of the project file and the payload's files, so that
+// the same inputs sign to the same bytes.
+int64_t Build::SigningTime() const {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (end != epoch && *end == 0 && value >= 0) return value;
+  }
+  int64_t newest = 0;
+  DosStamp stamp;
+  for (const std::string& path : {p_.path, p_.cabinet}) {
+    if (!path.empty() && DosStampOfFile(path, stamp))
+      newest = std::max(newest, UnixTimeOfDosStamp(stamp.date, stamp.time));
+  }
+  for (const CabEntry& e : entries_)
+    newest = std::max(newest, UnixTimeOfDosStamp(e.stamp.date, e.stamp.time));
+  return newest;
+}
+
 bool Build::WriteSetup() {
   std::string error;
-  if (!WritePackageFile(parts_, payloadPath_, pending_.Add(setupPath_), error))
-    return d_.Error(p_.path, 0, error), false;
+  const std::string packagePath =
+      sign_.Requested() ? pending_.Scratch(setupPath_ + ".unsigned.partial") : pending_.Add(setupPath_);
+  if (!WritePackageFile(parts_, payloadPath_, packagePath, error)) return d_.Error(p_.path, 0, error), false;
+  if (sign_.Requested()) {
+    if (!SignFile(sign_, SigningTime(), packagePath, pending_.Add(setupPath_), error))
+      return d_.Error(p_.path, KeyLine(p_, "Sign", "Certificate"), error), false;
+    std::remove(packagePath.c_str());
+    r_.isSigned = true;
+    uint64_t signedSize = 0;
+    if (p_.volumeSize && CabSourceSize(pending_.Add(setupPath_), signedSize) && signedSize > p_.volumeSize)
+      return Error("VolumeSize", "the signature made Setup.exe " + std::to_string(signedSize) +
+                                     " bytes, more than VolumeSize; give a larger VolumeSize"),
+             false;
+  }
   // Setup.exe goes first in the list of outputs.
   std::vector<std::string> finals;
   if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
@@ -426,7 +487,8 @@ bool Build::Run() {
     return d_.Error(p_.path, 0, "the output folder " + HostFolderOf(setupPath_) + " does not exist"), false;
   parts_.Password = o_.hasPassword ? o_.password : p_.password;
   parts_.LangText = p_.language.empty() ? WriteLangText(DefaultLangTable()) : p_.languageText;
-  if (!LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() || !WriteSetup())
+  if (!CheckSigning() || !LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() ||
+      !WriteSetup())
     return false;
   const std::string stale =
       JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));

@@ -8,10 +8,12 @@
 // the integrity record (core/integrity.h) of everything else.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "project.h"
+#include "signing.h"
 
 // What the command line may set over the project file.
 struct BuildOverrides {
@@ -23,6 +25,10 @@ struct BuildOverrides {
   bool hasCompression = false;  // --compression
   CabCompression compression = CabCompression::MsZip;
   int lzxWindow = 0;  // --lzx-window; 0: the project's
+  SignSettings sign;  // the fields set replace the project's [Sign]
+  bool noSign = false;
+  // Called as payload files go into the cabinet: files and bytes done so far.
+  std::function<void(uint64_t files, uint64_t bytes)> progress;
 };
 
 struct BuildResult {
@@ -31,6 +37,7 @@ struct BuildResult {
   uint64_t payloadFiles = 0;
   uint64_t payloadBytes = 0;  // uncompressed
   int64_t minFree = 0;
+  bool isSigned = false;
 };
 
 bool BuildPackage(const Project& project, const BuildOverrides& overrides, BuildResult& result,

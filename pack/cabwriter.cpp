@@ -111,6 +111,7 @@ class CabSetWriter {
   uint64_t headerBytes_ = 0;
   std::unique_ptr<CabVolumeOutput> out_;
   std::vector<std::string> written_;
+  uint64_t fedBytes_ = 0;  // of all files so far, for the progress callback
 
   // the folder being written
   bool inFolder_ = false;
@@ -361,7 +362,10 @@ bool CabSetWriter::FeedFile(size_t i) {
     pending_.insert(pending_.end(), data, data + n);
     folderBytes_ += uint64_t(n);
     left -= uint64_t(n);
+    fedBytes_ += uint64_t(n);
+    if (options_.progress && left) options_.progress(i, fedBytes_);
   }
+  if (options_.progress) options_.progress(i + 1, fedBytes_);
   return true;
 }
 

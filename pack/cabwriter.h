@@ -58,6 +58,8 @@ struct CabOptions {
   uint32_t firstVolumeSize = 0;       // limit of the first volume; 0: volumeSize
   uint32_t folderTarget = 64u << 20;  // bytes before a new folder is started
   int32_t setId = -1;                 // 0..65535, or -1: derived from the entries
+  // Told the files fed in whole and the bytes read so far, as data goes in.
+  std::function<void(uint64_t files, uint64_t bytes)> progress;
 };
 
 // Volume limits below this are refused: a volume must hold its header, two

@@ -2,11 +2,18 @@
 
 #include <cinttypes>
 #include <map>
+#include <memory>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "builder.h"
-#include "cmdline.h"
+#include "assemble.h"
 #include "hostfiles.h"
 #include "pkgreader.h"
+#include "progress.h"
 #include "setupscript.h"
 #include "szdd.h"
 #include "uTrans.h"
@@ -47,45 +54,92 @@ std::string AttributeText(uint16_t a) {
          (a & 0x20 ? "A" : "-");
 }
 
-int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  static const char usage[] =
-      "build PROJECT.ini [-o Setup.exe] [--stub FILE] [--cablib FILE|none] [--password TEXT]\n"
-      "      [--compression mszip|lzx|stored] [--lzx-window 15..21]";
-  CommandLine line;
-  std::string error;
-  if (!ParseCommandLine(args, {"-o", "--stub", "--cablib", "--password", "--compression", "--lzx-window"},
-                        line, error))
-    return Usage(err, error, usage);
-  BuildOverrides overrides;
-  overrides.hasCompression = line.Has("--compression");
-  if (overrides.hasCompression && !ParseCompressionName(line.Get("--compression"), overrides.compression))
-    return Usage(err, "--compression must be mszip, lzx or stored", usage);
-  if (line.Has("--lzx-window") && !ParseLzxWindow(line.Get("--lzx-window"), overrides.lzxWindow))
-    return Usage(err, "--lzx-window must be 15 to 21", usage);
-  if (line.positional.size() != 1) return Usage(err, "name one project file", usage);
+namespace {
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+bool ShowsProgress(ProgressMode mode, std::FILE* err) {
+  return mode == ProgressMode::On || (mode == ProgressMode::Auto && err == stderr && StderrIsTerminal());
+}
+
+uint64_t TotalBytes(const Project& project) {
+  uint64_t total = 0;
+  for (const PayloadFile& f : project.files) total += f.size;
+  return total;
+}
+
+}  // namespace
+
+int BuildCommand(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   Diagnostics d;
   Project project;
-  if (!LoadProject(line.positional[0], project, d)) {
+  if (!LoadProject(options.project, project, d)) {
     PrintDiagnostics(d, err);
     std::fprintf(err, "veltra-pack: %zu error(s); nothing written\n", d.Errors().size());
     return 1;
   }
-  overrides.output = line.Get("-o");
-  overrides.stub = line.Get("--stub");
-  overrides.cabinetLibrary = line.Get("--cablib");
-  overrides.hasPassword = line.Has("--password");
-  overrides.password = line.Get("--password");
+  BuildOverrides overrides = options.overrides;
+  std::unique_ptr<ProgressMeter> meter;
+  if (ShowsProgress(options.progress, err) && !project.files.empty()) {
+    meter.reset(new ProgressMeter(err, StderrIsTerminal() && err == stderr, project.files.size(),
+                                  TotalBytes(project)));
+    overrides.progress = [&meter](uint64_t files, uint64_t bytes) { meter->Update(files, bytes); };
+  }
   BuildResult result;
   const bool built = BuildPackage(project, overrides, result, d);
+  if (meter) meter->Finish();
   PrintDiagnostics(d, err);
   if (!built) {
     std::fprintf(err, "veltra-pack: build failed; nothing written\n");
     return 1;
   }
-  std::fprintf(out, "%s: %" PRIu64 " bytes, %" PRIu64 " files (%" PRIu64 " bytes), MinFree %" PRId64 "\n",
+  std::fprintf(out, "%s: %" PRIu64 " bytes, %" PRIu64 " files (%" PRIu64 " bytes), MinFree %" PRId64 "%s\n",
                result.outputs[0].c_str(), result.setupSize, result.payloadFiles, result.payloadBytes,
-               result.minFree);
+               result.minFree, result.isSigned ? ", signed" : "");
   for (size_t i = 1; i < result.outputs.size(); ++i)
     std::fprintf(out, "%s: volume %zu\n", result.outputs[i].c_str(), i + 1);
+  return 0;
+}
+
+namespace {
+
+bool ReadInput(const std::string& path, Bytes& bytes, std::string& error) {
+  if (path.empty() || ReadWholeFile(path, bytes)) return true;
+  error = path + ": cannot read";
+  return false;
+}
+
+int Fail(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "veltra-pack: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int AssembleCommand(const AssembleOptions& o, std::FILE*, std::FILE* err) {
+  PackageParts parts;
+  Bytes lang;
+  std::string error;
+  if (!ReadInput(o.stub, parts.Stub, error) || !ReadInput(o.info, parts.InfoCab, error) ||
+      !ReadInput(o.payload, parts.Payload, error) || !ReadInput(o.cablib, parts.CabLib, error) ||
+      !ReadInput(o.lang, lang, error))
+    return Fail(err, error);
+  if (!o.lang.empty()) {
+    parts.LangText.assign(lang.begin(), lang.end());
+    LangTable table;
+    if (!ValidateLangText(parts.LangText, table, error)) return Fail(err, o.lang + ": " + error);
+  } else {
+    parts.LangText = WriteLangText(DefaultLangTable());
+  }
+  parts.Password = o.password;
+  Bytes image;
+  if (!AssemblePackage(parts, image, error)) return Fail(err, o.stub + ": " + error);
+  if (!WriteFileAtomically(o.out, image, error)) return Fail(err, error);
   return 0;
 }

@@ -1,18 +1,40 @@
-// The subcommands of veltra-pack. Each takes the arguments after its name,
-// prints to the given streams and returns the process exit code: 0 done,
-// 1 failed, 2 wrong usage.
+// The subcommands of veltra-pack. Each takes its parsed options (cmdline.cpp
+// fills them), prints to the given streams and returns the process exit
+// code: 0 done, 1 failed, 2 wrong usage.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
-using Arguments = std::vector<std::string>;
+#include "builder.h"
 
-int BuildCommand(const Arguments& args, std::FILE* out, std::FILE* err);
-int InfoCommand(const Arguments& args, std::FILE* out, std::FILE* err);
-int ListCommand(const Arguments& args, std::FILE* out, std::FILE* err);
-int ExtractCommand(const Arguments& args, std::FILE* out, std::FILE* err);
-int VerifyCommand(const Arguments& args, std::FILE* out, std::FILE* err);
+enum class ProgressMode { Auto, On, Off };  // Auto: on when stderr is a terminal
+
+struct BuildOptions {
+  std::string project;
+  BuildOverrides overrides;
+  ProgressMode progress = ProgressMode::Auto;
+};
+
+struct ReadOptions {
+  std::string setup;
+  bool hasPassword = false;
+  std::string password;
+  std::string to = ".";  // extract's target folder
+  std::string ca;        // verify: the authority the signature must chain to
+  bool json = false;
+};
+
+struct AssembleOptions {
+  std::string stub, info, payload, out, lang, cablib, password;
+};
+
+int BuildCommand(const BuildOptions& options, std::FILE* out, std::FILE* err);
+int InfoCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
+int ListCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
+int ExtractCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
+int VerifyCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
+int AssembleCommand(const AssembleOptions& options, std::FILE* out, std::FILE* err);
 
 // A text as one printable line: control bytes and bytes above 0x7E become
 // \xNN escapes, so that a script line shows what it holds.

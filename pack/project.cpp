@@ -67,6 +67,7 @@ class Loader {
   void Warning(int line, const std::string& text) { d_.Warning(file_, line, text); }
   void SetupKey(const IniEntry& e);
   void PackageKey(const IniEntry& e);
+  void SignKey(const IniEntry& e);
   bool SetupText(const IniEntry& e);
   void TextFileKey(const IniEntry& e, std::string& text);
   void PathKey(const IniEntry& e, HostKind kind, std::string& path);
@@ -350,6 +351,13 @@ void Loader::PackageKey(const IniEntry& e) {
   }
 }
 
+void Loader::SignKey(const IniEntry& e) {
+  if (!RememberKey("Sign", e)) return;
+  if (SameIniName(e.key, "Password"))
+    return Error(e.line, "the key's password is never kept in the project: give PasswordFile or PasswordEnv");
+  if (!SetSignKey(e.key, e.value, p_.folder, p_.sign)) Error(e.line, "unknown key " + e.key + " in [Sign]");
+}
+
 void Loader::CheckCombination() {
   const int cabinetLine = KeyLine(p_, "Package", "Cabinet");
   if (cabinetLine && !p_.files.empty())
@@ -380,8 +388,10 @@ void Loader::Load(IniFile& ini) {
       for (const IniEntry& e : s.entries) PackageKey(e);
     } else if (id == "FILES") {
       files = &s;
+    } else if (id == "SIGN") {
+      for (const IniEntry& e : s.entries) SignKey(e);
     } else {
-      Error(s.line, "unknown section [" + s.name + "] (known: [Setup], [Package], [Files])");
+      Error(s.line, "unknown section [" + s.name + "] (known: [Setup], [Package], [Files], [Sign])");
     }
   }
   if (files) CollectPayloadFiles(*files, p_, d_);

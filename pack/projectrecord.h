@@ -10,6 +10,7 @@
 #include "cabwriter.h"
 #include "codepage.h"
 #include "setupscript.h"
+#include "signing.h"
 
 // Errors and warnings as "file:line: error: text", the form editors jump to.
 class Diagnostics {
@@ -56,6 +57,8 @@ struct Project {
   int lzxWindow = 21;
   uint64_t volumeSize = 0;  // 0: one cabinet
   std::string cabinet;      // an existing cabinet used as the payload
+
+  SignSettings sign;  // [Sign]
 
   std::vector<PayloadFile> files;       // sorted by stored name
   std::map<std::string, int> keyLines;  // "section.key" (upper case) -> line

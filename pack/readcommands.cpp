@@ -1,41 +1,47 @@
 // info, list, extract and verify: reading a finished Setup.exe.
 #include <cinttypes>
 
-#include "cmdline.h"
 #include "codepage.h"
 #include "commands.h"
 #include "hostfiles.h"
 #include "languages.h"
+#include "packjson.h"
 #include "pkgintegrity.h"
 #include "pkgreader.h"
 #include "setupscript.h"
+#include "signing.h"
 #include "szdd.h"
 #include "uTrans.h"
 
 namespace {
 
-const char kReadOptions[] = " Setup.exe [--password TEXT]";
-
-bool OpenForReading(const Arguments& args, const std::vector<std::string>& extra, const char* usage,
-                    std::FILE* err, CommandLine& line, PackageImage& image, int& code) {
-  std::vector<std::string> known = {"--password"};
-  known.insert(known.end(), extra.begin(), extra.end());
+bool OpenForReading(const ReadOptions& o, std::FILE* err, PackageImage& image) {
   std::string error;
-  if (!ParseCommandLine(args, known, line, error) || line.positional.size() != 1) {
-    code = Usage(err, error.empty() ? "name one Setup.exe" : error, usage);
-    return false;
-  }
-  if (!OpenPackageImage(line.positional[0], image, error)) {
+  if (!OpenPackageImage(o.setup, image, error)) {
     std::fprintf(err, "veltra-pack: %s\n", error.c_str());
-    code = 1;
     return false;
   }
-  if (image.header.PasswordProtected && !line.Has("--password")) {
+  if (image.header.PasswordProtected && !o.hasPassword) {
     std::fprintf(err, "veltra-pack: %s is protected by a password; give --password\n", image.path.c_str());
-    code = 1;
     return false;
   }
   return true;
+}
+
+void PrintSignature(const SignatureFacts& f, std::FILE* out) {
+  if (!f.checked) {
+    std::fprintf(out, "signature          not checked: %s\n", f.problem.c_str());
+  } else if (!f.present) {
+    std::fprintf(out, "signature          none\n");
+  } else if (!f.coversFile) {
+    std::fprintf(out,
+                 "signature          DOES NOT MATCH the file: changed after signing (signer not read)\n");
+  } else {
+    std::fprintf(out, "signature          by %s (issued by %s), signed %s%s; covers the file as it is\n",
+                 f.signer.c_str(), f.issuer.c_str(),
+                 f.signingTime.empty() ? "at no stated time" : f.signingTime.c_str(),
+                 f.timestamped ? ", timestamped" : "");
+  }
 }
 
 void PrintBlocks(const PackageImage& image, std::FILE* out) {
@@ -203,85 +209,125 @@ bool VerifyBlocks(const PackageImage& image, const std::string& password,
   return true;
 }
 
-// The integrity record, when the package has one: false when it is damaged
-// or anything differs from it, each difference on a line of its own.
-bool CheckRecord(const PackageImage& image, const std::map<std::string, std::string>& infoFiles,
-                 const PayloadWalk& walk, std::FILE* out, std::FILE* err) {
+// The integrity record, when the package has one: each difference from it
+// (or its damage) goes into `problems`; `note` says what was checked.
+void CheckRecord(const PackageImage& image, const std::map<std::string, std::string>& infoFiles,
+                 const PayloadWalk& walk, std::string& note, std::vector<std::string>& problems) {
   const auto found = infoFiles.find(kIntegrityRecordName);
   if (found == infoFiles.end()) {
-    std::fprintf(out, "no integrity record (a package made before it existed)\n");
-    return true;
+    note = "no integrity record (a package made before it existed)";
+    return;
   }
   IntegrityRecord record;
   switch (ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(),
                                record)) {
     case IntegrityStatus::NewerVersion:
-      std::fprintf(out, "the integrity record is of a newer version; not checked\n");
-      return true;
+      note = "the integrity record is of a newer version; not checked";
+      return;
     case IntegrityStatus::Damaged:
-      std::fprintf(err, "veltra-pack: damaged package: the integrity record %s cannot be read\n",
-                   kIntegrityRecordName);
-      return false;
+      problems.push_back(std::string("damaged package: the integrity record ") + kIntegrityRecordName +
+                         " cannot be read");
+      return;
     case IntegrityStatus::Ok: break;
   }
-  std::vector<std::string> problems;
-  CheckPackageIntegrity(image, record, walk, problems);
-  for (const std::string& p : problems) std::fprintf(err, "veltra-pack: damaged package: %s\n", p.c_str());
-  if (problems.empty()) std::fprintf(out, "integrity record: all %zu entries match\n", record.entries.size());
-  return problems.empty();
+  std::vector<std::string> differences;
+  CheckPackageIntegrity(image, record, walk, differences);
+  for (const std::string& d : differences) problems.push_back("damaged package: " + d);
+  if (differences.empty())
+    note = "integrity record: all " + std::to_string(record.entries.size()) + " entries match";
 }
 
-int WalkCommand(const Arguments& args, PayloadAction action, const char* usage, std::FILE* out,
-                std::FILE* err) {
-  CommandLine line;
+// Verify's problems, each on a line of its own on stderr; a signature that
+// no longer covers the file is one of them.
+int VerifyReport(const ReadOptions& o, const PackageImage& image, const PayloadWalk& walk,
+                 const std::vector<std::string>& problems, const std::string& recordNote, std::FILE* out,
+                 std::FILE* err) {
+  const SignatureFacts signature = ReadSignature(image.path, o.ca);
+  std::vector<std::string> all = problems;
+  if (signature.present && !signature.coversFile)
+    all.push_back("the signature does not cover the file as it is: changed after signing");
+  if (signature.present && !o.ca.empty() && !signature.chainTrusted)
+    all.push_back("the signer does not chain to " + o.ca +
+                  (signature.problem.empty() ? "" : ": " + signature.problem));
+  if (o.json) {
+    std::fprintf(out, "%s\n", VerifyJson(image, walk, all, recordNote, signature).dump(2).c_str());
+    return all.empty() ? 0 : 1;
+  }
+  for (const std::string& p : all) std::fprintf(err, "veltra-pack: %s\n", p.c_str());
+  if (!recordNote.empty()) std::fprintf(out, "%s\n", recordNote.c_str());
+  PrintSignature(signature, out);
+  if (!all.empty()) return 1;
+  std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s): all data read back and checked\n",
+               walk.files.size(), TotalSize(walk), walk.volumes.size());
+  return 0;
+}
+
+int WalkCommand(const ReadOptions& o, PayloadAction action, std::FILE* out, std::FILE* err) {
   PackageImage image;
-  int code = 0;
-  const std::vector<std::string> extra =
-      action == PayloadAction::Extract ? std::vector<std::string>{"--to"} : std::vector<std::string>{};
-  if (!OpenForReading(args, extra, usage, err, line, image, code)) return code;
-  const std::string target = line.Has("--to") ? line.Get("--to") : ".";
+  if (!OpenForReading(o, err, image)) return 1;
   PayloadWalk walk;
   std::string error;
   std::map<std::string, std::string> infoFiles;
-  if (action == PayloadAction::Verify && !VerifyBlocks(image, line.Get("--password"), infoFiles, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
-    return 1;
+  std::vector<std::string> problems;
+  if (action == PayloadAction::Verify && !VerifyBlocks(image, o.password, infoFiles, error)) {
+    problems.push_back(error);
+  } else if (!WalkPayload(image, o.password, action, o.to, walk, error)) {
+    if (action != PayloadAction::Verify) return std::fprintf(err, "veltra-pack: %s\n", error.c_str()), 1;
+    problems.push_back(error);
   }
-  if (!WalkPayload(image, line.Get("--password"), action, target, walk, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
-    return 1;
+  if (action == PayloadAction::Verify) {
+    std::string note;
+    if (problems.empty()) CheckRecord(image, infoFiles, walk, note, problems);
+    return VerifyReport(o, image, walk, problems, note, out, err);
   }
-  if (action == PayloadAction::Verify && !CheckRecord(image, infoFiles, walk, out, err)) return 1;
+  if (action == PayloadAction::List && o.json) {
+    std::fprintf(out, "%s\n", ListJson(image, walk).dump(2).c_str());
+    return 0;
+  }
   if (action == PayloadAction::List) PrintFiles(walk, out);
-  std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)%s\n", walk.files.size(), TotalSize(walk),
-               walk.volumes.size(),
-               action == PayloadAction::Verify ? ": all data read back and checked" : "");
+  std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)\n", walk.files.size(), TotalSize(walk),
+               walk.volumes.size());
+  return 0;
+}
+
+int InfoJsonCommand(const ReadOptions& o, const PackageImage& image, std::FILE* out, std::FILE* err) {
+  std::map<std::string, std::string> files;
+  PayloadWalk walk;
+  std::string error;
+  const bool locked = image.header.PasswordProtected && !o.hasPassword;
+  if (!locked && (!ReadInfoCabinet(image, o.password, files, error) ||
+                  !WalkPayload(image, o.password, PayloadAction::List, "", walk, error))) {
+    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(out, "%s\n",
+               InfoJson(image, locked ? nullptr : &files, locked ? nullptr : &walk, RecordSummary(files),
+                        ReadSignature(image.path, ""))
+                   .dump(2)
+                   .c_str());
   return 0;
 }
 
 }  // namespace
 
-int InfoCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  const std::string usage = std::string("info") + kReadOptions;
-  CommandLine line;
-  std::string error;
-  if (!ParseCommandLine(args, {"--password"}, line, error) || line.positional.size() != 1)
-    return Usage(err, error.empty() ? "name one Setup.exe" : error, usage.c_str());
+int InfoCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
   PackageImage image;
-  if (!OpenPackageImage(line.positional[0], image, error)) {
+  std::string error;
+  if (!OpenPackageImage(o.setup, image, error)) {
     std::fprintf(err, "veltra-pack: %s\n", error.c_str());
     return 1;
   }
+  if (o.json) return InfoJsonCommand(o, image, out, err);
   PrintBlocks(image, out);
   PrintLanguage(image, out);
-  if (image.header.PasswordProtected && !line.Has("--password")) {
+  PrintSignature(ReadSignature(image.path, ""), out);
+  if (image.header.PasswordProtected && !o.hasPassword) {
     std::fprintf(out, "protected by a password: give --password to show the setup script and the files\n");
     return 0;
   }
-  const std::string password = line.Get("--password");
-  if (!PrintInfoCabinet(image, password, out, err)) return 1;
+  if (!PrintInfoCabinet(image, o.password, out, err)) return 1;
   PayloadWalk walk;
-  if (!WalkPayload(image, password, PayloadAction::List, "", walk, error)) {
+  if (!WalkPayload(image, o.password, PayloadAction::List, "", walk, error)) {
     std::fprintf(err, "veltra-pack: %s\n", error.c_str());
     return 1;
   }
@@ -293,15 +339,14 @@ int InfoCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
   return 0;
 }
 
-int ListCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  return WalkCommand(args, PayloadAction::List, "list Setup.exe [--password TEXT]", out, err);
+int ListCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
+  return WalkCommand(o, PayloadAction::List, out, err);
 }
 
-int ExtractCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  return WalkCommand(args, PayloadAction::Extract, "extract Setup.exe [--to FOLDER] [--password TEXT]", out,
-                     err);
+int ExtractCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
+  return WalkCommand(o, PayloadAction::Extract, out, err);
 }
 
-int VerifyCommand(const Arguments& args, std::FILE* out, std::FILE* err) {
-  return WalkCommand(args, PayloadAction::Verify, "verify Setup.exe [--password TEXT]", out, err);
+int VerifyCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
+  return WalkCommand(o, PayloadAction::Verify, out, err);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian machine (run as root) for building and testing:
-# the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib and
+# the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib, the
+# builder's header-only CLI11 and nlohmann-json, osslsigncode for signing, and
 # the third-party cabinet tools the interop tests compare against.
 # Skips whatever is already installed; safe to run again.
 set -euo pipefail
@@ -14,7 +15,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
-  googletest libgtest-dev zlib1g-dev
+  googletest libgtest-dev zlib1g-dev libcli11-dev nlohmann-json3-dev osslsigncode
   cabextract gcab mscompress
   clang libclang-rt-14-dev
 )

@@ -1,0 +1,161 @@
+#include "cmdline.h"
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "commands.h"
+#include "project.h"
+
+#ifndef VELTRA_VERSION
+#define VELTRA_VERSION "unknown"
+#endif
+
+namespace {
+
+const char kDescription[] =
+    "veltra-pack builds self-extracting Setup.exe packages for 32-bit Windows from a project file,\n"
+    "and inspects, verifies and extracts finished ones without running them.";
+
+void AddPasswordOption(CLI::App& command, ReadOptions& o) {
+  command.add_option("--password", o.password, "the package's password, when it has one");
+}
+
+CLI::App* AddReadCommand(CLI::App& app, const char* name, const char* help, ReadOptions& o) {
+  CLI::App* c = app.add_subcommand(name, help);
+  c->add_option("setup", o.setup, "the Setup.exe to read")->required();
+  AddPasswordOption(*c, o);
+  return c;
+}
+
+void AddSignOptions(CLI::App& build, SignSettings& s, bool& noSign) {
+  const char* group = "Signing (over the project's [Sign])";
+  build.add_option("--sign-cert", s.certificate, "PEM certificate of the signer (with its chain)")
+      ->group(group);
+  build.add_option("--sign-key", s.key, "PEM private key of that certificate")->group(group);
+  build.add_option("--sign-pkcs12", s.pkcs12, "certificate and key in one PKCS#12 file")->group(group);
+  build.add_option("--sign-password-file", s.passwordFile, "file whose first line is the key's password")
+      ->group(group);
+  build
+      .add_option("--sign-password-env", s.passwordEnv, "environment variable that holds the key's password")
+      ->group(group);
+  build.add_option("--sign-description", s.description, "program description in the signature")->group(group);
+  build.add_option("--sign-url", s.url, "program web page in the signature")->group(group);
+  build.add_option("--sign-timestamp", s.timestampServer, "RFC 3161 timestamp server URL")->group(group);
+  build.add_flag("--no-sign", noSign, "leave Setup.exe unsigned even when the project has [Sign]")
+      ->group(group);
+}
+
+CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
+  CLI::App* c =
+      app.add_subcommand("build", "Builds Setup.exe (and its follow-up volumes) from a project file.");
+  BuildOverrides& v = o.overrides;
+  c->add_option("project", o.project, "the project file (PROJECT.ini)")->required();
+  c->add_option("-o,--output", v.output, "where Setup.exe goes (over Output in [Package])");
+  c->add_option("--stub", v.stub, "the stub to build on");
+  c->add_option("--cablib", v.cabinetLibrary, "cabinet library for block 3 (a DLL or SZDD file), or none");
+  c->add_option("--password", v.password, "protect the package with this password (over [Package])");
+  c->add_option_function<std::string>(
+       "--compression",
+       [&v](const std::string& text) {
+         if (!ParseCompressionName(text, v.compression))
+           throw CLI::ValidationError("--compression", "must be mszip, lzx or stored");
+         v.hasCompression = true;
+       },
+       "mszip, lzx or stored (over Compression in [Package])")
+      ->type_name("NAME");
+  c->add_option_function<std::string>(
+       "--lzx-window",
+       [&v](const std::string& text) {
+         if (!ParseLzxWindow(text, v.lzxWindow))
+           throw CLI::ValidationError("--lzx-window", "must be 15 to 21");
+       },
+       "LZX window as a power of two, 15 to 21 (over LzxWindow)")
+      ->type_name("BITS");
+  auto* quiet = c->add_flag_callback(
+      "--quiet", [&o] { o.progress = ProgressMode::Off; }, "show no progress");
+  c->add_flag_callback(
+       "--progress", [&o] { o.progress = ProgressMode::On; },
+       "show progress even when stderr is not a terminal")
+      ->excludes(quiet);
+  AddSignOptions(*c, v.sign, v.noSign);
+  return c;
+}
+
+CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o) {
+  CLI::App* c =
+      app.add_subcommand("assemble", "Appends a package made of the given blocks to a copy of the stub.");
+  c->add_option("--stub", o.stub, "the stub as built")->required();
+  c->add_option("--info", o.info, "the information cabinet")->required();
+  c->add_option("--payload", o.payload, "the payload cabinet")->required();
+  c->add_option("--out", o.out, "the Setup.exe to write")->required();
+  c->add_option("--lang", o.lang,
+                "language text (82 lines and the 0x01 end line); default: built-in English");
+  c->add_option("--cablib", o.cablib, "SZDD-compressed cabinet library for block 3; default: none");
+  c->add_option("--password", o.password, "protect the package with this password");
+  return c;
+}
+
+// "help" alone shows every command; "help COMMAND" that command's options.
+int ShowHelp(CLI::App& app, const std::string& name, std::FILE* out, std::FILE* err) {
+  if (name.empty()) return std::fputs(app.help().c_str(), out), 0;
+  for (CLI::App* c : app.get_subcommands({})) {
+    if (c->get_name() == name && name != "help") return std::fputs(c->help().c_str(), out), 0;
+  }
+  std::fprintf(err, "veltra-pack: no command %s; run veltra-pack help\n", name.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  CLI::App app(kDescription, "veltra-pack");
+  app.set_version_flag("--version", std::string("veltra-pack ") + VELTRA_VERSION);
+  app.require_subcommand(1);
+  app.footer("Run veltra-pack help COMMAND for the options of one command.\n");
+
+  BuildOptions build;
+  ReadOptions read;
+  AssembleOptions assemble;
+  std::string helpTopic;
+  CLI::App* buildCommand = AddBuildCommand(app, build);
+  CLI::App* info =
+      AddReadCommand(app, "info", "Shows the header, the blocks, the setup script and the files.", read);
+  CLI::App* list = AddReadCommand(app, "list", "Lists the payload's files.", read);
+  CLI::App* extract = AddReadCommand(app, "extract", "Extracts the payload's files.", read);
+  extract->add_option("--to", read.to, "the folder the files go to (default: the current one)");
+  CLI::App* verify = AddReadCommand(
+      app, "verify", "Decompresses and checks everything the package holds, and its signature.", read);
+  verify->add_option("--ca", read.ca, "PEM file of the authorities a signature must chain to");
+  for (CLI::App* c : {info, list, verify}) c->add_flag("--json", read.json, "print one JSON document");
+  CLI::App* assembleCommand = AddAssembleCommand(app, assemble);
+  CLI::App* help = app.add_subcommand("help", "Shows the commands, or the options of one.");
+  help->add_option("command", helpTopic, "the command to explain");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    return std::fputs(app.help().c_str(), out), 0;
+  } catch (const CLI::CallForVersion&) {
+    return std::fprintf(out, "veltra-pack %s\n", VELTRA_VERSION), 0;
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::string command;
+    for (CLI::App* c : app.get_subcommands()) command = " " + c->get_name();
+    if (command.empty() && argc >= 2 && argv[1][0] != '-')
+      std::fprintf(err, "veltra-pack: no command %s\nrun veltra-pack help for the commands\n", argv[1]);
+    else
+      std::fprintf(err, "veltra-pack: %s\nrun veltra-pack help%s for the options\n", e.what(),
+                   command.c_str());
+    return 2;
+  }
+  build.overrides.hasPassword = buildCommand->count("--password") > 0;
+  for (CLI::App* c : {info, list, extract, verify})
+    read.hasPassword |= c->parsed() && c->count("--password") > 0;
+  if (help->parsed()) return ShowHelp(app, helpTopic, out, err);
+  if (buildCommand->parsed()) return BuildCommand(build, out, err);
+  if (assembleCommand->parsed()) return AssembleCommand(assemble, out, err);
+  if (info->parsed()) return InfoCommand(read, out, err);
+  if (list->parsed()) return ListCommand(read, out, err);
+  if (extract->parsed()) return ExtractCommand(read, out, err);
+  return VerifyCommand(read, out, err);
+}

@@ -1,0 +1,160 @@
+#include "packjson.h"
+
+#include "codepage.h"
+#include "commands.h"
+#include "setupscript.h"
+#include "szdd.h"
+#include "uTrans.h"
+
+using nlohmann::json;
+
+// Stored names and texts are in the package's code page; JSON is UTF-8.
+std::string JsonText(const std::string& stored) { return CodePageToUtf8(stored, kDefaultCodePage); }
+
+namespace {
+
+json FileJson(const PackageImage& image) {
+  return {{"path", JsonText(image.path)}, {"size", image.fileSize}};
+}
+
+json HeaderJson(const PackageImage& image) {
+  const PackageHeader& h = image.header;
+  return {{"packageBase", image.base},
+          {"packageBaseField", image.baseField},
+          {"langTextSize", h.LangTextSize},
+          {"cabLibSize", h.CabLibSize},
+          {"infoCabSize", h.InfoCabSize},
+          {"passwordProtected", h.PasswordProtected != 0},
+          {"reserved", {h.Reserved1, h.Reserved2, h.Reserved3}}};
+}
+
+json BlocksJson(const PackageImage& image) {
+  const PackageHeader& h = image.header;
+  std::string text;
+  const bool builtIn = ReadPackageBlock(image, image.blocks.LangText, h.LangTextSize, text) &&
+                       text == WriteLangText(DefaultLangTable());
+  json library = {{"offset", image.blocks.CabLib}, {"size", h.CabLibSize}, {"expandedSize", nullptr}};
+  SzddHeader szdd;
+  if (h.CabLibSize > 0 && ReadPackageBlock(image, image.blocks.CabLib, h.CabLibSize, text) &&
+      ReadSzddHeader(reinterpret_cast<const uint8_t*>(text.data()), text.size(), szdd))
+    library["expandedSize"] = szdd.expandedLength;
+  return {
+      {"languageText", {{"offset", image.blocks.LangText}, {"size", h.LangTextSize}, {"builtIn", builtIn}}},
+      {"cabinetLibrary", library},
+      {"informationCabinet", {{"offset", image.blocks.InfoCab}, {"size", h.InfoCabSize}}},
+      {"payload",
+       {{"offset", image.blocks.Payload},
+        {"size", int64_t(image.fileSize) - image.blocks.Payload},
+        {"scrambled", h.PasswordProtected != 0}}}};
+}
+
+json ListTextJson(const std::string& list) {
+  size_t lines = list.empty() ? 0 : 1;
+  for (size_t at = list.find("\r\n"); at != std::string::npos; at = list.find("\r\n", at + 2)) ++lines;
+  return {{"lines", lines}, {"bytes", list.size()}, {"text", JsonText(list)}};
+}
+
+json ScriptJson(const SetupScript& s) {
+  return {{"AppName", JsonText(s.AppName)},
+          {"line2", JsonText(s.Line2)},
+          {"Unattended", s.Unattended},
+          {"MinFree", s.MinFree},
+          {"DestDir", JsonText(s.DestDir)},
+          {"OverwriteMode", s.OverwriteMode},
+          {"ShowUnpackPage", s.ShowUnpackPage},
+          {"line8", JsonText(s.Line8)},
+          {"LaunchFile", JsonText(s.LaunchFile)},
+          {"ReadmeFile", JsonText(s.ReadmeFile)},
+          {"RunProgram", JsonText(s.RunProgram)},
+          {"RunParams", JsonText(s.RunParams)},
+          {"StartQuestion", JsonText(s.StartQuestion)},
+          {"FinalMessage", JsonText(s.FinalMessage)},
+          {"ReadmeText", ListTextJson(s.ReadmeText)},
+          {"LicenseText", ListTextJson(s.LicenseText)}};
+}
+
+json FilesJson(const PayloadWalk& walk) {
+  json files = json::array();
+  for (const PackageFile& f : walk.files) {
+    std::string time = DosStampText(f.date, f.time);
+    time[10] = 'T';
+    files.push_back({{"name", JsonText(f.name)},
+                     {"size", f.size},
+                     {"time", time},
+                     {"attributes", AttributeText(f.attributes)},
+                     {"attributeBits", f.attributes},
+                     {"volume", f.volume}});
+  }
+  return files;
+}
+
+json PayloadJson(const PayloadWalk& walk) {
+  uint64_t bytes = 0;
+  for (const PackageFile& f : walk.files) bytes += f.size;
+  json volumes = json::array();
+  for (const std::string& v : walk.volumes) volumes.push_back(JsonText(v));
+  return {{"fileCount", walk.files.size()}, {"bytes", bytes}, {"volumes", volumes}};
+}
+
+json SignatureJson(const SignatureFacts& f) {
+  if (!f.checked) return {{"checked", false}, {"problem", f.problem}};
+  if (!f.present) return {{"checked", true}, {"present", false}};
+  return {{"checked", true},
+          {"present", true},
+          {"signer", f.signer},
+          {"issuer", f.issuer},
+          {"signingTime", f.signingTime},
+          {"timestamped", f.timestamped},
+          {"coversFile", f.coversFile},
+          {"chainTrusted", f.chainTrusted}};
+}
+
+}  // namespace
+
+json InfoJson(const PackageImage& image, const std::map<std::string, std::string>* infoFiles,
+              const PayloadWalk* walk, const std::string& recordSummary, const SignatureFacts& signature) {
+  json doc = {{"format", kJsonFormat},
+              {"file", FileJson(image)},
+              {"header", HeaderJson(image)},
+              {"blocks", BlocksJson(image)},
+              {"setupScript", nullptr},
+              {"pictures", nullptr},
+              {"integrityRecord", nullptr},
+              {"payload", nullptr},
+              {"files", nullptr},
+              {"signature", SignatureJson(signature)}};
+  if (infoFiles) {
+    SetupScript script;
+    const auto found = infoFiles->find("~DAT1.");
+    if (found != infoFiles->end() && ParseSetupScript(found->second, script))
+      doc["setupScript"] = ScriptJson(script);
+    doc["pictures"] = json::object();
+    for (const char* picture : {"~DAT2A.", "~DAT2B."}) {
+      const auto it = infoFiles->find(picture);
+      doc["pictures"][picture] = it == infoFiles->end() ? json(nullptr) : json(it->second.size());
+    }
+    doc["integrityRecord"] = recordSummary;
+  }
+  if (walk) {
+    doc["payload"] = PayloadJson(*walk);
+    doc["files"] = FilesJson(*walk);
+  }
+  return doc;
+}
+
+json ListJson(const PackageImage& image, const PayloadWalk& walk) {
+  return {{"format", kJsonFormat},
+          {"file", FileJson(image)},
+          {"payload", PayloadJson(walk)},
+          {"files", FilesJson(walk)}};
+}
+
+json VerifyJson(const PackageImage& image, const PayloadWalk& walk, const std::vector<std::string>& problems,
+                const std::string& recordNote, const SignatureFacts& signature) {
+  json list = json::array();
+  for (const std::string& p : problems) list.push_back(JsonText(p));
+  return {{"format", kJsonFormat},         {"file", FileJson(image)},
+          {"ok", problems.empty()},        {"problems", list},
+          {"integrityRecord", recordNote}, {"payload", PayloadJson(walk)},
+          {"files", FilesJson(walk)},      {"signature", SignatureJson(signature)}};
+}
