@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
+
 #include "packagefile.h"
 #include "pathops.h"
 #include "registry.h"
@@ -37,7 +39,7 @@ const char kRegOpen[] = "<REG:";
 
 // The registry and the shell are asked only for tokens the text holds: most
 // texts hold none, and every answer costs calls into the system.
-bool Holds(const std::string& text, const char* token) { return text.find(token) != std::string::npos; }
+bool Holds(const std::string& text, const char* token) { return std::strstr(text.c_str(), token) != nullptr; }
 
 std::string ReplaceRegistryToken(const char* token, const char* value, const std::string& text) {
   if (!Holds(text, token)) return text;
