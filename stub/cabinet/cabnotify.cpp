@@ -29,10 +29,18 @@ const unsigned kApplicableAttributes =
 // How often FDI may refuse the volume at one location before the run stops.
 const int kMaxRefusedVolumes = 3;
 
+// The folder last found present. Most files of a cabinet land in the folder
+// of the file before them, which then needs no question to the file system.
+std::string PresentFolder;
+
 bool EnsureTargetFolder(const std::string& folder) {
+  if (!folder.empty() && folder == PresentFolder) return true;
   for (;;) {
     CreateFolderPath(folder);
-    if (DirectoryExists(folder)) return true;
+    if (DirectoryExists(folder)) {
+      PresentFolder = folder;
+      return true;
+    }
     if (AskAbortRetryIgnore(Message(kMsgCreateFolderFailed) + "\r\n" + folder) == 0) return false;
   }
 }
@@ -71,7 +79,17 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   }
   if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
   VolumeSet.RefusedVolumes = 0;
-  if (!EnsureTargetFolder(DirectoryPart(target))) return 0;
+  const std::string folder = DirectoryPart(target);
+  if (!EnsureTargetFolder(folder)) return 0;
+  // Most targets are new: creating one outright answers whether it exists.
+  // Whatever stops it takes the full way below, as if it had not been tried.
+  int32_t error = 0;
+  const intptr_t created = StreamOpenEx(target.c_str(), kOpenCreate, 0, &error, nullptr);
+  if (created != -1) return BeginTarget(stored, static_cast<uint32_t>(pfdin->cb), target, created);
+  if (error == ERROR_PATH_NOT_FOUND) {  // the remembered folder has gone since
+    PresentFolder.clear();
+    if (!EnsureTargetFolder(folder)) return 0;
+  }
   if (FileExists(target)) {
     if (!DecideOverwrite(target)) {
       BytesDone += static_cast<int32_t>(pfdin->cb);
@@ -84,7 +102,6 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
 }
 
 intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
-  const std::string target = TargetPath(pfdin->psz1);
   // The stored time is applied as it is, as UTC: the builder stores UTC.
   FILETIME written;
   DosDateTimeToFileTime(pfdin->date, pfdin->time, &written);
@@ -92,7 +109,9 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
   SetFileTime(handle, nullptr, nullptr, &written);
   CloseHandle(handle);
   FinishTarget();
-  SetFileAttributesA(target.c_str(), pfdin->attribs & kApplicableAttributes);
+  // A file just created has the archive attribute and no other.
+  const unsigned attributes = pfdin->attribs & kApplicableAttributes;
+  if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(TargetPath(pfdin->psz1).c_str(), attributes);
   return 1;
 }
 

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "cabcontext.h"
+#include "cabnotify.h"
+#include "fileops.h"
 #include "packagefile.h"
 #include "pausegate.h"
 #include "setupparams.h"
@@ -216,4 +220,114 @@ TEST(PauseGate, WaitsForASlowWorkerToPark) {
   OpenPauseGate();
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 5000));
   CloseHandle(worker);
+}
+
+namespace {
+
+bool RemoveEntry(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryA(path.c_str());
+  } else {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+  return true;
+}
+
+std::string FileText(const std::string& path) {
+  const HANDLE f =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char text[16] = {};
+  DWORD read = 0;
+  ReadFile(f, text, sizeof text - 1, &read, nullptr);
+  CloseHandle(f);
+  return text;
+}
+
+void PutFile(const std::string& path, const char* text) {
+  const HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(f, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+  CloseHandle(f);
+}
+
+// Files through the notification handler as FDICopy passes them: created at
+// fdintCOPY_FILE, written, then closed with time and attributes at
+// fdintCLOSE_FILE_INFO. The handler remembers the last folder it found and
+// creates before it asks whether a file exists; the steps run in order, so
+// that each finds what the ones before it left.
+class FileNotifications : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    root = std::string(temp) + "veltra-notify-test\\";
+    WalkFolder(root, "*.*", true, RemoveEntry);
+    CreateDirectoryA(root.c_str(), nullptr);
+    SetupParams.ExtractDir = root;
+    SetupParams.Unattended = true;  // a prompt or an error box would end the test
+    PageWindow = nullptr;
+  }
+  void TearDown() override { WalkFolder(root, "*.*", true, RemoveEntry); }
+
+  // The handle FDI would get, or 0 when the file is skipped; a file is
+  // written "new" and closed with the given attributes.
+  intptr_t Extract(const char* stored, uint16_t attributes) {
+    FDINOTIFICATION n = {};
+    n.psz1 = const_cast<char*>(stored);
+    n.cb = 3;
+    const intptr_t handle = CabNotify(fdintCOPY_FILE, &n);
+    if (handle == 0 || handle == -1) return handle;
+    char text[] = "new";
+    StreamWrite(handle, text, 3);
+    n.hf = handle;
+    n.date = 0x5A21;  // 2025-01-01
+    n.attribs = attributes;
+    EXPECT_EQ(1, CabNotify(fdintCLOSE_FILE_INFO, &n));
+    return handle;
+  }
+
+  std::string root;
+};
+
+}  // namespace
+
+TEST_F(FileNotifications, CreateReplaceOrKeepByWhatIsThere) {
+  const uint16_t archive = FILE_ATTRIBUTE_ARCHIVE, readOnly = FILE_ATTRIBUTE_READONLY | archive;
+  const struct {
+    const char* step;
+    const char* stored;
+    uint16_t overwriteMode;
+    const char* existing;  // what the target holds before, or nothing
+    bool removeSubFolder;  // the folder "sub" goes before this step
+    uint16_t attributes;
+    bool extracted;
+    const char* text;  // what the target holds after
+  } steps[] = {
+      {"new file at the top", "a.txt", 0, nullptr, false, archive, true, "new"},
+      {"new folder", "sub\\b.txt", 0, nullptr, false, readOnly, true, "new"},
+      {"same folder again", "sub\\c.txt", 0, nullptr, false, archive, true, "new"},
+      {"remembered folder gone", "sub\\d.txt", 0, nullptr, true, archive, true, "new"},
+      {"existing file, overwrite all", "sub\\e.txt", 1, "old", false, archive, true, "new"},
+      {"existing read-only file, overwrite all", "sub\\b.txt", 1, nullptr, false, archive, true, "new"},
+      {"existing file, keep all", "a.txt", 2, "old", false, archive, false, "old"},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    const std::string target = root + s.stored;
+    if (s.removeSubFolder) WalkFolder(root + "sub", "*.*", true, RemoveEntry);
+    if (s.existing) PutFile(target, s.existing);
+    SetupParams.OverwriteMode = s.overwriteMode;
+    BytesDone = 0;
+    const intptr_t handle = Extract(s.stored, s.attributes);
+    EXPECT_EQ(s.extracted, handle != 0 && handle != -1);
+    EXPECT_EQ(3, BytesDone);  // written, or counted as done when kept
+    EXPECT_EQ(s.text, FileText(target));
+    if (s.extracted) {
+      const DWORD attributes = GetFileAttributesA(target.c_str());
+      EXPECT_EQ(s.attributes == readOnly, (attributes & FILE_ATTRIBUTE_READONLY) != 0) << attributes;
+      EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+  }
 }

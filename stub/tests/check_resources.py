@@ -12,7 +12,7 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "pe"))
 import peimage  # noqa: E402
 
-RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 5, 14, 24
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 14, 24
 MACHINES = {0x14C: "x86", 0x8664: "amd64"}
 ASM = "{urn:schemas-microsoft-com:asm.v1}"
 
@@ -42,6 +42,20 @@ class StubResources(unittest.TestCase):
             self.assertGreater(count, 0, "icon group %d is empty" % group)
         for dialog in (2000, 6002, 2002, 2005, 2001, 2003, 3000, 5000):
             self.assertIn((RT_DIALOG, dialog), self.resources, "dialog %d" % dialog)
+
+    def test_icon_images_are_bitmaps_that_windows_xp_reads(self):
+        # Windows XP reads no PNG-compressed icon images, and an image that
+        # disagrees with its group entry is not found for that size.
+        for group in (0, 100, 200):
+            data = self.resources[(RT_GROUP_ICON, group)]
+            for i in range(struct.unpack_from("<H", data, 4)[0]):
+                width, height, _, _, _, bits, size, ident = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * i)
+                with self.subTest(group=group, image=ident):
+                    image = self.resources.get((RT_ICON, ident))
+                    self.assertIsNotNone(image, "icon image %d" % ident)
+                    self.assertEqual(size, len(image))
+                    header = struct.unpack_from("<IiiHH", image)
+                    self.assertEqual((40, width, 2 * height, 1, bits), header)
 
 
 if __name__ == "__main__":

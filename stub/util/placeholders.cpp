@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
+
 #include "packagefile.h"
 #include "pathops.h"
 #include "registry.h"
@@ -35,13 +37,21 @@ const FolderToken kFolderTokens[] = {
 const char kCurrentVersionKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\";
 const char kRegOpen[] = "<REG:";
 
+// The registry and the shell are asked only for tokens the text holds: most
+// texts hold none, and every answer costs calls into the system.
+bool Holds(const std::string& text, const char* token) { return std::strstr(text.c_str(), token) != nullptr; }
+
+std::string ReplaceRegistryToken(const char* token, const char* value, const std::string& text) {
+  if (!Holds(text, token)) return text;
+  return ReplaceAll(token, ReadRegistryPath(std::string(kCurrentVersionKey) + value), text);
+}
+
 // Values from the setup parameters and the registry, up to "<INSTALL>".
 std::string ExpandFixedTokens(std::string text) {
   text = ReplaceAll("<MIN_FREE>", Int64ToText(SetupParams.MinFree), text);
   text = ReplaceAll("<APPNAME>", SetupParams.AppName, text);
-  text = ReplaceAll("<PROGRAM FILES>", ReadRegistryPath(std::string(kCurrentVersionKey) + "ProgramFilesDir"),
-                    text);
-  text = ReplaceAll("<COMMON>", ReadRegistryPath(std::string(kCurrentVersionKey) + "CommonFilesDir"), text);
+  text = ReplaceRegistryToken("<PROGRAM FILES>", "ProgramFilesDir", text);
+  text = ReplaceRegistryToken("<COMMON>", "CommonFilesDir", text);
   text = ReplaceAll("<WIN>", StripTrailingBackslash(SetupParams.WindowsDir), text);
   text = ReplaceAll("<SYS>", StripTrailingBackslash(SetupParams.SystemDir), text);
   text = ReplaceAll("<TEMP>", StripTrailingBackslash(SetupParams.TempDir), text);
@@ -53,8 +63,9 @@ std::string ExpandFixedTokens(std::string text) {
 }
 
 std::string ExpandFolderTokens(std::string text) {
-  for (const FolderToken& folder : kFolderTokens)
-    text = ReplaceAll(folder.token, GetSpecialFolder(folder.csidl), text);
+  for (const FolderToken& folder : kFolderTokens) {
+    if (Holds(text, folder.token)) text = ReplaceAll(folder.token, GetSpecialFolder(folder.csidl), text);
+  }
   return text;
 }
 
