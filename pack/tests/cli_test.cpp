@@ -14,7 +14,7 @@ using packtest::RunPack;
 namespace {
 
 std::string Project(const std::string& package = "") {
-  return "[Setup]\nAppName = Json \xC9t\xE9\nUnattended = 1\nLicenseText = license.txt\n"
+  return "[Setup]\nAppName = Json \xC3\x89t\xC3\xA9\nUnattended = 1\nLicenseText = license.txt\n"
          "[Package]\nStub = stub.exe\nCabinetLibrary = lib.dll\n" +
          package + "[Files]\n\\ = files\n";
 }
@@ -82,7 +82,7 @@ TEST(CommandLine, JsonOfInfoListAndVerify) {
                                                         info["blocks"]["payload"]["size"].get<uint64_t>());
     EXPECT_TRUE(info["blocks"]["languageText"]["builtIn"].get<bool>());
     EXPECT_GT(info["blocks"]["cabinetLibrary"]["expandedSize"].get<int>(), 0);
-    EXPECT_EQ("Json \xC3\x89t\xC3\xA9", info["setupScript"]["AppName"]);  // stored bytes as Latin-1
+    EXPECT_EQ("Json \xC3\x89t\xC3\xA9", info["setupScript"]["AppName"]);  // stored in code page 1252, shown as UTF-8
     EXPECT_EQ(1, info["setupScript"]["LicenseText"]["lines"]);
     EXPECT_FALSE(info["signature"]["present"].get<bool>());
     const json list = RunJson("list --json Setup.exe" + pw, dir.Path(), code);
