@@ -281,6 +281,25 @@ def extract_payload(setup_exe, out):
     return out
 
 
+def hide_integrity_record(setup_exe, out):
+    """A copy of a package without a password as it would be without its
+    integrity record: "~DAT3." renamed in the information cabinet's file list,
+    so the stub no longer finds it. The cabinet is scrambled with a fixed XOR
+    per position, so the difference of the two names is XORed in where the
+    name stands."""
+    data = bytearray(pathlib.Path(setup_exe).read_bytes())
+    blocks = package_blocks(setup_exe)
+    first = blocks["payload_at"] - blocks["info"]
+    key = b"RUVEKA"
+    plain = bytes(data[first + i] ^ (~key[i % len(key)] & 0xFF) for i in range(blocks["info"]))
+    at = plain.find(b"~DAT3.\0")
+    if at < 0:
+        raise SystemExit("%s carries no integrity record" % setup_exe)
+    data[first + at + 4] ^= ord("3") ^ ord("9")
+    pathlib.Path(out).write_bytes(bytes(data))
+    return out
+
+
 # ---------------------------------------------------------------- tables
 
 def med(values):
@@ -311,6 +330,21 @@ def speed_rows(results, mib, baseline, server=False):
             row.append("%.2f" % med([m.server_cpu for m in ms]))
         row.append("%.1f" % (med([m.rss_kib for m in ms]) / 1024))
         rows.append(row)
+    return rows
+
+
+def native_rows(results, mib):
+    """speed_rows of our FDI against cabextract: to disk against to disk,
+    decode only against `cabextract -t`."""
+    rows = speed_rows(results, mib, "cabextract, files to disk")
+    for row in rows:
+        if row[0] == "our fdi, decode only":
+            row[4] = "%.2f" % (med([m.wall for m in results["cabextract -t"]]) /
+                               med([m.wall for m in results[row[0]]]))
+        elif row[0] == "cabextract -t":
+            row[4] = "1.00"
+        elif row[0].startswith("zlib raw inflate"):
+            row[4] = ""
     return rows
 
 
@@ -418,10 +452,7 @@ class Bench:
         w, dest = self.work, self.dest
         extrac32 = ["wine", "C:\\windows\\system32\\extrac32.exe", "/Y", "/E", "/L", wine_path(dest),
                     wine_path(self.cab)]
-
-        def wine_run(cmd, env):
-            return lambda: run(cmd, env=env, server=self.server)
-
+        wine_run = self.wine_run
         contenders = [
             ("extrac32, system cabinet.dll", fresh(dest), wine_run(extrac32, self.env)),
             ("Setup.exe, system cabinet.dll", fresh(dest), wine_run(["wine", w / "Setup.exe"], self.env)),
@@ -439,10 +470,7 @@ class Bench:
                  "on this machine 32-bit code runs under user-mode emulation, so timing the i686 "
                  "product would measure the emulator. Every run writes into an empty folder.")
         self.say()
-        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs extrac32", "process CPU s",
-                        "wineserver CPU s", "peak RSS MiB"],
-                       speed_rows(res, self.mib, contenders[0][0], server=True)))
-        self.say()
+        self.wine_table(res, contenders[0][0], "extrac32")
         self.say("Wall time is from start to exit of the Wine process and includes Wine's start-up; "
                  "process CPU is user+system time of that process, wineserver CPU what the Wine server "
                  "spent meanwhile; peak RSS is the process's high-water mark of resident memory "
@@ -451,6 +479,105 @@ class Bench:
                  "(`veltra-driver.exe`) waits for the prompt, sets the text and presses OK, so those "
                  "wall times include that exchange (the driver looks every 50 ms).")
         self.say()
+
+    def wine_table(self, res, baseline, against):
+        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs " + against, "process CPU s",
+                        "wineserver CPU s", "peak RSS MiB"],
+                       speed_rows(res, self.mib, baseline, server=True)))
+        self.say()
+
+    def wine_run(self, cmd, env):
+        return lambda: run(cmd, env=env, server=self.server)
+
+    def stub_runs(self, runs):
+        """Unattended extractions by packages under Wine, each checked against
+        the source tree in its warm-up: `runs` is (name, Setup.exe, env)."""
+        contenders = [(name, fresh(self.dest), self.wine_run(["wine", exe], env)) for name, exe, env in runs]
+        return rounds(contenders, self.a.rounds, warmup=lambda name, m: check_output(self.expected, self.dest))
+
+    def integrity(self):
+        """The cost of the integrity record: the same package with and
+        without it, the record hidden by renaming it in the file list."""
+        self.log("integrity record")
+        w = self.work
+        bare = hide_integrity_record(w / "Setup.exe", w / "Setup-norecord.exe")
+        with_sys, without_sys = "Setup.exe with the record, system cabinet.dll", "without the record, system cabinet.dll"
+        with_own, without_own = ("Setup.exe with the record, own library (cabinet=d)",
+                                 "without the record, own library (cabinet=d)")
+        res = self.stub_runs([(without_sys, bare, self.env), (with_sys, w / "Setup.exe", self.env),
+                              (without_own, bare, self.env_own), (with_own, w / "Setup.exe", self.env_own)])
+        self.say("### The integrity record")
+        self.say()
+        self.say("The plain package of the stub extraction section, unattended, with its integrity record "
+                 "(the stub CRCs the whole package before it extracts, then each follow-up volume and each "
+                 "file as it closes it) and the same package with the record's name changed in the "
+                 "information cabinet's file list, so that the stub does not find it.")
+        self.say()
+        self.wine_table(res, without_sys, "no record")
+        parts = []
+        for library, on, off in (("system cabinet.dll", with_sys, without_sys),
+                                 ("own library", with_own, without_own)):
+            extra = med([m.wall for m in res[on]]) - med([m.wall for m in res[off]])
+            cpu = med([m.cpu for m in res[on]]) - med([m.cpu for m in res[off]])
+            parts.append("%s %+.2f s wall (%+.1f %% of the run without it), %+.2f s process CPU (%+.1f %%)"
+                         % (library, extra, 100.0 * extra / med([m.wall for m in res[off]]),
+                            cpu, 100.0 * cpu / med([m.cpu for m in res[off]])))
+        self.say("The record costs, median against median: %s." % "; ".join(parts))
+        self.say()
+
+    def lzx(self):
+        """The LZX package of the same tree against the MSZIP one: extraction
+        by the stub under Wine through both libraries, and our FDI natively
+        against cabextract on the LZX cabinet."""
+        self.log("LZX extraction")
+        w = self.work
+        run([self.pack, "build", w / "bench.ini", "-o", w / "Setup-lzx.exe", "--compression", "lzx",
+             "--lzx-window", "21"])
+        lzx_cab = extract_payload(w / "Setup-lzx.exe", w / "lzx-payload.cab")
+        res = self.stub_runs([
+            ("MSZIP, system cabinet.dll", w / "Setup.exe", self.env),
+            ("LZX, system cabinet.dll", w / "Setup-lzx.exe", self.env),
+            ("MSZIP, own library (cabinet=d)", w / "Setup.exe", self.env_own),
+            ("LZX, own library (cabinet=d)", w / "Setup-lzx.exe", self.env_own),
+        ])
+        self.say("### LZX against MSZIP")
+        self.say()
+        self.say("The same tree packed with MSZIP (level 6, %.1f MiB cabinet) and with LZX (window 21, the "
+                 "default level, %.1f MiB cabinet), extracted by the stub unattended under Wine:"
+                 % (os.path.getsize(self.cab) / MiB, os.path.getsize(lzx_cab) / MiB))
+        self.say()
+        self.wine_table(res, "MSZIP, system cabinet.dll", "MSZIP, system")
+        self.say("The LZX cabinet, our FDI natively against cabextract %s:" % cabextract_version())
+        self.say()
+        contenders, warm = self.native_contenders(lzx_cab, "-lzx")
+        res = rounds(contenders, self.a.rounds, warmup=warm)
+        self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs cabextract", "CPU s", "peak RSS MiB"],
+                       native_rows(res, self.mib)))
+        self.say()
+
+    def native_contenders(self, cab, tag):
+        """Our FDI and cabextract on `cab`, to disk and decode only, with the
+        warm-up that checks what they wrote: (contenders, warm-up)."""
+        ours_dir, theirs_dir = self.work / ("native-ours" + tag), self.work / ("native-theirs" + tag)
+
+        def ours_disk():
+            ours_dir.mkdir()
+            return run([self.fdi_bench, cab, ours_dir])
+
+        contenders = [
+            ("our fdi, files to disk", fresh(ours_dir), ours_disk),
+            ("cabextract, files to disk", fresh(theirs_dir),
+             lambda: run(["cabextract", "-q", "-d", theirs_dir, cab])),
+            ("our fdi, decode only", nothing, lambda: run([self.fdi_bench, cab, "-"])),
+            ("cabextract -t", nothing, lambda: run(["cabextract", "-q", "-t", cab])),
+        ]
+
+        def warm(name, m):
+            if name.startswith("our fdi, files"):
+                check_output(self.expected, ours_dir, flatten=True)
+            elif name.startswith("cabextract, files"):
+                check_output(self.expected, theirs_dir)
+        return contenders, warm
 
     def startup(self):
         self.log("start-up")
@@ -552,44 +679,16 @@ class Bench:
 
     def native(self):
         self.log("cabinet library, native")
-        w = self.work
-        ours_dir, theirs_dir = w / "native-ours", w / "native-theirs"
-
-        def ours_disk():
-            ours_dir.mkdir()
-            return run([self.fdi_bench, self.cab, ours_dir])
-
-        contenders = [
-            ("our fdi, files to disk", fresh(ours_dir), ours_disk),
-            ("cabextract, files to disk", fresh(theirs_dir),
-             lambda: run(["cabextract", "-q", "-d", theirs_dir, self.cab])),
-            ("our fdi, decode only", nothing, lambda: run([self.fdi_bench, self.cab, "-"])),
-            ("cabextract -t", nothing, lambda: run(["cabextract", "-q", "-t", self.cab])),
-            ("zlib raw inflate of the MSZIP blocks, in memory", nothing,
-             lambda: run([self.fdi_bench, self.cab, "--inflate"])),
-        ]
-
-        def warm(name, m):
-            if name.startswith("our fdi, files"):
-                check_output(self.expected, ours_dir, flatten=True)
-            elif name.startswith("cabextract, files"):
-                check_output(self.expected, theirs_dir)
-
+        contenders, warm = self.native_contenders(self.cab, "")
+        contenders.append(("zlib raw inflate of the MSZIP blocks, in memory", nothing,
+                           lambda: run([self.fdi_bench, self.cab, "--inflate"])))
         res = rounds(contenders, self.a.rounds, warmup=warm)
         self.say("### Our cabinet library natively against cabextract")
         self.say()
         self.say("The same payload cabinet, host build (`fdi_bench`, through the FDI interface with "
                  "plain POSIX callbacks) against cabextract %s." % cabextract_version())
         self.say()
-        rows = speed_rows(res, self.mib, "cabextract, files to disk")
-        for row in rows:  # the decode-only pair compares with each other
-            if row[0] == "our fdi, decode only":
-                row[4] = "%.2f" % (med([m.wall for m in res["cabextract -t"]]) /
-                                   med([m.wall for m in res[row[0]]]))
-            elif row[0] == "cabextract -t":
-                row[4] = "1.00"
-            elif row[0].startswith("zlib raw inflate"):
-                row[4] = ""
+        rows = native_rows(res, self.mib)
         for row, ms in zip(rows, res.values()):
             row.insert(6, "%.1f" % (self.mib / med([m.cpu for m in ms])))
         self.say(table(["run", "wall s", "spread s", "MiB/s", "speed vs cabextract", "CPU s",
@@ -801,7 +900,7 @@ def main():
     ap.add_argument("--rounds", type=int, help="rounds per comparison (default 5, quick 3)")
     ap.add_argument("--markdown", help="put the tables into this file between the bench markers")
     ap.add_argument("--readme", help="and into this README between the same markers")
-    ap.add_argument("--only", default="stub,startup,native,sizes,builder,compression",
+    ap.add_argument("--only", default="stub,startup,integrity,lzx,native,sizes,builder,compression",
                     help="comma-separated sections (stub needs to run before startup)")
     a = ap.parse_args()
     a.mib = 32 if a.quick else 256
@@ -814,10 +913,11 @@ def main():
     if "startup" in sections and "stub" not in sections:
         sections.insert(0, "stub")
     try:
-        for name in ("stub", "startup", "native", "sizes", "builder", "compression"):
+        for name in ("stub", "startup", "integrity", "lzx", "native", "sizes", "builder", "compression"):
             if name in sections:
-                {"stub": b.stub_extraction, "startup": b.startup, "native": b.native, "sizes": b.sizes,
-                 "builder": b.builder, "compression": b.compression}[name]()
+                {"stub": b.stub_extraction, "startup": b.startup, "integrity": b.integrity, "lzx": b.lzx,
+                 "native": b.native, "sizes": b.sizes, "builder": b.builder,
+                 "compression": b.compression}[name]()
     finally:
         if b.drv:
             b.drv.stop()

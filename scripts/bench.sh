@@ -5,6 +5,9 @@
 #     password, through the system cabinet library and through our own
 #     (cabinet=d), against Wine's extrac32 on the same cabinet;
 #   - start-up to exit with an empty payload, and peak memory;
+#   - the cost of the integrity record: the same package with and without it;
+#   - the LZX package against the MSZIP one under Wine through both libraries,
+#     and our cabinet library natively against cabextract on the LZX cabinet;
 #   - our cabinet library natively against cabextract;
 #   - the sizes of stub, block 3 and package overhead;
 #   - the builder against gcab and Wine's cabarc;
@@ -16,7 +19,8 @@
 # Usage: scripts/bench.sh [--quick] [--rounds N] [--only LIST] [--root DIR] [--readme] [--keep]
 #   --quick    a 32 MiB payload and 3 rounds instead of 256 MiB and 5; prints
 #              only, docs/benchmarks.md and the README stay as they are
-#   --only     some of stub,startup,native,sizes,builder,compression (comma-separated)
+#   --only     some of stub,startup,integrity,lzx,native,sizes,builder,compression
+#              (comma-separated)
 #   --root     build root (default: build-bench)
 #   --readme   also put the tables into the README's Benchmarks section
 #   --keep     keep the scratch folder (payload, packages) and say where
