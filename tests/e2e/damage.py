@@ -372,11 +372,14 @@ def answer_windows(d, outcome):
         caption = w.get("caption") or ""
         if not w.get("visible", True) or w.get("class") != "#32770":
             continue
-        try:
-            if caption == "Password":
+        if caption == "Password":
+            try:
                 d.set_text(w, 60, PASSWORD)
                 d.click(w, 1)
-                continue
+            except driver.DriverError:
+                pass  # the prompt is still being made: the next poll answers it
+            continue
+        try:
             box = d.message_box(w, timeout_ms=5000)
             outcome.boxes.append("%s: %s" % (caption, (box.get("text") or "")[:80].replace("\r\n", " ")))
             if "Program Error" in caption or "winedbg" in caption.lower():

@@ -19,8 +19,10 @@ OWN_LIBRARY = "cabinet=d"
 ALPHA = "a.txt"  # in the payload cabinet itself
 
 
-# The split packages carry one more file, so that the set has four follow-up
-# volumes; the campaign's files alone fill two.
+# The files the cases below are laid out for: b.bin spans volumes and c.txt
+# begins in Setup-3.cab. The split packages carry one more file, so that the
+# set has four follow-up volumes.
+FILES = {"a.txt": b"alpha\r\n" * 50, "sub/b.bin": damage.PAYLOAD["sub/b.bin"][:520000], "sub/c.txt": b"charlie"}
 EXTRA = {"sub/d.bin": bytes((i * 40503 >> 7) & 0xFF for i in range(600000))}
 
 
@@ -28,7 +30,7 @@ def build(folder, split, password=None, cablib=None):
     """The campaign's payload as Setup.exe: in one cabinet, or stored and
     split into volumes."""
     folder.mkdir(parents=True)
-    files = dict(damage.payload_files(), **(EXTRA if split else {}))
+    files = dict(FILES, **(EXTRA if split else {}))
     for rel, data in files.items():
         path = folder / "src" / rel
         path.parent.mkdir(parents=True, exist_ok=True)
@@ -38,7 +40,7 @@ def build(folder, split, password=None, cablib=None):
         blocks = 64 * 1024 + (pathlib.Path(cablib).stat().st_size if cablib else 0)
         extra += "Compression = stored\nVolumeSize = %d\n" % (e2e.STUB.stat().st_size + blocks + 128 * 1024)
     text = damage.PROJECT.format(dest=damage.DEST, stub=e2e.STUB, cablib=cablib or "none", extra=extra)
-    (folder / "p.ini").write_text(text.replace("\\ = files", "\\ = src"))
+    (folder / "p.ini").write_text(text)
     subprocess.run([str(e2e.PACK), "build", "p.ini", "-o", "Setup.exe"], cwd=folder, check=True,
                    stdout=subprocess.DEVNULL)
     shutil.rmtree(folder / "src")
@@ -46,8 +48,21 @@ def build(folder, split, password=None, cablib=None):
 
 
 def expected_tree(variant):
-    extra = EXTRA if variant.startswith("split") else {}
-    return dict(damage.expected_tree(), **{rel: hashlib.md5(data).hexdigest() for rel, data in extra.items()})
+    files = dict(FILES, **(EXTRA if variant.startswith("split") else {}))
+    return {rel: hashlib.md5(data).hexdigest() for rel, data in files.items()}
+
+
+def flip(path, offset, bit):
+    data = bytearray(path.read_bytes())
+    data[offset] ^= 1 << bit
+    path.write_bytes(bytes(data))
+
+
+def set_next_name(path, name):
+    """The campaign's in-memory mutation, made on a file."""
+    data = bytearray(path.read_bytes())
+    damage.set_next_name(path.name, name)({path.name: data})
+    path.write_bytes(bytes(data))
 
 
 def hide_record(folder):
@@ -82,7 +97,7 @@ def volume_areas(data):
 def flip_in_volume(name, area, fraction=0.5, bit=3):
     def apply(folder):
         first, end = volume_areas((folder / name).read_bytes())[area]
-        damage.flip(folder / name, first + int((end - first - 1) * fraction), bit)
+        flip(folder / name, first + int((end - first - 1) * fraction), bit)
     return apply
 
 
@@ -103,7 +118,7 @@ def set_file_entry_field(name, entry, field, value):
 def flip_in_block(block, fraction, bit=3):
     def apply(folder):
         first, end = damage.Layout((folder / "Setup.exe").read_bytes()).blocks[block]
-        damage.flip(folder / "Setup.exe", first + int((end - first) * fraction), bit)
+        flip(folder / "Setup.exe", first + int((end - first) * fraction), bit)
     return apply
 
 
@@ -113,7 +128,7 @@ def patch_file_entry(name, field):
     def apply(folder):
         path = folder / "Setup.exe"
         data = bytearray(path.read_bytes())
-        at = data.index(b"a.txt\0", damage.Layout(data).payload)
+        at = data.index(b"a.txt\0", damage.Layout(data).blocks["payload"][0])
         if field == "size":
             entry = at - 16
             struct.pack_into("<I", data, entry, struct.unpack_from("<I", data, entry)[0] - 1)
@@ -167,7 +182,7 @@ class SetIntegrityTest(e2e.E2ETestCase):
                 cls.built[name + "-bare"] = cls.root / (name + "-bare")
                 shutil.copytree(cls.built[name], cls.built[name + "-bare"])
                 hide_record(cls.built[name + "-bare"])
-        volumes = damage.volumes_of(cls.built["split"])
+        volumes = sorted(cls.built["split"].glob("Setup-*.cab"))
         assert len(volumes) >= 4, volumes
 
     @classmethod
@@ -176,10 +191,12 @@ class SetIntegrityTest(e2e.E2ETestCase):
         super().tearDownClass()
 
     def run_damaged(self, variant, apply):
-        folder = damage.fresh_copy(self.built[variant], self.tmp / "run")
+        folder = self.tmp / "run"
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(self.built[variant], folder)
         apply(folder)
         overrides = OWN_LIBRARY if variant.startswith("split-own") else None
-        outcome = damage.run_once(self.driver, folder / "Setup.exe", overrides)
+        outcome = damage.run_once(self.driver, folder / "Setup.exe", overrides, damage.HANG_FLOOR_S)
         # The campaign's own check knows only its files.
         if "silent corruption" in outcome.faults and damage.installed_tree() == expected_tree(variant):
             outcome.faults.remove("silent corruption")
@@ -201,8 +218,8 @@ class SetIntegrityTest(e2e.E2ETestCase):
         cases = (
             ("data block of a follow-up volume", flip_in_volume(vol2, "data blocks")),
             ("folder entry of a follow-up volume", flip_in_volume(vol2, "folder entries", 0.0, 2)),
-            ("volume that names itself", lambda f: damage.set_next_name(f / vol2, vol2)),
-            ("volume that names an earlier one", lambda f: damage.set_next_name(f / vol3, vol2)),
+            ("volume that names itself", lambda f: set_next_name(f / vol2, vol2)),
+            ("volume that names an earlier one", lambda f: set_next_name(f / vol3, vol2)),
             ("volumes swapped", swap(vol2, vol3)),
             ("set id of another set", set_header_word(vol3, 32, 1)),
             ("index out of sequence", set_header_word(vol3, 34, 1)),
