@@ -82,7 +82,8 @@ TEST(CommandLine, JsonOfInfoListAndVerify) {
                                                         info["blocks"]["payload"]["size"].get<uint64_t>());
     EXPECT_TRUE(info["blocks"]["languageText"]["builtIn"].get<bool>());
     EXPECT_GT(info["blocks"]["cabinetLibrary"]["expandedSize"].get<int>(), 0);
-    EXPECT_EQ("Json \xC3\x89t\xC3\xA9", info["setupScript"]["AppName"]);  // stored in code page 1252, shown as UTF-8
+    EXPECT_EQ("Json \xC3\x89t\xC3\xA9",
+              info["setupScript"]["AppName"]);  // stored in code page 1252, shown as UTF-8
     EXPECT_EQ(1, info["setupScript"]["LicenseText"]["lines"]);
     EXPECT_FALSE(info["signature"]["present"].get<bool>());
     const json list = RunJson("list --json Setup.exe" + pw, dir.Path(), code);
