@@ -49,14 +49,30 @@ std::string ExtensionPart(const std::string& path) {
   return dot == std::string::npos ? path : path.substr(dot + 1);
 }
 
+namespace {
+// Divides value by a divisor below 2^16 in place and returns the remainder,
+// by long division on 16-bit digits. A 32-bit build would otherwise call the
+// compiler's 64-bit division routines, which are larger than this whole file.
+unsigned DivideInPlace(uint64_t& value, unsigned divisor) {
+  uint64_t quotient = 0;
+  uint32_t rest = 0;
+  for (int shift = 48; shift >= 0; shift -= 16) {
+    const uint32_t part = (rest << 16) | static_cast<uint32_t>((value >> shift) & 0xFFFF);
+    quotient |= static_cast<uint64_t>(part / divisor) << shift;
+    rest = part % divisor;
+  }
+  value = quotient;
+  return rest;
+}
+}  // namespace
+
 std::string Int64ToText(int64_t value) {
   // Work on the unsigned magnitude so that the most negative value prints too.
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   char digits[24];
   int n = 0;
   do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
+    digits[n++] = static_cast<char>('0' + DivideInPlace(magnitude, 10));
   } while (magnitude != 0);
   std::string text = value < 0 ? "-" : "";
   while (n > 0) text += digits[--n];
@@ -91,13 +107,19 @@ int64_t TextToInt64(const std::string& text) {
     base = 16;
     i += 2;
   }
-  // The magnitude may reach 2^63 only for a negative number.
+  // The magnitude may reach 2^63 only for a negative number. The largest
+  // magnitude that may take another digit is limit / base, found without a
+  // 64-bit division at run time: 2^63 and 2^63 - 1 give the same tenth.
   const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+  constexpr uint64_t kMaxBeforeDecimalDigit = std::numeric_limits<int64_t>::max() / 10;
+  const uint64_t most = base == 16 ? limit >> 4 : kMaxBeforeDecimalDigit;
   uint64_t magnitude = 0;
   for (; i < text.size(); ++i) {
     const int digit = DigitValue(text[i], base);
-    if (digit < 0 || magnitude > (limit - digit) / base) break;
-    magnitude = magnitude * base + digit;
+    if (digit < 0 || magnitude > most) break;
+    const uint64_t next = magnitude * base + static_cast<unsigned>(digit);
+    if (next > limit) break;
+    magnitude = next;
   }
   return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
 }

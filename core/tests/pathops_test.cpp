@@ -70,6 +70,11 @@ TEST(Numbers, TextToInt64ReadsLeniently) {
       {"9223372036854775807", std::numeric_limits<int64_t>::max()},
       {"92233720368547758079", std::numeric_limits<int64_t>::max()},  // stops before overflow
       {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
+      {"9223372036854775808", 922337203685477580},     // 2^63 is only negative
+      {"-9223372036854775809", -922337203685477580},
+      {"$7FFFFFFFFFFFFFFF", std::numeric_limits<int64_t>::max()},
+      {"$8000000000000000", 0x0800000000000000},
+      {"-$8000000000000000", std::numeric_limits<int64_t>::min()},
       {"99999999999999999999", 999999999999999999},
       {"$FFFFFFFFFFFFFFFFFF", 0x0FFFFFFFFFFFFFFF},
       {"-", 0},
@@ -79,12 +84,15 @@ TEST(Numbers, TextToInt64ReadsLeniently) {
 }
 
 TEST(Numbers, Int64ToTextRoundTrips) {
-  for (int64_t v : {int64_t(0), int64_t(-1), int64_t(1048576), std::numeric_limits<int64_t>::max(),
+  for (int64_t v : {int64_t(0), int64_t(-1), int64_t(1048576), int64_t(4294967295), int64_t(4294967296),
+                    int64_t(0x0000FFFFFFFFFFFF), int64_t(-1000000000000000000), std::numeric_limits<int64_t>::max(),
                     std::numeric_limits<int64_t>::min()}) {
     EXPECT_EQ(v, TextToInt64(Int64ToText(v)));
   }
   EXPECT_EQ("-9223372036854775808", Int64ToText(std::numeric_limits<int64_t>::min()));
   EXPECT_EQ("1048576", Int64ToText(1048576));
+  EXPECT_EQ("9223372036854775807", Int64ToText(std::numeric_limits<int64_t>::max()));
+  EXPECT_EQ("18446744073709551", Int64ToText(18446744073709551));
 }
 
 TEST(Texts, UpperCaseAsciiTouchesOnlyAToZ) {
