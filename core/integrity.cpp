@@ -82,18 +82,6 @@ const IntegrityEntry* FindIntegrityEntry(const IntegrityRecord& record, Integrit
   return nullptr;
 }
 
-const char* IntegrityKindText(IntegrityKind kind) {
-  switch (kind) {
-    case IntegrityKind::Header: return "header";
-    case IntegrityKind::LangText: return "language text";
-    case IntegrityKind::CabLib: return "cabinet library";
-    case IntegrityKind::Payload: return "payload cabinet";
-    case IntegrityKind::Volume: return "volume";
-    case IntegrityKind::File: return "file";
-  }
-  return "unknown part";
-}
-
 uint32_t IntegrityHeaderCrc(const uint8_t header[33]) {
   uint8_t copy[33];
   std::memcpy(copy, header, sizeof copy);

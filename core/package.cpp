@@ -79,17 +79,3 @@ PackageLayoutFault CheckPackageLayout(int32_t base, const PackageHeader& h, int6
   if (payload > INT32_MAX) return PackageLayoutFault::TooLarge;
   return PackageLayoutFault::None;
 }
-
-const char* PackageLayoutFaultText(PackageLayoutFault fault) {
-  switch (fault) {
-    case PackageLayoutFault::None: return "the header fits the file";
-    case PackageLayoutFault::NoHeader: return "PackageBase does not leave room for the header in the file";
-    case PackageLayoutFault::NegativeSize: return "a block size in the header is negative";
-    case PackageLayoutFault::NoLanguageText: return "the header gives the language text no bytes";
-    case PackageLayoutFault::NoInfoCabinet: return "the header's InfoCabSize is too small for a cabinet";
-    case PackageLayoutFault::PastEnd: return "the block sizes in the header run past the end of the file";
-    case PackageLayoutFault::NoPayload: return "the header leaves no room for the payload cabinet";
-    case PackageLayoutFault::TooLarge: return "the blocks in the header end beyond 2 GiB";
-  }
-  return "unknown fault";
-}
