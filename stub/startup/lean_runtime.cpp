@@ -61,11 +61,24 @@ void __verbose_terminate_handler() { RuntimeFault(); }
 // storage callbacks and relocations for imported data, none of which the stub
 // uses. The C runtime DLL initialises itself when it is loaded; what remains
 // is running the constructors of the globals.
-extern "C" void __main();
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 
+// The linker gathers the constructors of the globals into a list that starts
+// with -1 and ends with a null entry; they run from the last to the first,
+// the order the runtime's own start-up uses. Doing it here keeps that start-up
+// object, and the unwind table it brings, out of the program.
+extern "C" void (*__CTOR_LIST__[])();
+
+namespace {
+void RunGlobalConstructors() {
+  size_t count = 0;
+  while (__CTOR_LIST__[count + 1] != nullptr) ++count;
+  for (; count > 0; --count) __CTOR_LIST__[count]();
+}
+}  // namespace
+
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void StubEntry() {
-  __main();
+  RunGlobalConstructors();
   ExitProcess(
       static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_SHOWDEFAULT)));
 }
