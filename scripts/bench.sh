@@ -20,19 +20,20 @@
 #   --quick    a 32 MiB payload and 3 rounds instead of 256 MiB and 5; prints
 #              only, docs/benchmarks.md and the README stay as they are
 #   --only     some of stub,startup,integrity,lzx,native,sizes,builder,compression
-#              (comma-separated)
+#              (comma-separated); prints only, as --quick does, since the
+#              documents hold the tables of a whole run
 #   --root     build root (default: build-bench)
 #   --readme   also put the tables into the README's Benchmarks section
 #   --keep     keep the scratch folder (payload, packages) and say where
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 root="$src/build-bench"
-py_args=() readme=0 keep=0 quick=0
+py_args=() readme=0 keep=0 quick=0 partial=0
 while (($#)); do
   case "$1" in
     --quick) py_args+=(--quick); quick=1 ;;
     --rounds) py_args+=(--rounds "$2"); shift ;;
-    --only) py_args+=(--only "$2"); shift ;;
+    --only) py_args+=(--only "$2"); partial=1; shift ;;
     --root) root=$(realpath -m "$2"); shift ;;
     --readme) readme=1 ;;
     --keep) keep=1 ;;
@@ -65,7 +66,7 @@ trap cleanup EXIT
 # Its output goes nowhere: it outlives this script and would hold a pipe open.
 wineserver -k 2>/dev/null || true
 wineserver -p >/dev/null 2>&1
-if ((!quick)); then
+if ((!quick && !partial)); then
   py_args+=(--markdown "$src/docs/benchmarks.md")
   ((readme)) && py_args+=(--readme "$src/README.md")
 fi
