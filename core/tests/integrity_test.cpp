@@ -37,6 +37,24 @@ TEST(Crc32, AgreesWithZlibInOnePieceAndInMany) {
   EXPECT_EQ(expected, pieces);
 }
 
+// Long runs are folded with a carry-less multiply where the processor has one
+// and go through the tables elsewhere: both against zlib at every length
+// around the folding's 16- and 64-byte steps, at every alignment, from a
+// register that is not the start value.
+TEST(Crc32, FoldingAndTablesAgreeAtEveryLengthAndAlignment) {
+  std::string data;
+  for (int i = 0; i < 4096 + 64; ++i) data += char(i * 197 + (i >> 5) + 3);
+  const uint32_t seed = Crc32(Bytes("seed"), 4);
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t size : {0, 1, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 256, 1000, 4096}) {
+      const uint8_t* p = Bytes(data) + offset;
+      const uint32_t expected = uint32_t(crc32(seed, p, uInt(size)));
+      EXPECT_EQ(expected, Crc32Update(seed, p, size)) << size << " bytes at " << offset;
+      EXPECT_EQ(expected, Crc32UpdatePortable(seed, p, size)) << size << " bytes at " << offset;
+    }
+  }
+}
+
 TEST(IntegrityRecord, RoundTripsEveryKindWithItsLayout) {
   const IntegrityRecord written = SampleRecord();
   const std::string bytes = WriteIntegrityRecord(written);
@@ -56,6 +74,37 @@ TEST(IntegrityRecord, RoundTripsEveryKindWithItsLayout) {
   EXPECT_EQ(7u, FindIntegrityEntry(read, IntegrityKind::Volume, "Setup-2.cab")->crc);
   EXPECT_EQ(nullptr, FindIntegrityEntry(read, IntegrityKind::Volume, "setup-2.cab"));
   EXPECT_EQ(nullptr, FindIntegrityEntry(read, IntegrityKind::LangText));
+}
+
+// Lookups in record order end where the last one did; out of order, the
+// search goes round; a name that is not there, or is there under another
+// kind, is not found and leaves the hint as it was.
+TEST(IntegrityRecord, SearchFromAHintFindsEveryEntryInAnyOrder) {
+  IntegrityRecord r;
+  for (const char* name : {"a", "b", "c", "d"}) r.entries.push_back({IntegrityKind::File, name, 1, 0});
+  r.entries.push_back({IntegrityKind::Volume, "e", 1, 0});
+  const struct {
+    IntegrityKind kind;
+    const char* name;
+    size_t hintBefore;
+    int foundAt;  // -1: not found
+    size_t hintAfter;
+  } cases[] = {
+      {IntegrityKind::File, "a", 0, 0, 1},  {IntegrityKind::File, "b", 1, 1, 2},
+      {IntegrityKind::File, "d", 2, 3, 4},  {IntegrityKind::File, "a", 4, 0, 1},
+      {IntegrityKind::File, "c", 5, 2, 3},  {IntegrityKind::File, "c", 99, 2, 3},
+      {IntegrityKind::File, "e", 2, -1, 2}, {IntegrityKind::File, "z", 3, -1, 3},
+      {IntegrityKind::Volume, "e", 0, 4, 5},
+  };
+  for (const auto& c : cases) {
+    size_t hint = c.hintBefore;
+    const IntegrityEntry* e = FindIntegrityEntry(r, c.kind, c.name, hint);
+    EXPECT_EQ(c.foundAt < 0 ? nullptr : &r.entries[c.foundAt], e) << c.name << " from " << c.hintBefore;
+    EXPECT_EQ(c.hintAfter, hint) << c.name << " from " << c.hintBefore;
+  }
+  IntegrityRecord empty;
+  size_t hint = 3;
+  EXPECT_EQ(nullptr, FindIntegrityEntry(empty, IntegrityKind::File, "a", hint));
 }
 
 TEST(IntegrityRecord, DamagedOrNewerRecordsAreToldApart) {
