@@ -76,8 +76,21 @@ IntegrityStatus ParseIntegrityRecord(const uint8_t* data, size_t size, Integrity
 
 const IntegrityEntry* FindIntegrityEntry(const IntegrityRecord& record, IntegrityKind kind,
                                          const std::string& name) {
-  for (const IntegrityEntry& e : record.entries) {
-    if (e.kind == kind && e.name == name) return &e;
+  size_t fromTheStart = 0;
+  return FindIntegrityEntry(record, kind, name, fromTheStart);
+}
+
+const IntegrityEntry* FindIntegrityEntry(const IntegrityRecord& record, IntegrityKind kind,
+                                         const std::string& name, size_t& hint) {
+  const size_t count = record.entries.size();
+  const size_t start = hint < count ? hint : 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = start + i < count ? start + i : start + i - count;
+    const IntegrityEntry& e = record.entries[at];
+    if (e.kind == kind && e.name == name) {
+      hint = at + 1;
+      return &e;
+    }
   }
   return nullptr;
 }

@@ -74,6 +74,12 @@ IntegrityStatus ParseIntegrityRecord(const uint8_t* data, size_t size, Integrity
 // The first entry of that kind (and name, for kinds that carry one); null when none.
 const IntegrityEntry* FindIntegrityEntry(const IntegrityRecord& record, IntegrityKind kind,
                                          const std::string& name = std::string());
+// The same, searching from entry `hint` on and round to it again, and moving
+// `hint` past the entry found: files are looked up in the order the record
+// lists them, so the search for the next one ends at once instead of walking
+// the whole list for every file.
+const IntegrityEntry* FindIntegrityEntry(const IntegrityRecord& record, IntegrityKind kind,
+                                         const std::string& name, size_t& hint);
 
 // The CRC that a Header entry holds for these 33 header bytes.
 uint32_t IntegrityHeaderCrc(const uint8_t header[33]);

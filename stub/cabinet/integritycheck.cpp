@@ -17,6 +17,7 @@ namespace {
 IntegrityRecord Record;
 bool HaveRecord = false;
 bool RecordListsFiles = false;  // packages made around a finished cabinet list none
+size_t NextFileEntry = 0;       // where the search for the next file's entry starts
 
 struct TargetFile {
   std::string StoredName;
@@ -151,7 +152,7 @@ void CheckVolumeIntegrity(const std::string& path, const std::string& name) {
 void CheckAnnouncedFile(const std::string& storedName, uint32_t size) {
   CheckNothingHalfWritten();
   if (!RecordListsFiles) return;
-  const IntegrityEntry* entry = FindIntegrityEntry(Record, IntegrityKind::File, storedName);
+  const IntegrityEntry* entry = FindIntegrityEntry(Record, IntegrityKind::File, storedName, NextFileEntry);
   if (!entry || entry->length != size) FailDamaged(storedName);
 }
 
@@ -182,7 +183,9 @@ void FinishTarget() {
   // marked as half-written until then.
   if (Target.Size != Target.Announced) return;
   if (RecordListsFiles && !Target.Path.empty()) {
-    const IntegrityEntry* entry = FindIntegrityEntry(Record, IntegrityKind::File, Target.StoredName);
+    // Found at once where CheckAnnouncedFile found it, one before its hint.
+    size_t from = NextFileEntry > 0 ? NextFileEntry - 1 : 0;
+    const IntegrityEntry* entry = FindIntegrityEntry(Record, IntegrityKind::File, Target.StoredName, from);
     if (!entry || entry->length != Target.Size || entry->crc != Target.Crc) FailDamaged(Target.Path);
   }
   Target = TargetFile();
