@@ -69,6 +69,25 @@ TEST(Descramble, ResultDoesNotDependOnHowTheStreamIsCut) {
   }
 }
 
+// Runs of 64 bytes and more go a word at a time: every key length against
+// the word size, from every start position, at the lengths around the switch.
+TEST(Descramble, LongRunsFollowTheByteRelationForEveryKeyLengthAndStart) {
+  for (const std::string key : {std::string("R"), kKey + "p", kKey + "pa", kKey + "pas", kKey + std::string(27, 'x')}) {
+    const std::string inv = InvertKey(key);
+    for (uint32_t start = 0; start < key.size() + 9; ++start) {
+      for (size_t count : {63u, 64u, 65u, 71u, 200u}) {
+        std::vector<uint8_t> plain(count);
+        for (size_t i = 0; i < count; ++i) plain[i] = uint8_t(i * 29 + start);
+        std::vector<uint8_t> out = plain;
+        DescrambleAt(out.data(), inv, count, start);
+        for (uint32_t i = 0; i < count; ++i)
+          ASSERT_EQ(Expected(plain[i], key, start + i), out[i])
+              << "key length " << key.size() << ", start " << start << ", count " << count << ", byte " << i;
+      }
+    }
+  }
+}
+
 TEST(Descramble, TwiceGivesBackThePlainBytesAndAPasswordChangesTheResult) {
   std::vector<uint8_t> plain(100);
   for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i);
