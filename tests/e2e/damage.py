@@ -433,6 +433,9 @@ def run_once(d, setup, overrides, limit_s):
     """Runs the package unattended and judges the run."""
     outcome = Outcome()
     shutil.rmtree(e2e.prefix_path(DEST), ignore_errors=True)
+    # The folder above the destination is the harness's: in a fresh prefix the
+    # first run would make it and be blamed for a file outside the destination.
+    e2e.prefix_path(DEST).parent.mkdir(parents=True, exist_ok=True)
     before = outside_entries()
     env = driver.wine_environment()
     env.pop("WINEDLLOVERRIDES", None)
