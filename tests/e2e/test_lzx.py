@@ -1,0 +1,88 @@
+"""LZX packages that our encoder writes install byte for byte through Wine's
+cabinet library and through our own (block 3), at the smallest and the
+largest window, over inputs that are hard on a compressor."""
+import hashlib
+import os
+import random
+import shutil
+import subprocess
+import unittest
+
+import e2e
+
+FRAME = 32768
+
+
+def hostile_files():
+    rng = random.Random(14)
+    text = b"".join(b"line %d of a text that repeats itself\r\n" % (i % 50) for i in range(2000))
+    block = rng.randbytes(20000)
+    calls = b"".join(b"\xE8" + rng.randbytes(4) + b"\x90" * rng.randrange(3) for _ in range(8000))
+    return {
+        "empty.bin": b"",
+        "one.bin": b"x",
+        "run.bin": b"\0" * (2 * FRAME + 123),  # the longest matches, across frames
+        "random.bin": rng.randbytes(50000),
+        "calls.exe": calls,  # many 0xE8 bytes for the call translation
+        "below.txt": text[:FRAME - 1],
+        "above.txt": text[:FRAME + 1],
+        # The same block again 60 and 90 KiB on: inside window 21, beyond window 16.
+        "far.bin": block + rng.randbytes(40000) + block + rng.randbytes(10000) + block,
+        # Phrases at three alternating distances: every repeated-offset slot.
+        "repeats.txt": b"".join(b"%s-%d|" % (w, i % 3) for i in range(3000) for w in (b"ab", b"cde", b"fghi")),
+    }
+
+
+class LzxTest(e2e.E2ETestCase):
+    def setUp(self):
+        super().setUp()
+        self.dest = "C:\\veltra-e2e\\" + self._testMethodName
+        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
+        self.saved_overrides = os.environ.get("WINEDLLOVERRIDES")
+
+    def tearDown(self):
+        if self.saved_overrides is None:
+            os.environ.pop("WINEDLLOVERRIDES", None)
+        else:
+            os.environ["WINEDLLOVERRIDES"] = self.saved_overrides
+        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
+        super().tearDown()
+
+    def build(self, name, window, cablib, files):
+        folder = self.tmp / name
+        (folder / "files").mkdir(parents=True)
+        for stored, data in files.items():
+            (folder / "files" / stored).write_bytes(data)
+        (folder / "p.ini").write_text(
+            "[Setup]\nAppName = Lzx\nUnattended = 1\nDestDir = %s\nOverwriteMode = overwrite\n"
+            "[Package]\nStub = %s\nCabinetLibrary = %s\nCompression = lzx\nLzxWindow = %d\n"
+            "[Files]\n\\ = files\n" % (self.dest, e2e.STUB, cablib, window))
+        built = subprocess.run([str(e2e.PACK), "build", "p.ini"], cwd=folder, capture_output=True, text=True)
+        self.assertEqual(0, built.returncode, built.stdout + built.stderr)
+        return folder / "Setup.exe"
+
+    def installed(self):
+        root = e2e.prefix_path(self.dest)
+        return {p.name: hashlib.md5(p.read_bytes()).hexdigest() for p in root.rglob("*") if p.is_file()}
+
+    def test_hostile_inputs_install_byte_for_byte_through_both_libraries(self):
+        own = os.environ.get("VELTRA_CABINET_DLL")
+        if not own:
+            self.skipTest("VELTRA_CABINET_DLL not set")
+        files = hostile_files()
+        expected = {n: hashlib.md5(d).hexdigest() for n, d in files.items()}
+        for window in (15, 21):
+            for library, overrides in (("system", None), ("own", "cabinet=d")):
+                with self.subTest(window=window, library=library):
+                    shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
+                    setup = self.build("w%d-%s" % (window, library), window, own, files)
+                    if overrides:
+                        os.environ["WINEDLLOVERRIDES"] = overrides
+                    else:
+                        os.environ.pop("WINEDLLOVERRIDES", None)
+                    self.assertEqual(0, self.finish(self.start(setup)))
+                    self.assertEqual(expected, self.installed())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
