@@ -7,6 +7,7 @@ WINEPREFIX. Tests that look at the temporary folder hold ctest's resource
 lock "wine-temp", so no other run makes VELTRA folders meanwhile.
 """
 import contextlib
+import hashlib
 import os
 import pathlib
 import shutil
@@ -206,3 +207,39 @@ class E2ETestCase(unittest.TestCase):
             self.driver.click(box, "OK")
             self.assertEqual(code, self.finish(process))
         return box
+
+
+class DestinationTestCase(E2ETestCase):
+    """A destination of the test's own under C:\\veltra-e2e, empty before and
+    removed after, and WINEDLLOVERRIDES as it was before the test."""
+
+    def setUp(self):
+        super().setUp()
+        self.dest = "C:\\veltra-e2e\\" + self._testMethodName
+        shutil.rmtree(prefix_path(self.dest), ignore_errors=True)
+        self.saved_overrides = os.environ.get("WINEDLLOVERRIDES")
+
+    def tearDown(self):
+        if self.saved_overrides is None:
+            os.environ.pop("WINEDLLOVERRIDES", None)
+        else:
+            os.environ["WINEDLLOVERRIDES"] = self.saved_overrides
+        shutil.rmtree(prefix_path(self.dest), ignore_errors=True)
+        super().tearDown()
+
+    def installed_digests(self):
+        """Name and MD5 of every file under the destination."""
+        root = prefix_path(self.dest)
+        return {p.name: hashlib.md5(p.read_bytes()).hexdigest() for p in root.rglob("*") if p.is_file()}
+
+    def build_project(self, folder, project, files):
+        """Writes `files` into folder/files and `project` (a project file whose
+        [Files] section takes that folder) beside them, builds it and returns
+        the Setup.exe."""
+        (folder / "files").mkdir(parents=True)
+        for stored, data in files.items():
+            (folder / "files" / stored).write_bytes(data)
+        (folder / "p.ini").write_text(project)
+        built = subprocess.run([str(PACK), "build", "p.ini"], cwd=folder, capture_output=True, text=True)
+        self.assertEqual(0, built.returncode, built.stdout + built.stderr)
+        return folder / "Setup.exe"

@@ -29,20 +29,9 @@ def pe_checksum(image, field):
     return total + len(image)
 
 
-class LibraryTest(e2e.E2ETestCase):
-    def setUp(self):
-        super().setUp()
-        self.dest = "C:\\veltra-e2e\\" + self._testMethodName
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
-        self.saved_overrides = os.environ.get("WINEDLLOVERRIDES")
-
+class LibraryTest(e2e.DestinationTestCase):
     def tearDown(self):
         os.environ.pop("VELTRA_FAULT", None)
-        if self.saved_overrides is None:
-            os.environ.pop("WINEDLLOVERRIDES", None)
-        else:
-            os.environ["WINEDLLOVERRIDES"] = self.saved_overrides
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
         super().tearDown()
 
     def package(self, cablib=None):

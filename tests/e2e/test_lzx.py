@@ -5,7 +5,6 @@ import hashlib
 import os
 import random
 import shutil
-import subprocess
 import unittest
 
 import e2e
@@ -33,37 +32,12 @@ def hostile_files():
     }
 
 
-class LzxTest(e2e.E2ETestCase):
-    def setUp(self):
-        super().setUp()
-        self.dest = "C:\\veltra-e2e\\" + self._testMethodName
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
-        self.saved_overrides = os.environ.get("WINEDLLOVERRIDES")
-
-    def tearDown(self):
-        if self.saved_overrides is None:
-            os.environ.pop("WINEDLLOVERRIDES", None)
-        else:
-            os.environ["WINEDLLOVERRIDES"] = self.saved_overrides
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
-        super().tearDown()
-
+class LzxTest(e2e.DestinationTestCase):
     def build(self, name, window, cablib, files):
-        folder = self.tmp / name
-        (folder / "files").mkdir(parents=True)
-        for stored, data in files.items():
-            (folder / "files" / stored).write_bytes(data)
-        (folder / "p.ini").write_text(
+        return self.build_project(self.tmp / name, (
             "[Setup]\nAppName = Lzx\nUnattended = 1\nDestDir = %s\nOverwriteMode = overwrite\n"
             "[Package]\nStub = %s\nCabinetLibrary = %s\nCompression = lzx\nLzxWindow = %d\n"
-            "[Files]\n\\ = files\n" % (self.dest, e2e.STUB, cablib, window))
-        built = subprocess.run([str(e2e.PACK), "build", "p.ini"], cwd=folder, capture_output=True, text=True)
-        self.assertEqual(0, built.returncode, built.stdout + built.stderr)
-        return folder / "Setup.exe"
-
-    def installed(self):
-        root = e2e.prefix_path(self.dest)
-        return {p.name: hashlib.md5(p.read_bytes()).hexdigest() for p in root.rglob("*") if p.is_file()}
+            "[Files]\n\\ = files\n" % (self.dest, e2e.STUB, cablib, window)), files)
 
     def test_hostile_inputs_install_byte_for_byte_through_both_libraries(self):
         own = os.environ.get("VELTRA_CABINET_DLL")
@@ -81,7 +55,7 @@ class LzxTest(e2e.E2ETestCase):
                     else:
                         os.environ.pop("WINEDLLOVERRIDES", None)
                     self.assertEqual(0, self.finish(self.start(setup)))
-                    self.assertEqual(expected, self.installed())
+                    self.assertEqual(expected, self.installed_digests())
 
 
 if __name__ == "__main__":

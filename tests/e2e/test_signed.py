@@ -28,40 +28,23 @@ def make_signer(folder):
     (folder / "pass.txt").write_text("e2e-secret\n")
 
 
-class SignedTest(e2e.E2ETestCase):
+class SignedTest(e2e.DestinationTestCase):
     def setUp(self):
         super().setUp()
         if not shutil.which("osslsigncode") or not shutil.which("openssl"):
             self.skipTest("osslsigncode and openssl are needed")
-        self.dest = "C:\\veltra-e2e\\" + self._testMethodName
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
         make_signer(self.tmp)
 
-    def tearDown(self):
-        shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
-        super().tearDown()
-
     def build(self, name, package_keys, files):
-        folder = self.tmp / name
-        (folder / "files").mkdir(parents=True)
-        for stored, data in files.items():
-            (folder / "files" / stored).write_bytes(data)
-        (folder / "p.ini").write_text(
+        setup = self.build_project(self.tmp / name, (
             "[Setup]\nAppName = Signed\nUnattended = 1\nDestDir = %s\nOverwriteMode = overwrite\n"
             "[Package]\nStub = %s\nCabinetLibrary = none\n%s"
             "[Sign]\nCertificate = ../signer.pem\nKey = ../signer.key\nPasswordFile = ../pass.txt\n"
-            "Description = Signed test\n[Files]\n\\ = files\n" % (self.dest, e2e.STUB, package_keys))
-        built = subprocess.run([str(e2e.PACK), "build", "p.ini"], cwd=folder, capture_output=True, text=True)
-        self.assertEqual(0, built.returncode, built.stdout + built.stderr)
-        setup = folder / "Setup.exe"
+            "Description = Signed test\n[Files]\n\\ = files\n" % (self.dest, e2e.STUB, package_keys)), files)
         verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(self.tmp / "ca.pem"),
                                    "-in", str(setup)], capture_output=True, text=True)
         self.assertEqual(0, verified.returncode, verified.stdout + verified.stderr)
         return setup
-
-    def installed(self):
-        root = e2e.prefix_path(self.dest)
-        return {p.name: hashlib.md5(p.read_bytes()).hexdigest() for p in root.rglob("*") if p.is_file()}
 
     def test_signed_packages_install(self):
         rng = random.Random(13)
@@ -77,7 +60,8 @@ class SignedTest(e2e.E2ETestCase):
                 volumes = sorted(p.name for p in setup.parent.glob("Setup-*.cab"))
                 self.assertEqual(name == "split", len(volumes) > 0, volumes)
                 self.assertEqual(0, self.finish(self.start(setup)))
-                self.assertEqual({n: hashlib.md5(d).hexdigest() for n, d in files.items()}, self.installed())
+                expected = {n: hashlib.md5(d).hexdigest() for n, d in files.items()}
+                self.assertEqual(expected, self.installed_digests())
                 self.assertEqual(set(), self.new_work_folders())
 
 
