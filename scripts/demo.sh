@@ -35,13 +35,19 @@ code=$?
 set -e
 echo "Setup.exe exited with code $code"
 
-# Where the unattended install put the files: <TEMP>\VeltraDemo in the prefix.
-for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp; do
-  if [[ -d "$temp/VeltraDemo" ]]; then
-    echo "Installed into $temp/VeltraDemo:"
-    (cd "$temp/VeltraDemo" && find . -type f | sort | sed 's/^\.\//  /')
-  fi
-done
+# Where the unattended install put the files: <TEMP>\VeltraDemo in the prefix
+# (a prefix has one of the two temporary folders, not always both).
+installed_folder() {
+  local temp
+  for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp; do
+    [[ -d "$temp/VeltraDemo" ]] && { echo "$temp/VeltraDemo"; return 0; }
+  done
+  return 1
+}
+if installed=$(installed_folder); then
+  echo "Installed into $installed:"
+  (cd "$installed" && find . -type f | sort | sed 's/^\.\//  /')
+fi
 ((code == 0)) || exit $code
 
 # The same package with LZX (window 21), checked by verify, installed over
@@ -53,7 +59,7 @@ for temp in "$WINEPREFIX"/drive_c/users/*/Temp "$WINEPREFIX"/drive_c/users/*/App
   rm -rf "$temp/VeltraDemo"
 done
 wine "$out/lzx/Setup.exe" || { echo "the LZX Setup.exe exited with code $?"; exit 1; }
-installed=$(find "$WINEPREFIX"/drive_c/users/*/{Temp,AppData/Local/Temp} -maxdepth 1 -name VeltraDemo 2>/dev/null | head -1)
+installed=$(installed_folder) || { echo "the LZX Setup.exe installed nothing"; exit 1; }
 diff -r "$src/demo/files" "$installed" && echo "The LZX package installed the demo files byte for byte"
 
 # The wizard demo: pictures rendered first, then Setup.exe and Setup-2.cab.
