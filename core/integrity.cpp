@@ -5,7 +5,6 @@
 #include "byteorder.h"
 #include "crc32.h"
 
-const char kIntegrityRecordName[7] = "~DAT3.";
 
 namespace {
 

@@ -42,7 +42,8 @@
 #include <string>
 #include <vector>
 
-extern const char kIntegrityRecordName[7];  // "~DAT3."
+#include "infocabinet.h"
+
 
 enum class IntegrityKind : uint8_t {
   Header = 1,

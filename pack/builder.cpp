@@ -8,6 +8,7 @@
 #include "cabinspect.h"
 #include "cabio.h"
 #include "crc32.h"
+#include "infocabinet.h"
 #include "integrity.h"
 #include "hostfiles.h"
 #include "package.h"
@@ -250,11 +251,11 @@ bool Build::WriteInfoCabinet(const std::string& record) {
   std::string scriptBytes, error;
   if (!WriteSetupScript(script, scriptBytes, error)) return d_.Error(p_.path, 0, error), false;
   std::vector<CabEntry> info;
-  info.push_back(CabEntry{"~DAT1.", "", scriptBytes, DosStamp(), kCabAttrArchive});
+  info.push_back(CabEntry{kSetupScriptName, "", scriptBytes, DosStamp(), kCabAttrArchive});
   if (!p_.sidePicture.empty())
-    info.push_back(CabEntry{"~DAT2A.", p_.sidePicture, "", DosStamp(), kCabAttrArchive});
+    info.push_back(CabEntry{kSidePictureName, p_.sidePicture, "", DosStamp(), kCabAttrArchive});
   if (!p_.headerPicture.empty())
-    info.push_back(CabEntry{"~DAT2B.", p_.headerPicture, "", DosStamp(), kCabAttrArchive});
+    info.push_back(CabEntry{kHeaderPictureName, p_.headerPicture, "", DosStamp(), kCabAttrArchive});
   info.push_back(CabEntry{kIntegrityRecordName, "", record, DosStamp(), kCabAttrArchive});
   CabOptions options;
   options.level = 9;

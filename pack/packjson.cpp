@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "commands.h"
+#include "infocabinet.h"
 #include "setupscript.h"
 #include "szdd.h"
 #include "uTrans.h"
@@ -125,11 +126,11 @@ json InfoJson(const PackageImage& image, const std::map<std::string, std::string
               {"signature", SignatureJson(signature)}};
   if (infoFiles) {
     SetupScript script;
-    const auto found = infoFiles->find("~DAT1.");
+    const auto found = infoFiles->find(kSetupScriptName);
     if (found != infoFiles->end() && ParseSetupScript(found->second, script))
       doc["setupScript"] = ScriptJson(script);
     doc["pictures"] = json::object();
-    for (const char* picture : {"~DAT2A.", "~DAT2B."}) {
+    for (const char* picture : {kSidePictureName, kHeaderPictureName}) {
       const auto it = infoFiles->find(picture);
       doc["pictures"][picture] = it == infoFiles->end() ? json(nullptr) : json(it->second.size());
     }

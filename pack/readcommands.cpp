@@ -4,6 +4,7 @@
 #include "codepage.h"
 #include "commands.h"
 #include "hostfiles.h"
+#include "infocabinet.h"
 #include "languages.h"
 #include "packjson.h"
 #include "pkgintegrity.h"
@@ -128,7 +129,7 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
       {"StartQuestion", s.StartQuestion},
       {"FinalMessage", s.FinalMessage},
   };
-  std::fprintf(out, "setup script (~DAT1.)\n");
+  std::fprintf(out, "setup script (%s)\n", kSetupScriptName);
   for (const auto& row : rows) std::fprintf(out, "  %-16s %s\n", row.first, ShownText(row.second).c_str());
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "ReadmeText", LineCount(s.ReadmeText),
                s.ReadmeText.size());
@@ -157,13 +158,14 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
     return false;
   }
   SetupScript script;
-  const auto found = files.find("~DAT1.");
+  const auto found = files.find(kSetupScriptName);
   if (found == files.end() || !ParseSetupScript(found->second, script)) {
-    std::fprintf(err, "veltra-pack: the information cabinet holds no readable setup script ~DAT1.\n");
+    std::fprintf(err, "veltra-pack: the information cabinet holds no readable setup script %s\n",
+                 kSetupScriptName);
     return false;
   }
   PrintScript(script, out);
-  for (const char* picture : {"~DAT2A.", "~DAT2B."}) {
+  for (const char* picture : {kSidePictureName, kHeaderPictureName}) {
     const auto it = files.find(picture);
     if (it == files.end())
       std::fprintf(out, "picture %-10s none\n", picture);
@@ -204,8 +206,10 @@ bool VerifyBlocks(const PackageImage& image, const std::string& password,
     return error = "cabinet library: not a complete SZDD file", false;
   if (!ReadInfoCabinet(image, password, files, error)) return false;
   SetupScript script;
-  if (!files.count("~DAT1.") || !ParseSetupScript(files["~DAT1."], script))
-    return error = "the setup script ~DAT1. is missing or ends before its lists do", false;
+  if (!files.count(kSetupScriptName) || !ParseSetupScript(files[kSetupScriptName], script))
+    return error = std::string("the setup script ") + kSetupScriptName +
+                   " is missing or ends before its lists do",
+           false;
   return true;
 }
 

@@ -5,40 +5,9 @@
 
 #include "cabwriter.h"
 #include "pathops.h"
+#include "placeholdertable.h"
 
 namespace {
-
-// Tokens that expand to a folder, and whether their value keeps a trailing
-// backslash (so that the name goes on directly after them).
-struct FolderToken {
-  const char* token;
-  bool keepsBackslash;
-};
-const FolderToken kFolderTokens[] = {
-    {"<PROGRAM FILES>", false},
-    {"<COMMON>", false},
-    {"<WIN>", false},
-    {"<SYS>", false},
-    {"<TEMP>", false},
-    {"<SRC>", true},
-    {"<SYSTEM DRIVE>", false},
-    {"<INSTALL>", false},
-    {"<DESKTOP>", false},
-    {"<FAVORITES>", false},
-    {"<SENDTO>", false},
-    {"<FONTS>", false},
-    {"<APPDATA>", false},
-    {"<COMMON_STARTUP>", false},
-    {"<COMMON_DESKTOP>", false},
-    {"<COMMON_APPDATA>", false},
-    {"<STARTUP>", false},
-    {"<PROGRAMS>", false},
-    {"<STARTMENU>", false},
-    {"<COMMON_PROGRAMS>", false},
-    {"<COMMON_STARTMENU>", false},
-};
-// Tokens that may stand inside a name after its folder token.
-const char* const kTextTokens[] = {"<APPNAME>", "<MIN_FREE>"};
 
 bool StartsWith(const std::string& text, size_t at, const char* prefix) {
   return text.compare(at, std::strlen(prefix), prefix) == 0;
@@ -46,8 +15,9 @@ bool StartsWith(const std::string& text, size_t at, const char* prefix) {
 
 // Length of the text placeholder at `at`, 0 when none is there.
 size_t TextTokenAt(const std::string& name, size_t at) {
-  for (const char* t : kTextTokens) {
-    if (StartsWith(name, at, t)) return std::strlen(t);
+  for (size_t i = 0; i < kPlaceholderCount; ++i) {
+    const char* token = kPlaceholders[i].token;
+    if (!kPlaceholders[i].namesFolder && StartsWith(name, at, token)) return std::strlen(token);
   }
   return 0;
 }
@@ -77,8 +47,9 @@ std::string WithoutTokens(const std::string& name, std::string& why) {
 // Checks the folder placeholder that must open `name`; `rest` is where the
 // name goes on after it.
 std::string CheckLeadingToken(const std::string& name, size_t& rest) {
-  for (const FolderToken& t : kFolderTokens) {
-    if (!StartsWith(name, 0, t.token)) continue;
+  for (size_t i = 0; i < kPlaceholderCount; ++i) {
+    const Placeholder& t = kPlaceholders[i];
+    if (!t.namesFolder || !StartsWith(name, 0, t.token)) continue;
     const size_t after = std::strlen(t.token);
     const bool slash = after < name.size() && name[after] == '\\';
     rest = after + (slash ? 1 : 0);

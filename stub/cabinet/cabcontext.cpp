@@ -5,6 +5,7 @@
 #include "byteorder.h"
 #include "cabnotify.h"
 #include "exitsetup.h"
+#include "fixedtexts.h"
 #include "integritycheck.h"
 #include "pathops.h"
 #include "setupparams.h"
@@ -102,7 +103,7 @@ bool CabCopy(HFDI context) {
 void ExtractPackageCabinet(const PackageCabinetRun& run) {
   CabContext = CabCreate();
   if (!CabContext) {
-    ShowSetupError("Unable to prepare for decompression!");
+    ShowSetupError(kTextCannotPrepare);
     ExitSetup(kExitFailed);
   }
   if (!CabIsCabinet(CabContext, VirtualCabName, &CabInfo)) {

@@ -4,6 +4,7 @@
 
 #include "cabcontext.h"
 #include "exitsetup.h"
+#include "fixedtexts.h"
 #include "integritycheck.h"
 #include "launch.h"
 #include "placeholders.h"
@@ -37,7 +38,7 @@ void ReportPayloadNotACabinet() { ShowSetupError(Message(kMsgCabCorrupt)); }
 // end this thread at any point after the extraction.
 void ExtractPayload() {
   CheckPackageIntegrity();
-  ExtractPackageCabinet({ReportPayloadNotACabinet, "Unable to read from myself: ", false});
+  ExtractPackageCabinet({ReportPayloadNotACabinet, kTextCannotReadSelf, false});
 }
 
 }  // namespace

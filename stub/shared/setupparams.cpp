@@ -3,4 +3,3 @@
 
 SetupParamsRecord& SetupParams = *new SetupParamsRecord;
 LangTable& Lang = *new LangTable;
-const char kFixedCaption[] = "Veltra";

@@ -69,5 +69,3 @@ extern SetupParamsRecord& SetupParams;
 extern LangTable& Lang;
 inline const std::string& Message(LangMessage message) { return Lang[message]; }
 
-// The caption of boxes shown before the language text is loaded.
-extern const char kFixedCaption[];  // "Veltra"

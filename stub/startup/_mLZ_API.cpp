@@ -37,22 +37,6 @@ bool ExpandWithSystemLz(const std::string& source, const std::string& target) {
   return open && copy && close;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < 0x40000000;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    ok = bytes.empty() || (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                           read == bytes.size());
-  }
-  CloseHandle(file);
-  return ok;
-}
-
 // What LZCopy writes: the expanded bytes, or the file unchanged when it is
 // not SZDD data.
 void ExpandWithOwnCode(const std::string& source, const std::string& target) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "exitsetup.h"
+#include "fixedtexts.h"
 #include "pausegate.h"
 #include "setupparams.h"
 
@@ -13,7 +14,6 @@ volatile LONG FaultingThread = 0;
 
 // Shown before the language text is loaded; afterwards its row of the table
 // (kMsgCabUnknownError) is: the run failed for a reason the stub cannot name.
-const char kUnknownError[] = "Unknown error occurred";
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS*) { EndRunOnFault(); }
 
@@ -37,7 +37,7 @@ void EndRunOnFault() {
   if (!Message(kMsgCabUnknownError).empty()) {
     ShowSetupError(Message(kMsgCabUnknownError));
   } else {
-    MessageBoxA(SetupParams.MainWindow, kUnknownError, kFixedCaption, MB_OK | MB_ICONHAND);
+    MessageBoxA(SetupParams.MainWindow, kTextUnknownError, kFixedCaption, MB_OK | MB_ICONHAND);
   }
   ReleaseRun();
   // Not through the runtime's exit: the fault may have left its locks or

@@ -4,6 +4,8 @@
 
 #include "_mLZ_API.h"
 #include "exitsetup.h"
+#include "fileops.h"
+#include "fixedtexts.h"
 #include "packagefile.h"
 #include "pechecksum.h"
 #include "setupparams.h"
@@ -20,28 +22,13 @@ const uint16_t kOwnMachine = kPeMachineAmd64;
 const uint16_t kOwnMachine = kPeMachineI386;
 #endif
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  const DWORD size = GetFileSize(file, nullptr);
-  DWORD read = 0;
-  if (size != INVALID_FILE_SIZE) {
-    bytes.resize(size);
-    if (!ReadFile(file, bytes.data(), size, &read, nullptr)) read = 0;
-    bytes.resize(read);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
 // Loading runs the library's start-up code, so a damaged block 3 would be
 // executed before anything could notice. The library must be a DLL for this
 // program's machine, and its checksum, which the builder writes where the DLL
 // has none, must match its bytes.
 bool IsSoundLibraryFile(const std::string& path) {
-  const std::vector<uint8_t> image = ReadWholeFile(path);
+  std::vector<uint8_t> image;
+  if (!ReadFileBytes(path, image)) return false;
   PeImageFacts facts;
   if (!ReadPeImageFacts(image.data(), image.size(), facts)) return false;
   if (!facts.isDll || facts.machine != kOwnMachine) return false;

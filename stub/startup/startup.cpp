@@ -7,6 +7,8 @@
 #include "exitsetup.h"
 #include "faultguard.h"
 #include "fileops.h"
+#include "fixedtexts.h"
+#include "infocabinet.h"
 #include "packagefile.h"
 #include "pathops.h"
 #include "placeholders.h"
@@ -64,7 +66,7 @@ void LearnFolders() {
 }
 
 void CheckPackage() {
-  if (!ReadPackageHeader()) FailEarly("No data is associated with this Package.");
+  if (!ReadPackageHeader()) FailEarly(kTextNoPackageData);
 }
 
 void MakeWorkDir() {
@@ -73,7 +75,7 @@ void MakeWorkDir() {
   if (!SetupParams.TempDir.empty()) SetupParams.WorkDir = CreateUniqueFolder(SetupParams.TempDir, "VELTRA");
   // Without a private folder the temporary files would land in the current
   // folder and never be removed, so the run stops here.
-  if (SetupParams.WorkDir.empty()) FailEarly("Unable to create temporary folder.");
+  if (SetupParams.WorkDir.empty()) FailEarly(kTextNoTempFolder);
 }
 
 void LoadLanguageText() {
@@ -82,7 +84,7 @@ void LoadLanguageText() {
   const bool loaded =
       CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) && LoadLangTable(path, Lang);
   DeleteFileA(path.c_str());
-  if (!loaded) FailEarly("No localization data could be loaded.");
+  if (!loaded) FailEarly(kTextNoLanguage);
 }
 
 void PrepareInfoCabinet() {
@@ -104,16 +106,16 @@ void ReportWrongPassword() {
 void ExtractInfoCabinet() { ExtractPackageCabinet({ReportWrongPassword, "", true}); }
 
 void LoadPictures() {
-  SetupParams.SideBitmap = LoadPicture(SetupParams.WorkDir + "~DAT2A.");
-  SetupParams.HeaderBitmap = LoadPicture(SetupParams.WorkDir + "~DAT2B.");
+  SetupParams.SideBitmap = LoadPicture(SetupParams.WorkDir + kSidePictureName);
+  SetupParams.HeaderBitmap = LoadPicture(SetupParams.WorkDir + kHeaderPictureName);
 }
 
 void ReadScript() {
-  const std::string path = SetupParams.WorkDir + "~DAT1.";
+  const std::string path = SetupParams.WorkDir + kSetupScriptName;
   const bool read = ReadSetupScript(path);
   DeleteFileA(path.c_str());
   if (!read) {
-    MessageBoxA(SetupParams.MainWindow, "Unable to read info", "", MB_OK);
+    MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
     ExitSetup(kExitBadScript);
   }
 }
@@ -135,7 +137,7 @@ void RunUnattended() {
   SetupParams.CabinetScrambled = SetupParams.Header.PasswordProtected != 0;
   SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
   if (!StartExtractionWorker()) {
-    ShowSetupError("Unable to prepare for decompression!");
+    ShowSetupError(kTextCannotPrepare);
     ExitSetup(kExitFailed);
   }
   // The worker ends the process itself on every failure; when it returns,

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 bool DirectoryExists(const std::string& path);
 
@@ -17,6 +18,8 @@ std::string ReadSizedText(SizedTextReader read, uint32_t firstSize = 261);
 // lies outside the DOS range (before 1980). Wildcards answer for the first match.
 int32_t FileDosTime(const std::string& path);
 bool FileExists(const std::string& path);
+// The whole file, under 1 GiB; false when it cannot be read whole.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool CreateFolderPath(const std::string& folder);
 // Creates base\prefixN\ for the smallest N that did not exist and could be

@@ -7,32 +7,11 @@
 
 #include "packagefile.h"
 #include "pathops.h"
+#include "placeholdertable.h"
 #include "registry.h"
 #include "setupparams.h"
 
 namespace {
-
-// Shell folders in the order their tokens are replaced.
-struct FolderToken {
-  const char* token;
-  int32_t csidl;
-};
-
-const FolderToken kFolderTokens[] = {
-    {"<DESKTOP>", CSIDL_DESKTOPDIRECTORY},
-    {"<FAVORITES>", CSIDL_FAVORITES},
-    {"<SENDTO>", CSIDL_SENDTO},
-    {"<FONTS>", CSIDL_FONTS},
-    {"<APPDATA>", CSIDL_APPDATA},
-    {"<COMMON_STARTUP>", CSIDL_COMMON_STARTUP},
-    {"<COMMON_DESKTOP>", CSIDL_COMMON_DESKTOPDIRECTORY},
-    {"<COMMON_APPDATA>", CSIDL_COMMON_APPDATA},
-    {"<STARTUP>", CSIDL_STARTUP},
-    {"<PROGRAMS>", CSIDL_PROGRAMS},
-    {"<STARTMENU>", CSIDL_STARTMENU},
-    {"<COMMON_PROGRAMS>", CSIDL_COMMON_PROGRAMS},
-    {"<COMMON_STARTMENU>", CSIDL_COMMON_STARTMENU},
-};
 
 const char kCurrentVersionKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\";
 const char kRegOpen[] = "<REG:";
@@ -41,30 +20,33 @@ const char kRegOpen[] = "<REG:";
 // texts hold none, and every answer costs calls into the system.
 bool Holds(const std::string& text, const char* token) { return std::strstr(text.c_str(), token) != nullptr; }
 
-std::string ReplaceRegistryToken(const char* token, const char* value, const std::string& text) {
-  if (!Holds(text, token)) return text;
-  return ReplaceAll(token, ReadRegistryPath(std::string(kCurrentVersionKey) + value), text);
+std::string RegistryFolder(const char* value) {
+  return ReadRegistryPath(std::string(kCurrentVersionKey) + value);
 }
 
-// Values from the setup parameters and the registry, up to "<INSTALL>".
-std::string ExpandFixedTokens(std::string text) {
-  text = ReplaceAll("<MIN_FREE>", Int64ToText(SetupParams.MinFree), text);
-  text = ReplaceAll("<APPNAME>", SetupParams.AppName, text);
-  text = ReplaceRegistryToken("<PROGRAM FILES>", "ProgramFilesDir", text);
-  text = ReplaceRegistryToken("<COMMON>", "CommonFilesDir", text);
-  text = ReplaceAll("<WIN>", StripTrailingBackslash(SetupParams.WindowsDir), text);
-  text = ReplaceAll("<SYS>", StripTrailingBackslash(SetupParams.SystemDir), text);
-  text = ReplaceAll("<TEMP>", StripTrailingBackslash(SetupParams.TempDir), text);
-  // "<SRC>" keeps its backslash: scripts write "<SRC>name" but "<WIN>\name".
-  text = ReplaceAll("<SRC>", AddTrailingBackslash(DirectoryPart(OwnExecutablePath())), text);
-  text = ReplaceAll("<SYSTEM DRIVE>", SetupParams.WindowsDir.substr(0, 2), text);
-  text = ReplaceAll("<INSTALL>", StripTrailingBackslash(SetupParams.ExtractDir), text);
-  return text;
+// What a token of the table stands for on this machine and in this run.
+std::string PlaceholderText(const Placeholder& placeholder) {
+  switch (placeholder.value) {
+    case PlaceholderValue::MinFree: return Int64ToText(SetupParams.MinFree);
+    case PlaceholderValue::AppName: return SetupParams.AppName;
+    case PlaceholderValue::ProgramFiles: return RegistryFolder("ProgramFilesDir");
+    case PlaceholderValue::CommonFiles: return RegistryFolder("CommonFilesDir");
+    case PlaceholderValue::Windows: return StripTrailingBackslash(SetupParams.WindowsDir);
+    case PlaceholderValue::System: return StripTrailingBackslash(SetupParams.SystemDir);
+    case PlaceholderValue::Temp: return StripTrailingBackslash(SetupParams.TempDir);
+    case PlaceholderValue::Source: return AddTrailingBackslash(DirectoryPart(OwnExecutablePath()));
+    case PlaceholderValue::SystemDrive: return SetupParams.WindowsDir.substr(0, 2);
+    case PlaceholderValue::Install: return StripTrailingBackslash(SetupParams.ExtractDir);
+    case PlaceholderValue::ShellFolder: return GetSpecialFolder(placeholder.shellFolder);
+  }
+  return "";
 }
 
-std::string ExpandFolderTokens(std::string text) {
-  for (const FolderToken& folder : kFolderTokens) {
-    if (Holds(text, folder.token)) text = ReplaceAll(folder.token, GetSpecialFolder(folder.csidl), text);
+std::string ExpandTableTokens(std::string text) {
+  for (size_t i = 0; i < kPlaceholderCount; ++i) {
+    const Placeholder& placeholder = kPlaceholders[i];
+    if (Holds(text, placeholder.token))
+      text = ReplaceAll(placeholder.token, PlaceholderText(placeholder), text);
   }
   return text;
 }
@@ -86,7 +68,7 @@ std::string ExpandRegistryToken(const std::string& text) {
 }  // namespace
 
 std::string ExpandPlaceholders(const std::string& text, bool ConvertBreaks) {
-  std::string result = ExpandFolderTokens(ExpandFixedTokens(text));
+  std::string result = ExpandTableTokens(text);
   result = ExpandRegistryToken(result);
   if (ConvertBreaks) result = ReplaceAll("<br/>", "\r\n", result);
   return result;

@@ -9,6 +9,7 @@
 #include "dialoghelpers.h"
 #include "exitsetup.h"
 #include "fileops.h"
+#include "fixedtexts.h"
 #include "pathops.h"
 #include "prompts.h"
 #include "setupparams.h"
@@ -52,7 +53,7 @@ void StartAnimation(HWND page) {
 
 void StartWorker() {
   if (StartExtractionWorker()) return;
-  ShowSetupError("Unable to prepare for decompression!");
+  ShowSetupError(kTextCannotPrepare);
   ExitSetup(kExitFailed);
 }
 

@@ -1,0 +1,10 @@
+#include "fixedtexts.h"
+
+const char kFixedCaption[] = "Veltra";
+const char kTextNoPackageData[] = "No data is associated with this Package.";
+const char kTextNoTempFolder[] = "Unable to create temporary folder.";
+const char kTextNoLanguage[] = "No localization data could be loaded.";
+const char kTextCannotReadInfo[] = "Unable to read info";
+const char kTextCannotPrepare[] = "Unable to prepare for decompression!";
+const char kTextCannotReadSelf[] = "Unable to read from myself: ";
+const char kTextUnknownError[] = "Unknown error occurred";
