@@ -22,7 +22,7 @@ import e2e
 SHORT_SEED = 11
 SHORT_RUNS = 30
 
-# Stub faults not fixed yet, under the words. Each entry lists the
+# Stub faults not fixed yet, each under a short description. Each entry lists the
 # (variant or "*", damage class, fault) it covers; a fault the campaign finds
 # that no entry covers fails the test. Remove an entry when its fix lands: the
 # summary says, per entry, in how many runs of its damage the fault was met,
