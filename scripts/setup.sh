@@ -17,6 +17,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
   googletest libgtest-dev zlib1g-dev libcli11-dev nlohmann-json3-dev osslsigncode
   cabextract gcab mscompress
+  msitools wixl icoutils
   clang libclang-rt-14-dev
 )
 
