@@ -52,7 +52,7 @@ DWORD WINAPI ExtractionWorker(LPVOID) {
   ShowWindow(SetupParams.MainWindow, SW_HIDE);
   SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
   SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
-  ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, true);
+  ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, SetupParams.WindowsDir, true);
   // The frame's completion page may start files from the temporary unpack
   // folder; it removes the folder itself once it is done with it.
   if (SetupParams.RemoveAfter && !SetupParams.MainWindow) RemoveUnpackDir();
