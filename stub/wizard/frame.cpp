@@ -14,9 +14,10 @@
 #include "placeholders.h"
 #include "prompts.h"
 #include "setupparams.h"
-#include "streamio.h"
 #include "wizard.h"
 #include "worker.h"
+
+volatile HWND PageWindow = nullptr;
 
 namespace {
 
