@@ -40,8 +40,9 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 void SetDestinationEnabled(HWND page, int choice);
 
 // The progress page's side of ExtractionUi, called on the worker's thread.
-// Waits for the page, then says "one moment" and sets the bar's range for
-// `total` bytes: 0..32767 scaled for large installations, unscaled otherwise.
+// Says "one moment" on a page already shown, waits for the page, and sets the
+// bar's range for `total` bytes: 0..32767 scaled for large installations,
+// unscaled otherwise.
 void BeginExtractionProgress(int64_t total);
 // The status line of the page, as given.
 void ShowExtractionStatus(const std::string& text);
