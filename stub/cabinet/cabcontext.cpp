@@ -16,7 +16,6 @@
 HFDI CabContext = nullptr;
 ERF CabError;
 FDICABINETINFO CabInfo;
-VolumeSetRecord VolumeSet;
 
 namespace {
 

@@ -4,13 +4,12 @@
 
 #include "cabcontext.h"
 #include "exitsetup.h"
+#include "extractionui.h"
 #include "fileops.h"
 #include "integritycheck.h"
 #include "pausegate.h"
 #include "pathops.h"
 #include "placeholders.h"
-#include "prompts.h"
-#include "resource.h"
 #include "setupparams.h"
 #include "streamio.h"
 #include "volumeorder.h"
@@ -72,11 +71,7 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   }
   CheckAnnouncedFile(stored, static_cast<uint32_t>(pfdin->cb));
   const std::string target = TargetPath(stored);
-  if (PageWindow) {
-    SendDlgItemMessageA(
-        PageWindow, IDC_LINE2, WM_SETTEXT, 0,
-        reinterpret_cast<LPARAM>(ReplaceAll("<S>", stored, Message(kMsgDefrostStatus)).c_str()));
-  }
+  if (ExtractionUi.ShowStatus) ExtractionUi.ShowStatus(ReplaceAll("<S>", stored, Message(kMsgDefrostStatus)));
   if (VolumeSet.State == NextVolumeState::Pending) VolumeSet.State = NextVolumeState::None;
   VolumeSet.RefusedVolumes = 0;
   const std::string folder = DirectoryPart(target);
@@ -93,7 +88,7 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   if (FileExists(target)) {
     if (!DecideOverwrite(target)) {
       BytesDone += static_cast<int32_t>(pfdin->cb);
-      SendProgress();
+      if (ExtractionUi.ShowProgress) ExtractionUi.ShowProgress(BytesDone);
       return 0;
     }
     if (!RemoveExistingTarget(target)) return 0;
@@ -159,13 +154,11 @@ std::string TargetPath(const std::string& storedName) {
 bool DecideOverwrite(const std::string& path) {
   if (SetupParams.OverwriteMode == 1) return true;
   if (SetupParams.OverwriteMode != 0) return false;
-  return AskOverwrite(path);
+  return ExtractionUi.AskOverwrite && ExtractionUi.AskOverwrite(path);
 }
 
 int AskAbortRetryIgnore(const std::string& text) {
-  if (SetupParams.Unattended) FailExtraction("", kExitFailed);
-  const int answer = MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(),
-                                 MB_ABORTRETRYIGNORE | MB_ICONERROR);
+  const int answer = ExtractionUi.AskAbortRetryIgnore ? ExtractionUi.AskAbortRetryIgnore(text) : IDABORT;
   if (answer == IDRETRY) return 1;
   if (answer == IDIGNORE) return 0;
   FailExtraction("", kExitFailed);
@@ -182,11 +175,7 @@ void LocateNextCabinet(const std::string& cabName, const std::string& diskName, 
     if (folder.size() < kCabPathBuffer && FileExists(folder + cabName)) break;
     VolumeSet.NextDiskName = diskName;
     VolumeSet.NextCabinetName = cabName;
-    if (SetupParams.Unattended) FailExtraction("", kExitStopped);
-    if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT),
-                        SetupParams.MainWindow, NextVolumeDlgProc, 0) == IDCANCEL) {
-      FailExtraction("", kExitStopped);
-    }
+    if (!ExtractionUi.AskNextVolume || !ExtractionUi.AskNextVolume()) FailExtraction("", kExitStopped);
     cabPath = AddTrailingBackslash(VolumeSet.NextCabinetPath);
   }
   cabPath = AddTrailingBackslash(cabPath);

@@ -14,10 +14,11 @@ extern FDIERROR CabNotifyFault;
 // Where a stored name lands: expanded when it holds a placeholder, otherwise
 // below ExtractDir.
 std::string TargetPath(const std::string& storedName);
-// True when an existing target is to be replaced, by OverwriteMode or the prompt.
+// True when an existing target is to be replaced, by OverwriteMode or by ExtractionUi.
 bool DecideOverwrite(const std::string& path);
-// 1 = retry, 0 = ignore; abort (and every case in unattended mode) ends the run.
+// Asks through ExtractionUi: 1 = retry, 0 = ignore; abort ends the run.
 int AskAbortRetryIgnore(const std::string& text);
 // Finds the volume `cabName`, prompting where it is missing; `cabPath` comes
-// back as the folder where it was found. Makes VolumeSet Located there.
+// back as the folder where it was found. Makes VolumeSet Located there; a
+// prompt that gives no other location ends the run (exit code 2).
 void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath);

@@ -1,24 +1,19 @@
 #include "streamio.h"
 
-#include <commctrl.h>
-
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "exitsetup.h"
+#include "extractionui.h"
 #include "integritycheck.h"
 #include "packagefile.h"
 #include "pausegate.h"
-#include "resource.h"
 #include "setupparams.h"
 #include "uObfuscate.h"
 
-volatile HWND PageWindow = nullptr;
 int64_t BytesDone = 0;
-float ProgressScale = -1.0f;
 
 namespace {
 
@@ -101,7 +96,7 @@ unsigned int StreamWriteEx(intptr_t hf, void* pv, unsigned int cb, int32_t* err,
   if (!WriteFile(AsHandle(hf), pv, cb, &n, nullptr)) SetError(err, true);
   NoteTargetWrite(hf, pv, n);
   BytesDone += static_cast<int32_t>(cb);
-  SendProgress();
+  if (ExtractionUi.ShowProgress) ExtractionUi.ShowProgress(BytesDone);
   return n;
 }
 
@@ -161,24 +156,4 @@ bool IsOwnFile(intptr_t hf) {
     if (slot == AsHandle(hf)) return true;
   }
   return false;
-}
-
-void SendProgress() {
-  uint32_t position;
-  if (ProgressScale == -1.0f) {
-    position = static_cast<uint32_t>(BytesDone);
-  } else {
-    // Rounded to nearest, ties to even (the default rounding mode).
-    const long double scaled = static_cast<long double>(BytesDone) * ProgressScale;
-    position = static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(scaled)));
-  }
-  // The bar changes only when its position does; sending the same position
-  // again after every write would cost a cross-thread message each time.
-  static HWND lastPage = nullptr;
-  static uint32_t lastPosition = 0;
-  const HWND page = PageWindow;
-  if (!page || (page == lastPage && position == lastPosition)) return;
-  lastPage = page;
-  lastPosition = position;
-  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
 }

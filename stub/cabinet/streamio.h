@@ -2,7 +2,7 @@
 // files. Opening the virtual name (core's kVirtualCabName) opens the stub's own file instead,
 // positioned at CabinetOffset, and every position FDI sees on that handle is
 // relative to the cabinet's first byte. Reads are descrambled while
-// CabinetScrambled is set; every write is counted and moves the progress bar.
+// CabinetScrambled is set; every write is counted and shown through ExtractionUi.
 #pragma once
 #include <windows.h>
 
@@ -12,9 +12,7 @@
 #include "package.h"
 
 constexpr const char* VirtualCabName = kVirtualCabName;
-extern volatile HWND PageWindow;  // the wizard page shown now, or none
-extern int64_t BytesDone;         // bytes written (and kept) since the worker reset it
-extern float ProgressScale;       // BytesDone to bar position; -1 = unscaled
+extern int64_t BytesDone;  // bytes written (and kept) since the worker reset it
 
 // FDI-facing forms (cdecl on 32-bit, FDI's documented prototypes).
 void* FDIAPI StreamAlloc(unsigned long cb);
@@ -35,6 +33,3 @@ long StreamSeekEx(intptr_t hf, long dist, int seektype, int32_t* err, void* user
 
 // True for a handle that the virtual open returned and that is still open.
 bool IsOwnFile(intptr_t hf);
-
-// The bar position for the current BytesDone, sent to control 70 of PageWindow.
-void SendProgress();

@@ -1,4 +1,3 @@
-// Lives in shared/ with packagefile.h: the stub's records that every other part uses.
 #include "packagefile.h"
 
 #include <cstring>

@@ -1,7 +1,4 @@
 // Reading the package out of the stub's own executable file.
-// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
-// util/ all use; shared/ itself uses only core, the FDI interface and util's
-// file operations.
 #pragma once
 #include <windows.h>
 

@@ -1,4 +1,3 @@
-// Lives in shared/ with setupparams.h: the stub's records that every other part uses.
 #include "setupparams.h"
 
 SetupParamsRecord& SetupParams = *new SetupParamsRecord;

@@ -3,9 +3,6 @@
 // read and write it without locks (two threads at most, never in the same
 // field at the same time). Folder fields end in a backslash; the empty text
 // means "no folder".
-// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
-// util/ all use; shared/ itself uses only core, the FDI interface and util's
-// file operations.
 #pragma once
 #include <windows.h>
 

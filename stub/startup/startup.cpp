@@ -5,6 +5,7 @@
 
 #include "cabcontext.h"
 #include "exitsetup.h"
+#include "extractionui.h"
 #include "faultguard.h"
 #include "fileops.h"
 #include "fixedtexts.h"
@@ -17,7 +18,6 @@
 #include "resource.h"
 #include "setupparams.h"
 #include "setupscript_reader.h"
-#include "streamio.h"
 #include "worker.h"
 
 namespace {
@@ -56,6 +56,9 @@ void InitRunState() {
   SetupParams.MainWindow = nullptr;
   SetupParams.WorkerRunning = false;
   InitCommonControls();
+  // The information cabinet is extracted before the setup script can say
+  // that the run is unattended.
+  UseWizardForExtraction();
 }
 
 void LearnFolders() {
@@ -136,6 +139,7 @@ void RunUnattended() {
   SetupParams.CabinetOffset = blocks.Payload;
   SetupParams.CabinetScrambled = SetupParams.Header.PasswordProtected != 0;
   SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
+  ExtractionUi = {};  // no one to ask: the answers that extractionui.h gives
   if (!StartExtractionWorker()) {
     ShowSetupError(kTextCannotPrepare);
     ExitSetup(kExitFailed);

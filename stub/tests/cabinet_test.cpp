@@ -12,6 +12,7 @@
 
 #include "cabcontext.h"
 #include "cabnotify.h"
+#include "extractionui.h"
 #include "fileops.h"
 #include "packagefile.h"
 #include "pausegate.h"
@@ -36,6 +37,7 @@ std::vector<uint8_t> OwnBytes(size_t offset, size_t count) {
 class OwnFileStream : public ::testing::Test {
  protected:
   void SetUp() override {
+    ExtractionUi = {};  // no one in front of it
     SetupParams.CabinetOffset = 1000;
     SetupParams.CabinetScrambled = false;
     SetupParams.ScrambleKey = "RUVEKA";
@@ -112,31 +114,6 @@ TEST_F(OwnFileStream, OtherNamesAreOrdinaryFiles) {
   EXPECT_EQ(-1, StreamOpenEx(path.c_str(), 0x0100, 0, &err, nullptr));
   EXPECT_EQ(ERROR_FILE_EXISTS, err);
   DeleteFileA(path.c_str());
-}
-
-TEST(Progress, WritesMoveTheBarScaledAndRoundedToEven) {
-  const HWND page = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
-  ASSERT_TRUE(InitCommonControlsEx(&classes));
-  const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, page,
-                                   reinterpret_cast<HMENU>(70), nullptr, nullptr);
-  ASSERT_NE(nullptr, page);
-  ASSERT_NE(nullptr, bar) << GetLastError();
-  SendMessageA(bar, PBM_SETRANGE32, 0, 100000);
-  PageWindow = page;
-  const struct {
-    float scale;
-    int64_t done;
-    int position;
-  } cases[] = {{-1.0f, 1234, 1234}, {0.5f, 5, 2}, {0.5f, 7, 4}, {0.25f, 10, 2}};
-  for (const auto& c : cases) {
-    ProgressScale = c.scale;
-    BytesDone = c.done;
-    SendProgress();
-    EXPECT_EQ(c.position, SendMessageA(bar, PBM_GETPOS, 0, 0)) << c.scale << " " << c.done;
-  }
-  PageWindow = nullptr;
-  DestroyWindow(page);
 }
 
 TEST(CabErrorText, MapsEveryCodeToItsMessage) {
@@ -266,8 +243,7 @@ class FileNotifications : public ::testing::Test {
     WalkFolder(root, "*.*", true, RemoveEntry);
     CreateDirectoryA(root.c_str(), nullptr);
     SetupParams.ExtractDir = root;
-    SetupParams.Unattended = true;  // a prompt or an error box would end the test
-    PageWindow = nullptr;
+    ExtractionUi = {};  // an existing file is kept; a prompt would end the test
   }
   void TearDown() override { WalkFolder(root, "*.*", true, RemoveEntry); }
 

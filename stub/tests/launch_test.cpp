@@ -12,7 +12,6 @@
 #include "launch.h"
 #include "pathops.h"
 #include "scratchkey.h"
-#include "setupparams.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ class Launch : public ::testing::Test {
   std::string root_;      // scratch folder, also the current folder
   std::string recorder_;  // a copy of the recorder in the scratch folder
   std::string record_;    // where the recorder writes
-  std::string savedWindowsDir_;
+  std::string windows_;   // the Windows folder the launches are given
   char savedCurrent_[MAX_PATH * 2] = {};
 
   void SetUp() override {
@@ -52,15 +51,13 @@ class Launch : public ::testing::Test {
     SetEnvironmentVariableA("VELTRA_RECORD_FILE", record_.c_str());
     SetEnvironmentVariableA("VELTRA_RECORD_DELAY", nullptr);
     // The editor of last resort is the recorder too.
-    savedWindowsDir_ = SetupParams.WindowsDir;
-    SetupParams.WindowsDir = root_ + "Windows\\";
+    windows_ = root_ + "Windows\\";
     Install("Windows\\notepad.exe");
     GetCurrentDirectoryA(sizeof savedCurrent_, savedCurrent_);
     SetCurrentDirectoryA(root_.c_str());
   }
   void TearDown() override {
     SetCurrentDirectoryA(savedCurrent_);
-    SetupParams.WindowsDir = savedWindowsDir_;
     SetEnvironmentVariableA("VELTRA_RECORD_FILE", nullptr);
     SetEnvironmentVariableA("VELTRA_RECORD_DELAY", nullptr);
     // A recorder that was not waited for may still be ending and hold its file.
@@ -124,14 +121,14 @@ TEST_F(Launch, ProgramsRunUnquotedWithTheirParameters) {
   };
   for (const auto& c : cases) {
     ForgetRecord();
-    EXPECT_TRUE(ExecuteFile(c.file, c.params, true)) << c.file << ": error " << GetLastError();
+    EXPECT_TRUE(ExecuteFile(c.file, c.params, windows_, true)) << c.file << ": error " << GetLastError();
     EXPECT_EQ(c.expected, RecordedCommandLine()) << c.file;
   }
 }
 
 TEST_F(Launch, NewProcessInheritsTheCurrentFolder) {
   const std::string program = Install("bin\\tool.exe");
-  EXPECT_TRUE(ExecuteFile(program, "", true));
+  EXPECT_TRUE(ExecuteFile(program, "", windows_, true));
   EXPECT_EQ(StripTrailingBackslash(root_), StripTrailingBackslash(RecordedFolder()));
 }
 
@@ -140,7 +137,7 @@ TEST_F(Launch, ProgramPathWithBlanksIsPassedUnquoted) {
   // Unquoted, the first candidate the system tries is the path up to the
   // blank, so a "with.exe" there is what runs.
   const std::string decoy = Install("with.exe");
-  EXPECT_TRUE(ExecuteFile(program, "p", true));
+  EXPECT_TRUE(ExecuteFile(program, "p", windows_, true));
   EXPECT_EQ(decoy, RecordedProgram());
   EXPECT_EQ(program + " p", RecordedCommandLine());
 
@@ -148,13 +145,13 @@ TEST_F(Launch, ProgramPathWithBlanksIsPassedUnquoted) {
   // name it found, Windows passes the line as it was given).
   ForgetRecord();
   ASSERT_TRUE(DeleteFileA(decoy.c_str()));
-  EXPECT_TRUE(ExecuteFile(program, "p", true));
+  EXPECT_TRUE(ExecuteFile(program, "p", windows_, true));
   EXPECT_EQ(program, RecordedProgram());
   EXPECT_EQ(program + " p", ReplaceAll("\"", "", RecordedCommandLine()));
 }
 
 TEST_F(Launch, DocumentsWithoutAssociationOpenInTheWindowsEditor) {
-  const std::string editor = SetupParams.WindowsDir + "notepad.exe";
+  const std::string editor = windows_ + "notepad.exe";
   const struct {
     std::string name;
     std::string params;
@@ -167,7 +164,7 @@ TEST_F(Launch, DocumentsWithoutAssociationOpenInTheWindowsEditor) {
   for (const auto& c : cases) {
     const std::string document = MakeDocument(c.name);
     ForgetRecord();
-    EXPECT_TRUE(ExecuteFile(document, c.params, true)) << c.name;
+    EXPECT_TRUE(ExecuteFile(document, c.params, windows_, true)) << c.name;
     const std::string expected = editor + " \"" + document + "\"" + (c.params.empty() ? "" : " " + c.params);
     EXPECT_EQ(expected, RecordedCommandLine()) << c.name;
   }
@@ -184,21 +181,21 @@ TEST_F(Launch, DocumentsOpenWithTheAssociatedProgram) {
   ASSERT_TRUE(program.SetDefault("shell\\open\\command", "\"" + viewer + "\" \"%1\""));
 
   const std::string document = MakeDocument("docs\\manual.vtdoc");
-  EXPECT_TRUE(ExecuteFile(document, "", true));
+  EXPECT_TRUE(ExecuteFile(document, "", windows_, true));
   EXPECT_EQ(viewer + " \"" + document + "\"", RecordedCommandLine());
   ForgetRecord();
-  EXPECT_TRUE(ExecuteFile(document, "/print", true));
+  EXPECT_TRUE(ExecuteFile(document, "/print", windows_, true));
   EXPECT_EQ(viewer + " \"" + document + "\" /print", RecordedCommandLine());
 }
 
 TEST_F(Launch, WaitsOnlyWhenAsked) {
   SetEnvironmentVariableA("VELTRA_RECORD_DELAY", "1500");
-  EXPECT_TRUE(ExecuteFile(recorder_, "waited", true));
+  EXPECT_TRUE(ExecuteFile(recorder_, "waited", windows_, true));
   EXPECT_TRUE(FileExists(record_));
   EXPECT_EQ(recorder_ + " waited", RecordedCommandLine());
 
   ForgetRecord();
-  EXPECT_TRUE(ExecuteFile(recorder_, "not waited", false));
+  EXPECT_TRUE(ExecuteFile(recorder_, "not waited", windows_, false));
   // The recorder holds back for a while before it writes, so a call that
   // returns at once finds no record yet.
   EXPECT_FALSE(FileExists(record_));
@@ -207,11 +204,11 @@ TEST_F(Launch, WaitsOnlyWhenAsked) {
 }
 
 TEST_F(Launch, NothingStartsForAnEmptyOrMissingFile) {
-  EXPECT_FALSE(ExecuteFile("", "", true));
-  EXPECT_FALSE(ExecuteFile("", "params", false));
-  EXPECT_FALSE(ExecuteFile(root_ + "absent.exe", "", true));
+  EXPECT_FALSE(ExecuteFile("", "", windows_, true));
+  EXPECT_FALSE(ExecuteFile("", "params", windows_, false));
+  EXPECT_FALSE(ExecuteFile(root_ + "absent.exe", "", windows_, true));
   // Without an editor in the Windows folder a document cannot be opened.
-  DeleteFileA((SetupParams.WindowsDir + "notepad.exe").c_str());
-  EXPECT_FALSE(ExecuteFile(MakeDocument("x.vtnone"), "", true));
+  DeleteFileA((windows_ + "notepad.exe").c_str());
+  EXPECT_FALSE(ExecuteFile(MakeDocument("x.vtnone"), "", windows_, true));
   EXPECT_FALSE(FileExists(record_));
 }

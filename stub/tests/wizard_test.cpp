@@ -1,5 +1,8 @@
-// The wizard's arithmetic without windows: the page sequence and its skips,
+// The wizard's arithmetic: the page sequence and its skips, the progress bar,
 // the header picture's width and the large title's height.
+#include <windows.h>
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -108,3 +111,30 @@ TEST(TitleFont, LargeHeightIsOneAndAHalfRoundedHalfToEven) {
 }
 
 }  // namespace
+
+// The progress page's bar as the worker moves it: the range from the total,
+// the position from the bytes done, scaled when the total exceeds the range.
+TEST(Progress, WritesMoveTheBarScaledAndRoundedToEven) {
+  const HWND page = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+  ASSERT_TRUE(InitCommonControlsEx(&classes));
+  const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, page,
+                                   reinterpret_cast<HMENU>(IDC_PROGRESS_BAR), nullptr, nullptr);
+  ASSERT_NE(nullptr, page);
+  ASSERT_NE(nullptr, bar) << GetLastError();
+  PageWindow = page;
+  const struct {
+    int64_t total;
+    int rangeMax;
+    int64_t done;
+    int position;
+  } cases[] = {{2000, 2000, 1234, 1234}, {65534, 32767, 5, 2}, {65534, 32767, 7, 4}, {131068, 32767, 10, 2}};
+  for (const auto& c : cases) {
+    BeginExtractionProgress(c.total);
+    ShowExtractionProgress(c.done);
+    EXPECT_EQ(c.rangeMax, SendMessageA(bar, PBM_GETRANGE, FALSE, 0)) << c.total;
+    EXPECT_EQ(c.position, SendMessageA(bar, PBM_GETPOS, 0, 0)) << c.total << " " << c.done;
+  }
+  PageWindow = nullptr;
+  DestroyWindow(page);
+}

@@ -14,9 +14,10 @@
 #include "placeholders.h"
 #include "prompts.h"
 #include "setupparams.h"
-#include "streamio.h"
 #include "wizard.h"
 #include "worker.h"
+
+volatile HWND PageWindow = nullptr;
 
 namespace {
 
@@ -172,8 +173,10 @@ void RemoveUnpackedFiles() {
     return page && IsWindowVisible(GetDlgItem(page, id)) && IsDlgButtonChecked(page, id) == BST_CHECKED;
   };
   HANDLE started[2] = {};
-  if (ticked(IDC_CHOICE1)) started[0] = StartFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "");
-  if (ticked(IDC_CHOICE2)) started[1] = StartFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "");
+  if (ticked(IDC_CHOICE1))
+    started[0] = StartFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "", SetupParams.WindowsDir);
+  if (ticked(IDC_CHOICE2))
+    started[1] = StartFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "", SetupParams.WindowsDir);
   ShowWindow(frame, SW_HIDE);
   for (HANDLE process : started) {
     if (!process) continue;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "dialoghelpers.h"
@@ -20,6 +21,9 @@ namespace {
 
 const int kCopyAnimation = 161;  // AVI resource of shell32.dll
 const DWORD kAnimationStyle = WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY;
+const int64_t kProgressRangeMax = 32767;
+
+float ProgressScale = -1.0f;  // bytes to bar position; -1 = unscaled
 
 // With RemoveAfter the payload goes into a fresh folder under TEMP, removed
 // once the package's program has run. Without such a folder the files would
@@ -88,4 +92,40 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY: ReleasePagePicture(page); return FALSE;
     default: return FALSE;
   }
+}
+
+void BeginExtractionProgress(int64_t total) {
+  if (PageWindow) SetItemText(PageWindow, IDC_LINE2, Message(kMsgOneMoment));
+  // The worker starts from the page's initialisation, before the frame has
+  // the page: waited for without burning a processor.
+  while (!PageWindow) Sleep(10);
+  const bool scaled = total > kProgressRangeMax;
+  ProgressScale = scaled ? static_cast<float>(static_cast<long double>(kProgressRangeMax) / total) : -1.0f;
+  const uint16_t rangeMax = static_cast<uint16_t>(scaled ? kProgressRangeMax : total);
+  SendDlgItemMessageA(PageWindow, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELONG(0, rangeMax));
+}
+
+void ShowExtractionStatus(const std::string& text) {
+  if (PageWindow)
+    SendDlgItemMessageA(PageWindow, IDC_LINE2, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ShowExtractionProgress(int64_t done) {
+  uint32_t position;
+  if (ProgressScale == -1.0f) {
+    position = static_cast<uint32_t>(done);
+  } else {
+    // Rounded to nearest, ties to even (the default rounding mode).
+    const long double scaled = static_cast<long double>(done) * ProgressScale;
+    position = static_cast<uint32_t>(static_cast<int64_t>(std::nearbyint(scaled)));
+  }
+  // The bar changes only when its position does; sending the same position
+  // again after every write would cost a cross-thread message each time.
+  static HWND lastPage = nullptr;
+  static uint32_t lastPosition = 0;
+  const HWND page = PageWindow;
+  if (!page || (page == lastPage && position == lastPosition)) return;
+  lastPage = page;
+  lastPosition = position;
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
 }

@@ -4,10 +4,12 @@
 
 #include "dialoghelpers.h"
 #include "exitsetup.h"
+#include "extractionui.h"
 #include "pathops.h"
 #include "placeholders.h"
 #include "setupparams.h"
 #include "volumeset.h"
+#include "wizard.h"
 
 namespace {
 
@@ -138,14 +140,6 @@ INT_PTR CALLBACK OverwriteDlgProc(HWND prompt, UINT message, WPARAM wParam, LPAR
   return FALSE;
 }
 
-}  // namespace
-
-std::string AskPassword() {
-  SetupParams.EnteredPassword.clear();
-  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT), nullptr, PasswordDlgProc, 0);
-  return SetupParams.EnteredPassword;
-}
-
 INT_PTR CALLBACK NextVolumeDlgProc(HWND prompt, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     OnNextVolumeInit(prompt);
@@ -165,11 +159,40 @@ INT_PTR CALLBACK NextVolumeDlgProc(HWND prompt, UINT message, WPARAM wParam, LPA
   return FALSE;
 }
 
+// The next-volume prompt (template IDD_VOLUME_PROMPT) over VolumeSet's
+// NextDiskName, NextCabinetName and NextCabinetPath; OK stores the edited
+// location in NextCabinetPath.
+bool AskNextVolume() {
+  return DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT), SetupParams.MainWindow,
+                         NextVolumeDlgProc, 0) != IDCANCEL;
+}
+
+// The overwrite prompt for an existing file: true = replace it. The "to all"
+// answers set OverwriteMode for the rest of the run.
 bool AskOverwrite(const std::string& path) {
-  if (SetupParams.Unattended) return false;
   SetupParams.OverwriteFileName = path;
   SetupParams.OverwriteAnswer = false;
   DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_OVERWRITE_PROMPT), SetupParams.MainWindow,
                   OverwriteDlgProc, 0);
   return SetupParams.OverwriteAnswer;
+}
+
+// A folder or file could not be made: abort, retry or ignore.
+int AskAfterFailure(const std::string& text) {
+  return MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(),
+                     MB_ABORTRETRYIGNORE | MB_ICONERROR);
+}
+
+const ExtractionUiRecord kWizardUi = {AskOverwrite,         AskNextVolume,
+                                      AskAfterFailure,      BeginExtractionProgress,
+                                      ShowExtractionStatus, ShowExtractionProgress};
+
+}  // namespace
+
+void UseWizardForExtraction() { ExtractionUi = kWizardUi; }
+
+std::string AskPassword() {
+  SetupParams.EnteredPassword.clear();
+  DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_VOLUME_PROMPT), nullptr, PasswordDlgProc, 0);
+  return SetupParams.EnteredPassword;
 }

@@ -3,6 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
+// The page the frame shows now, or none; the extraction worker's thread
+// reads it to report progress.
+extern volatile HWND PageWindow;
+
 enum WizardPageNumber : int {
   kWelcomePage = 1,
   kLicencePage = 2,
@@ -31,3 +38,13 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 // Enables or disables the destination folder controls for choice 1
 // (temporary location, removed) or 2 (the folder below, kept).
 void SetDestinationEnabled(HWND page, int choice);
+
+// The progress page's side of ExtractionUi, called on the worker's thread.
+// Says "one moment" on a page already shown, waits for the page, and sets the
+// bar's range for `total` bytes: 0..32767 scaled for large installations,
+// unscaled otherwise.
+void BeginExtractionProgress(int64_t total);
+// The status line of the page, as given.
+void ShowExtractionStatus(const std::string& text);
+// The bar's position for `done` bytes, rounded to nearest, ties to even.
+void ShowExtractionProgress(int64_t done);

@@ -1,4 +1,3 @@
-// Lives in shared/ with exitsetup.h: the stub's records that every other part uses.
 #include "exitsetup.h"
 
 #include <windows.h>

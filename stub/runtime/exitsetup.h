@@ -1,7 +1,4 @@
 // The one way out of the stub, and the fatal-error box.
-// Lives in shared/: the stub's records that startup/, cabinet/, wizard/ and
-// util/ all use; shared/ itself uses only core, the FDI interface and util's
-// file operations.
 #pragma once
 #include <string>
 

@@ -1,0 +1,3 @@
+#include "extractionui.h"
+
+ExtractionUiRecord ExtractionUi;

@@ -1,0 +1,3 @@
+#include "volumeset.h"
+
+VolumeSetRecord VolumeSet;
