@@ -148,7 +148,7 @@ class Build {
   PendingOutputs pending_;
   std::string setupPath_, payloadPath_;
   PackageParts parts_;
-  std::vector<CabEntry> entries_;
+  std::vector<cab::Entry> entries_;
   CabSetSummary givenSet_;
   std::vector<std::string> inPlace_;  // given volumes that already lie beside Setup.exe
   std::vector<uint32_t> fileCrcs_;    // of entries_, in order
@@ -222,7 +222,7 @@ bool Build::PlanPayload() {
     return true;
   }
   for (const PayloadFile& f : p_.files) {
-    CabEntry e;
+    cab::Entry e;
     e.storedName = f.storedName;
     e.sourcePath = f.sourcePath;
     if (!DosStampOfFile(f.sourcePath, e.stamp))
@@ -250,18 +250,19 @@ bool Build::WriteInfoCabinet(const std::string& record) {
   r_.minFree = script.MinFree;
   std::string scriptBytes, error;
   if (!WriteSetupScript(script, scriptBytes, error)) return d_.Error(p_.path, 0, error), false;
-  std::vector<CabEntry> info;
-  info.push_back(CabEntry{kSetupScriptName, "", scriptBytes, DosStamp(), kCabAttrArchive});
+  std::vector<cab::Entry> info;
+  info.push_back(cab::Entry{kSetupScriptName, "", scriptBytes, cab::DosStamp(), cab::kAttrArchive});
   if (!p_.sidePicture.empty())
-    info.push_back(CabEntry{kSidePictureName, p_.sidePicture, "", DosStamp(), kCabAttrArchive});
+    info.push_back(cab::Entry{kSidePictureName, p_.sidePicture, "", cab::DosStamp(), cab::kAttrArchive});
   if (!p_.headerPicture.empty())
-    info.push_back(CabEntry{kHeaderPictureName, p_.headerPicture, "", DosStamp(), kCabAttrArchive});
-  info.push_back(CabEntry{kIntegrityRecordName, "", record, DosStamp(), kCabAttrArchive});
-  CabOptions options;
+    info.push_back(cab::Entry{kHeaderPictureName, p_.headerPicture, "", cab::DosStamp(), cab::kAttrArchive});
+  info.push_back(cab::Entry{kIntegrityRecordName, "", record, cab::DosStamp(), cab::kAttrArchive});
+  cab::WriteOptions options;
   options.level = 9;
-  CabWriteResult written;
+  cab::WriteResult written;
   const std::string temp = pending_.Scratch(setupPath_ + ".info.partial");
-  if (!WriteCabinet(info, options, temp, written, error) || !ReadWholeFile(temp, parts_.InfoCab))
+  if (!cab::WriteCabinet(info, options, temp, HostCabinetFiles(), written, error) ||
+      !ReadWholeFile(temp, parts_.InfoCab))
     return d_.Error(p_.path, 0, "information cabinet: " + error), false;
   std::remove(temp.c_str());
   return true;
@@ -272,7 +273,7 @@ bool Build::WritePayload() {
     payloadPath_ = p_.cabinet;
     return CopyGivenVolumes();
   }
-  CabOptions options;
+  cab::WriteOptions options;
   options.compression = o_.hasCompression ? o_.compression : p_.compression;
   options.level = p_.level;
   options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
@@ -280,9 +281,9 @@ bool Build::WritePayload() {
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
                             parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;
-    if (before + kMinCabVolumeSize > p_.volumeSize) {
+    if (before + cab::kMinVolumeSize > p_.volumeSize) {
       Error("VolumeSize", "VolumeSize " + std::to_string(p_.volumeSize) + " leaves Setup.exe less than " +
-                              std::to_string(kMinCabVolumeSize / 1024) + " KiB for payload after its " +
+                              std::to_string(cab::kMinVolumeSize / 1024) + " KiB for payload after its " +
                               std::to_string(before) + " bytes of stub and package blocks");
       return false;
     }
@@ -292,16 +293,17 @@ bool Build::WritePayload() {
   const bool scramble = !parts_.Password.empty();
   payloadPath_ = pending_.Scratch(setupPath_ + ".payload.partial");
   std::vector<std::string> plainVolumes;
-  CabVolumeNamer namer = [&](int index) {
-    if (index == 0) return CabVolumeName{payloadPath_, HostNameOf(setupPath_), "Disk 1"};
+  cab::VolumeNamer namer = [&](int index) {
+    if (index == 0) return cab::VolumeName{payloadPath_, HostNameOf(setupPath_), "Disk 1"};
     const std::string name = VolumeFileName(setupPath_, index + 1);
     const std::string final = JoinHostPath(HostFolderOf(setupPath_), name);
-    return CabVolumeName{scramble ? final + ".plain.partial" : final + ".partial", name,
-                         "Disk " + std::to_string(index + 1)};
+    return cab::VolumeName{scramble ? final + ".plain.partial" : final + ".partial", name,
+                           "Disk " + std::to_string(index + 1)};
   };
-  CabWriteResult written;
+  cab::WriteResult written;
   std::string error;
-  if (!WriteCabinetSet(entries_, options, namer, written, error)) return d_.Error(p_.path, 0, error), false;
+  if (!cab::WriteCabinetSet(entries_, options, namer, HostCabinetFiles(), written, error))
+    return d_.Error(p_.path, 0, error), false;
   storedVolumes_.clear();
   for (size_t i = 1; i < written.volumes.size(); ++i) {
     const std::string name = VolumeFileName(setupPath_, int(i) + 1);
@@ -441,12 +443,12 @@ int64_t Build::SigningTime() const {
     if (end != epoch && *end == 0 && value >= 0) return value;
   }
   int64_t newest = 0;
-  DosStamp stamp;
+  cab::DosStamp stamp;
   for (const std::string& path : {p_.path, p_.cabinet}) {
     if (!path.empty() && DosStampOfFile(path, stamp))
       newest = std::max(newest, UnixTimeOfDosStamp(stamp.date, stamp.time));
   }
-  for (const CabEntry& e : entries_)
+  for (const cab::Entry& e : entries_)
     newest = std::max(newest, UnixTimeOfDosStamp(e.stamp.date, e.stamp.time));
   return newest;
 }

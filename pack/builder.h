@@ -23,7 +23,7 @@ struct BuildOverrides {
   bool hasPassword = false;
   std::string password;
   bool hasCompression = false;  // --compression
-  CabCompression compression = CabCompression::MsZip;
+  cab::Compression compression = cab::Compression::MsZip;
   int lzxWindow = 0;  // --lzx-window; 0: the project's
   SignSettings sign;  // the fields set replace the project's [Sign]
   bool noSign = false;

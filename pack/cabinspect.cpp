@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "byteorder.h"
-#include "cabformat.h"
+#include "format.h"
 #include "hostfiles.h"
 
 namespace {
@@ -17,7 +17,7 @@ uint16_t Le16(const std::string& b, size_t at) {
 
 bool ReadText(const std::string& b, size_t& at, std::string& text) {
   const size_t end = b.find('\0', at);
-  if (end == std::string::npos || end - at > kCabMaxNameSize) return false;
+  if (end == std::string::npos || end - at > cab::kMaxNameSize) return false;
   text = b.substr(at, end - at);
   at = end + 1;
   return true;
@@ -36,11 +36,11 @@ bool ReadHead(const std::string& path, size_t limit, std::string& bytes) {
 
 bool ParseFiles(const std::string& b, size_t at, size_t count, CabHeaderSummary& s) {
   for (size_t i = 0; i < count; ++i) {
-    if (at + kCabFileFixedSize > b.size()) return false;
+    if (at + cab::kFileFixedSize > b.size()) return false;
     CabHeaderSummary::File file;
     file.size = Le32(b, at);
     file.folderIndex = Le16(b, at + 8);
-    at += kCabFileFixedSize;
+    at += cab::kFileFixedSize;
     if (!ReadText(b, at, file.name)) return false;
     s.files.push_back(file);
   }
@@ -53,32 +53,33 @@ bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::str
   s = CabHeaderSummary();
   std::string b;
   if (!ReadHead(path, 65536, b)) return error = path + ": cannot read", false;
-  if (b.size() < kCabHeaderFixedSize || b.compare(0, 4, "MSCF") != 0)
+  if (b.size() < cab::kHeaderSize || b.compare(0, 4, "MSCF") != 0)
     return error = path + ": not a cabinet file", false;
-  if (b[24] != 3 || b[25] != 1) return error = path + ": a cabinet of an unknown format version", false;
+  if (b[24] != cab::kVersionMinor || b[25] != cab::kVersionMajor)
+    return error = path + ": a cabinet of an unknown format version", false;
   s.cabinetSize = Le32(b, 8);
   const size_t filesAt = Le32(b, 16), fileCount = Le16(b, 28);
   // The file list may reach beyond the first read: a file entry takes at
   // most its fixed part and a longest name with its NUL.
-  const size_t listEnd = filesAt + fileCount * (kCabFileFixedSize + kCabMaxNameSize + 1);
+  const size_t listEnd = filesAt + fileCount * (cab::kFileFixedSize + cab::kMaxNameSize + 1);
   if (b.size() == 65536 && listEnd > b.size() && !ReadHead(path, listEnd, b))
     return error = path + ": cannot read", false;
   const uint16_t flags = Le16(b, 30);
   s.setId = Le16(b, 32);
   s.index = Le16(b, 34);
-  size_t at = kCabHeaderFixedSize;
-  if (flags & kCabFlagReserve) {
+  size_t at = cab::kHeaderSize;
+  if (flags & cab::kFlagReserve) {
     // cbCFHeader (16 bits), cbCFFolder and cbCFData (8 bits each), then the area
-    if (b.size() < kCabHeaderFixedSize + 4) return error = path + ": truncated cabinet header", false;
-    at = kCabHeaderFixedSize + 4 + Le16(b, kCabHeaderFixedSize);
+    if (b.size() < cab::kHeaderSize + 4) return error = path + ": truncated cabinet header", false;
+    at = cab::kHeaderSize + 4 + Le16(b, cab::kHeaderSize);
   }
   std::string prevDisk;
   const bool names =
-      (!(flags & kCabFlagPrev) || (ReadText(b, at, s.prevName) && ReadText(b, at, prevDisk))) &&
-      (!(flags & kCabFlagNext) || (ReadText(b, at, s.nextName) && ReadText(b, at, s.nextDisk)));
+      (!(flags & cab::kFlagPrevCabinet) || (ReadText(b, at, s.prevName) && ReadText(b, at, prevDisk))) &&
+      (!(flags & cab::kFlagNextCabinet) || (ReadText(b, at, s.nextName) && ReadText(b, at, s.nextDisk)));
   if (!names || !ParseFiles(b, filesAt, fileCount, s))
     return error = path + ": damaged cabinet header", false;
-  if ((flags & kCabFlagPrev) && s.prevName.empty()) s.prevName = "?";
+  if ((flags & cab::kFlagPrevCabinet) && s.prevName.empty()) s.prevName = "?";
   return true;
 }
 
@@ -93,7 +94,7 @@ bool ReadCabSet(const std::string& firstPath, CabSetSummary& set, std::string& e
   while (true) {
     set.volumePaths.push_back(path);
     for (const CabHeaderSummary::File& f : cab.files) {
-      if (CabHeaderSummary::ContinuedFromPrevious(f.folderIndex)) continue;
+      if (cab::ContinuesFromPrev(f.folderIndex)) continue;
       ++set.fileCount;
       set.uncompressedBytes += f.size;
       set.fileNames.push_back(f.name);

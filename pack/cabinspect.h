@@ -16,10 +16,6 @@ struct CabHeaderSummary {
     uint16_t folderIndex = 0;
   };
   std::vector<File> files;
-  // True for an entry whose data begins in an earlier volume.
-  static bool ContinuedFromPrevious(uint16_t folderIndex) {
-    return folderIndex == 0xFFFD || folderIndex == 0xFFFF;
-  }
 };
 
 // False, with `error`, when the file holds no readable cabinet header.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -29,7 +30,7 @@ void CabSourceReader::Close() {
   file_ = nullptr;
 }
 
-bool CabSourceReader::Open(const CabEntry& entry, uint64_t expectedSize, std::string& error) {
+bool CabSourceReader::Open(const cab::Entry& entry, uint64_t expectedSize, std::string& error) {
   Close();
   entry_ = &entry;
   expected_ = expectedSize;
@@ -156,4 +157,31 @@ void CabVolumeOutput::Abandon() {
   file_ = nullptr;
   if (!spoolPath_.empty()) std::remove(spoolPath_.c_str());
   std::remove(path_.c_str());
+}
+
+namespace {
+
+class HostFiles final : public cab::WriterFiles {
+ public:
+  bool SourceSize(const std::string& path, uint64_t& size) override { return CabSourceSize(path, size); }
+  std::unique_ptr<cab::EntryReader> OpenEntry(const cab::Entry& entry, uint64_t expectedSize,
+                                              std::string& error) override {
+    auto reader = std::make_unique<CabSourceReader>();
+    if (!reader->Open(entry, expectedSize, error)) return nullptr;
+    return reader;
+  }
+  std::unique_ptr<cab::VolumeOutput> CreateVolume(const std::string& path, size_t headerSize,
+                                                  std::string& error) override {
+    auto out = std::make_unique<CabVolumeOutput>();
+    if (!out->Open(path, headerSize, error)) return nullptr;  // its destructor abandons it
+    return out;
+  }
+  void Remove(const std::string& path) override { std::remove(path.c_str()); }
+};
+
+}  // namespace
+
+cab::WriterFiles& HostCabinetFiles() {
+  static HostFiles files;
+  return files;
 }

@@ -67,8 +67,8 @@ std::string HostNameOfUtf8(const std::string& utf8) { return Recode(utf8, CP_UTF
 
 uint16_t HostCabAttributes(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES) return kCabAttrArchive;
-  return uint16_t((a & kCabAttrAllowed) | kCabAttrArchive);
+  if (a == INVALID_FILE_ATTRIBUTES) return cab::kAttrArchive;
+  return uint16_t((a & cab::kAttrAllowed) | cab::kAttrArchive);
 }
 
 std::string OwnExecutablePath() {
@@ -89,8 +89,8 @@ bool MakeHostFolders(const std::string& path) {
 }
 
 void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes) {
-  SetFileAttributesA(path.c_str(), cabAttributes & kCabAttrAllowed ? cabAttributes & kCabAttrAllowed
-                                                                   : FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(path.c_str(), cabAttributes & cab::kAttrAllowed ? cabAttributes & cab::kAttrAllowed
+                                                                     : FILE_ATTRIBUTE_NORMAL);
 }
 
 bool SameHostFile(const std::string& a, const std::string& b) {
@@ -147,11 +147,11 @@ std::string Utf8OfHostName(const std::string& hostName) { return hostName; }
 std::string HostNameOfUtf8(const std::string& utf8) { return utf8; }
 
 uint16_t HostCabAttributes(const std::string& path) {
-  uint16_t attributes = kCabAttrArchive;
+  uint16_t attributes = cab::kAttrArchive;
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-    attributes |= kCabAttrReadOnly;
-  if (HostNameOf(path).compare(0, 1, ".") == 0) attributes |= kCabAttrHidden;
+    attributes |= cab::kAttrReadOnly;
+  if (HostNameOf(path).compare(0, 1, ".") == 0) attributes |= cab::kAttrHidden;
   return attributes;
 }
 
@@ -172,7 +172,7 @@ bool MakeHostFolders(const std::string& path) {
 
 void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes) {
   struct stat st;
-  if (!(cabAttributes & kCabAttrReadOnly) || stat(path.c_str(), &st) != 0) return;
+  if (!(cabAttributes & cab::kAttrReadOnly) || stat(path.c_str(), &st) != 0) return;
   chmod(path.c_str(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH));
 }
 
@@ -191,20 +191,20 @@ bool ReplaceHostFile(const std::string& from, const std::string& to, std::string
 
 // The last-write time as a DOS stamp in UTC.
 #ifdef _WIN32
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
+bool DosStampOfFile(const std::string& path, cab::DosStamp& stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
   // 100-ns ticks since 1601, in UTC.
   const uint64_t ticks =
       uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-  stamp = DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
+  stamp = cab::DosStampFromUnixTime(int64_t(ticks / 10000000) - 11644473600LL);
   return true;
 }
 #else
-bool DosStampOfFile(const std::string& path, DosStamp& stamp) {
+bool DosStampOfFile(const std::string& path, cab::DosStamp& stamp) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
-  stamp = DosStampFromUnixTime(int64_t(st.st_mtime));
+  stamp = cab::DosStampFromUnixTime(int64_t(st.st_mtime));
   return true;
 }
 #endif

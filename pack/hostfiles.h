@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cabformat.h"
+#include "format.h"
 
 enum class HostKind { Missing, File, Folder, Other };
 
@@ -30,7 +30,7 @@ std::string HostNameOfUtf8(const std::string& utf8);
 uint16_t HostCabAttributes(const std::string& path);
 
 // The last-write time of a host file; false when it cannot be read.
-bool DosStampOfFile(const std::string& path, DosStamp& stamp);
+bool DosStampOfFile(const std::string& path, cab::DosStamp& stamp);
 
 // The builder's own executable file; empty when it cannot be found.
 std::string OwnExecutablePath();

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "byteorder.h"
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 #include "codepage.h"
 #include "crc32.h"
 #include "fdi_interface.h"
@@ -186,7 +186,7 @@ namespace {
 // Where a stored name lands below the target folder; empty when the name
 // could leave it.
 std::string ExtractPath(const std::string& target, const std::string& stored) {
-  if (!CheckStoredName(stored).empty()) return "";
+  if (!cab::CheckStoredName(stored).empty()) return "";
   std::string relative;
   for (char c : stored) {
     if (c != '<' && c != '>') relative += c;
@@ -234,7 +234,7 @@ intptr_t CloseFile(FDINOTIFICATION* n) {
   }
   if (out->kind == Stream::File) {
     SetHostFileStamp(out->path, n->date, n->time);
-    SetHostFileAttributes(out->path, uint16_t(n->attribs & kCabAttrAllowed));
+    SetHostFileAttributes(out->path, uint16_t(n->attribs & cab::kAttrAllowed));
   }
   return 1;
 }

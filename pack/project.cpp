@@ -422,14 +422,14 @@ bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnos
   return !diagnostics.HasErrors();
 }
 
-bool ParseCompressionName(const std::string& text, CabCompression& compression) {
+bool ParseCompressionName(const std::string& text, cab::Compression& compression) {
   const std::string t = UpperCaseAscii(text);
   if (t == "MSZIP")
-    compression = CabCompression::MsZip;
+    compression = cab::Compression::MsZip;
   else if (t == "LZX")
-    compression = CabCompression::Lzx;
+    compression = cab::Compression::Lzx;
   else if (t == "STORED" || t == "NONE")
-    compression = CabCompression::Stored;
+    compression = cab::Compression::Stored;
   else
     return false;
   return true;
@@ -438,7 +438,7 @@ bool ParseCompressionName(const std::string& text, CabCompression& compression) 
 bool ParseLzxWindow(const std::string& text, int& windowBits) {
   if (text.size() != 2 || text[0] < '1' || text[0] > '2' || text[1] < '0' || text[1] > '9') return false;
   const int v = (text[0] - '0') * 10 + (text[1] - '0');
-  if (v < kCabMinLzxWindow || v > kCabMaxLzxWindow) return false;
+  if (v < cab::kMinLzxWindow || v > cab::kMaxLzxWindow) return false;
   windowBits = v;
   return true;
 }

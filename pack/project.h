@@ -32,7 +32,7 @@ bool ParseByteCount(const std::string& text, uint64_t& value);
 
 // Compression names of the project file and the command line: mszip, lzx,
 // stored (or none), in any case. False for anything else.
-bool ParseCompressionName(const std::string& text, CabCompression& compression);
+bool ParseCompressionName(const std::string& text, cab::Compression& compression);
 
 // An LZX window as the power of two of its size: 15 to 21.
 bool ParseLzxWindow(const std::string& text, int& windowBits);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 #include "codepage.h"
 #include "setupscript.h"
 #include "signing.h"
@@ -52,7 +52,7 @@ struct Project {
   InputEncoding inputEncoding = InputEncoding::Utf8;  // of the project and its text files
   std::string sidePicture;                            // stored as "~DAT2A."
   std::string headerPicture;                          // stored as "~DAT2B."
-  CabCompression compression = CabCompression::MsZip;
+  cab::Compression compression = cab::Compression::MsZip;
   int level = 6;
   int lzxWindow = 21;
   uint64_t volumeSize = 0;  // 0: one cabinet

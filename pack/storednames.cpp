@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 #include "pathops.h"
 #include "placeholdertable.h"
 
@@ -92,7 +92,7 @@ std::string CheckParts(const std::string& plain, const std::string& name) {
 bool IsPlaceholderName(const std::string& storedName) { return storedName.find('<') != std::string::npos; }
 
 std::string CheckInstallName(const std::string& name) {
-  std::string why = CheckStoredName(name);
+  std::string why = cab::CheckStoredName(name);
   if (!why.empty()) return why;
   size_t rest = 0;
   if (IsPlaceholderName(name)) {

@@ -1,7 +1,7 @@
 // Stored names the stub can write. The stub writes a payload file to its
 // destination folder + the stored name, or, when the name holds "<", to the
 // name with its placeholders expanded. Beyond what the cabinet format allows
-// (CheckStoredName), a name must therefore
+// (cab::CheckStoredName), a name must therefore
 //   - begin with a folder placeholder when it holds a placeholder at all, or
 //     it would land relative to whatever the current folder happens to be;
 //   - follow a folder placeholder with "\" where the placeholder's value has
