@@ -39,8 +39,3 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
 
 // Scrambles (or descrambles) a whole cabinet stream with the package key.
 void ScrambleStream(Bytes& stream, const std::string& password);
-
-// Reading and writing whole files. WriteFileAtomically writes a sibling
-// temporary file and renames it, so a failed run leaves no partial output.
-bool ReadWholeFile(const std::string& path, Bytes& bytes);
-bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error);

@@ -129,32 +129,3 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
   }
   return ok;
 }
-
-bool ReadWholeFile(const std::string& path, Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
-bool WriteFileAtomically(const std::string& path, const Bytes& bytes, std::string& error) {
-  const std::string temp = path + ".partial";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) {
-    error = path + ": cannot create (" + std::strerror(errno) + ")";
-    return false;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot write (" + std::strerror(errno) + ")";
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
-}

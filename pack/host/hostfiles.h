@@ -68,3 +68,8 @@ void SetHostFileAttributes(const std::string& path, uint16_t cabAttributes);
 
 // UTC seconds since 1970 of a DOS date and time.
 int64_t UnixTimeOfDosStamp(uint16_t dosDate, uint16_t dosTime);
+
+// Reading and writing whole files. WriteFileAtomically writes a sibling
+// temporary file and renames it, so a failed run leaves no partial output.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);

@@ -10,7 +10,7 @@
 #include "cabinet_writer.h"
 #include "codepage.h"
 #include "setupscript.h"
-#include "signing.h"
+#include "signsettings.h"
 
 // Errors and warnings as "file:line: error: text", the form editors jump to.
 class Diagnostics {

@@ -292,3 +292,32 @@ bool SetHostFileStamp(const std::string& path, uint16_t dosDate, uint16_t dosTim
   times.modtime = times.actime;
   return utime(path.c_str(), &times) == 0;
 }
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bytes.clear();
+  uint8_t buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  const std::string temp = path + ".partial";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) {
+    error = path + ": cannot create (" + std::strerror(errno) + ")";
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = path + ": cannot write (" + std::strerror(errno) + ")";
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
