@@ -1,6 +1,6 @@
 // Little-endian 16- and 32-bit values in byte buffers, independent of the
 // host's byte order: the package header, cabinets, SZDD files and bitmaps all
-// store them so. Header-only, so that the fdi DLL uses it without linking core.
+// store them so. Header-only, so that cab (and the fdi DLL) use it without linking core.
 #pragma once
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-// The cabinet data-block checksum, shared by the builder's writer and fdi's
+// The cabinet data-block checksum, shared by cab's writer and its
 // reader: XOR of little-endian 32-bit words; the 1 to 3 bytes left over are
 // taken first-byte-highest. A CFDATA checksum is this over the data, then
 // over the header's cbData and cbUncomp with the first result as the seed.

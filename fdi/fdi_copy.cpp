@@ -19,13 +19,16 @@
 //    the close callback; the caller then deletes it.
 #include <cstring>
 
-#include "cabinet.h"
+#include "cabinet_reader.h"
 #include "fdi_context.h"
 #include "folder_reader.h"
 
 namespace fdi {
 
 namespace {
+
+using cab::Cabinet;
+using cab::kNameCapacity;
 
 constexpr int kOpenReadOnlyBinary = 0x8000;  // _O_RDONLY | _O_BINARY
 constexpr int kPermitReadWrite = 0x0180;     // _S_IREAD | _S_IWRITE
@@ -49,14 +52,16 @@ void copyText(char* target, const char* source) {
   target[n] = 0;
 }
 
-class CopyRun final : public VolumeChain {
+class CopyRun final : public cab::VolumeChain {
  public:
   CopyRun(Context& ctx, PFNFDINOTIFY notify, void* user)
       : ctx_(ctx), mem_(ctx.mem), notify_(notify), user_(user), reader_(ctx.mem, *this) {}
   ~CopyRun() override;
 
   FDIERROR run(const char* name, const char* path);
-  FDIERROR nextVolume(uint32_t index, Cabinet*& next) override;
+  cab::Status NextVolume(uint32_t index, Cabinet*& next) override {
+    return cabStatus(nextVolume(index, next));
+  }
 
  private:
   FDINOTIFICATION blank() const {
@@ -73,15 +78,16 @@ class CopyRun final : public VolumeChain {
   FDIERROR walkFiles();
   FDIERROR enumerate(uint32_t& next, uint32_t& remaining);
   FDIERROR handleFile(uint32_t i);
-  FDIERROR extract(const CabFile& f, uint32_t folder, intptr_t target);
+  FDIERROR extract(const cab::FileEntry& f, uint32_t folder, intptr_t target);
   FDIERROR checkVolume(const Cabinet& previous, const Cabinet& candidate);
   FDIERROR tryVolume(const Cabinet& previous, const char* path, const char* name, Cabinet*& next);
+  FDIERROR nextVolume(uint32_t index, Cabinet*& next);
 
   Context& ctx_;
-  Memory& mem_;
+  cab::Memory& mem_;
   PFNFDINOTIFY notify_;
   void* user_;
-  FolderReader reader_;
+  cab::FolderReader reader_;
   Cabinet** volumes_ = nullptr;
   uint32_t volumeCount_ = 0, volumeCapacity_ = 0;
   char cabPath_[CB_MAX_CAB_PATH] = {};  // the folder where the last volume was found
@@ -89,17 +95,17 @@ class CopyRun final : public VolumeChain {
 };
 
 CopyRun::~CopyRun() {
-  for (uint32_t i = 0; i < volumeCount_; ++i) mem_.destroy(volumes_[i]);
-  mem_.put(volumes_);
+  for (uint32_t i = 0; i < volumeCount_; ++i) mem_.Destroy(volumes_[i]);
+  mem_.Put(volumes_);
 }
 
 bool CopyRun::addVolume(Cabinet* cab) {
   if (volumeCount_ == volumeCapacity_) {
     uint32_t capacity = volumeCapacity_ ? volumeCapacity_ * 2 : 8;
-    Cabinet** bigger = static_cast<Cabinet**>(mem_.get(sizeof(Cabinet*) * capacity));
+    Cabinet** bigger = static_cast<Cabinet**>(mem_.Get(sizeof(Cabinet*) * capacity));
     if (!bigger) return false;
     for (uint32_t i = 0; i < volumeCount_; ++i) bigger[i] = volumes_[i];
-    mem_.put(volumes_);
+    mem_.Put(volumes_);
     volumes_ = bigger;
     volumeCapacity_ = capacity;
   }
@@ -113,14 +119,14 @@ FDIERROR CopyRun::openCabinet(const char* fullPath, Cabinet*& cab) {
   copyText(name, fullPath);
   intptr_t h = ctx_.io.open(name, kOpenReadOnlyBinary, kPermitReadWrite);
   if (h == -1) return FDIERROR_CABINET_NOT_FOUND;
-  cab = mem_.make<Cabinet>(mem_, ctx_.io, h);
+  cab = mem_.Make<Cabinet>(mem_, ctx_.files, h);
   if (!cab) {
     ctx_.io.close(h);
     return FDIERROR_ALLOC_FAIL;
   }
-  FDIERROR e = cab->load();
+  FDIERROR e = fdiError(cab->Load());
   if (e != FDIERROR_NONE) {
-    mem_.destroy(cab);
+    mem_.Destroy(cab);
     cab = nullptr;
   }
   return e;
@@ -129,13 +135,13 @@ FDIERROR CopyRun::openCabinet(const char* fullPath, Cabinet*& cab) {
 FDIERROR CopyRun::tellCabinetInfo(Cabinet& cab, char* path) {
   FDINOTIFICATION n = blank();
   char next[kNameCapacity], disk[kNameCapacity];
-  std::memcpy(next, cab.header().nextName, kNameCapacity);
-  std::memcpy(disk, cab.header().nextDisk, kNameCapacity);
+  std::memcpy(next, cab.Header().nextName, kNameCapacity);
+  std::memcpy(disk, cab.Header().nextDisk, kNameCapacity);
   n.psz1 = next;
   n.psz2 = disk;
   n.psz3 = path;
-  n.setID = cab.header().setId;
-  n.iCabinet = cab.header().index;
+  n.setID = cab.Header().setId;
+  n.iCabinet = cab.Header().index;
   return tell(fdintCABINET_INFO, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
 }
 
@@ -146,7 +152,7 @@ FDIERROR CopyRun::run(const char* name, const char* path) {
   FDIERROR e = openCabinet(full, first);
   if (e != FDIERROR_NONE) return e;
   if (!addVolume(first)) {
-    mem_.destroy(first);
+    mem_.Destroy(first);
     return FDIERROR_ALLOC_FAIL;
   }
   copyText(cabPath_, path);
@@ -160,18 +166,18 @@ FDIERROR CopyRun::run(const char* name, const char* path) {
 // Reports the walk's position and lets the caller move it.
 FDIERROR CopyRun::enumerate(uint32_t& next, uint32_t& remaining) {
   Cabinet& cab = *volumes_[0];
-  uint32_t count = cab.header().fileCount;
-  uint32_t at = next < count ? cab.file(next).entryPosition : cab.filesEnd();
+  uint32_t count = cab.Header().fileCount;
+  uint32_t at = next < count ? cab.File(next).entryPosition : cab.FilesEnd();
   FDINOTIFICATION n = blank();
   n.cb = long(at);
   n.iFolder = uint16_t(remaining);
-  n.setID = cab.header().setId;
-  n.iCabinet = cab.header().index;
+  n.setID = cab.Header().setId;
+  n.iCabinet = cab.Header().index;
   if (tell(fdintENUMERATE, n) == -1) return FDIERROR_USER_ABORT;
   if (uint32_t(n.cb) != at) {
     uint32_t i = 0;
-    while (i < count && cab.file(i).entryPosition != uint32_t(n.cb)) ++i;
-    if (i == count && uint32_t(n.cb) != cab.filesEnd()) return FDIERROR_CORRUPT_CABINET;
+    while (i < count && cab.File(i).entryPosition != uint32_t(n.cb)) ++i;
+    if (i == count && uint32_t(n.cb) != cab.FilesEnd()) return FDIERROR_CORRUPT_CABINET;
     next = i;
   }
   remaining = n.iFolder < count - next ? n.iFolder : count - next;
@@ -179,7 +185,7 @@ FDIERROR CopyRun::enumerate(uint32_t& next, uint32_t& remaining) {
 }
 
 FDIERROR CopyRun::walkFiles() {
-  uint32_t next = 0, remaining = volumes_[0]->header().fileCount;
+  uint32_t next = 0, remaining = volumes_[0]->Header().fileCount;
   FDIERROR e = enumerate(next, remaining);
   bool spanReported = false;
   while (e == FDIERROR_NONE) {
@@ -202,18 +208,18 @@ FDIERROR CopyRun::walkFiles() {
 
 FDIERROR CopyRun::handleFile(uint32_t i) {
   Cabinet& cab = *volumes_[0];
-  const CabFile& f = cab.file(i);
+  const cab::FileEntry& f = cab.File(i);
   FDINOTIFICATION n = blank();
-  n.psz1 = cab.fileName(i);
-  if (continuesFromPrev(f.folderIndex)) {
+  n.psz1 = cab.FileName(i);
+  if (cab::ContinuesFromPrev(f.folderIndex)) {
     char prev[kNameCapacity], disk[kNameCapacity];
-    std::memcpy(prev, cab.header().prevName, kNameCapacity);
-    std::memcpy(disk, cab.header().prevDisk, kNameCapacity);
+    std::memcpy(prev, cab.Header().prevName, kNameCapacity);
+    std::memcpy(disk, cab.Header().prevDisk, kNameCapacity);
     n.psz2 = prev;
     n.psz3 = disk;
     return tell(fdintPARTIAL_FILE, n) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
   }
-  uint32_t folder = continuesToNext(f.folderIndex) ? cab.header().folderCount - 1u : f.folderIndex;
+  uint32_t folder = cab::ContinuesToNext(f.folderIndex) ? cab.Header().folderCount - 1u : f.folderIndex;
   n.cb = long(f.size);
   n.date = f.date;
   n.time = f.time;
@@ -228,7 +234,7 @@ FDIERROR CopyRun::handleFile(uint32_t i) {
     return e;
   }
   n = blank();
-  n.psz1 = cab.fileName(i);
+  n.psz1 = cab.FileName(i);
   n.hf = target;
   n.date = f.date;
   n.time = f.time;
@@ -240,22 +246,22 @@ FDIERROR CopyRun::handleFile(uint32_t i) {
   return closed == 0 ? FDIERROR_TARGET_FILE : FDIERROR_NONE;
 }
 
-FDIERROR CopyRun::extract(const CabFile& f, uint32_t folder, intptr_t target) {
+FDIERROR CopyRun::extract(const cab::FileEntry& f, uint32_t folder, intptr_t target) {
   Cabinet& cab = *volumes_[0];
   // The folder's start lies in an earlier cabinet, which this run never saw.
-  if (folder == 0 && cab.firstFolderContinued()) return FDIERROR_CORRUPT_CABINET;
-  if (!reader_.isOpenAt(folder) || reader_.position() > f.folderOffset) {
-    FDIERROR e = reader_.open(cab, folder);
+  if (folder == 0 && cab.FirstFolderContinued()) return FDIERROR_CORRUPT_CABINET;
+  if (!reader_.IsOpenAt(folder) || reader_.Position() > f.folderOffset) {
+    FDIERROR e = fdiError(reader_.Open(cab, folder));
     if (e != FDIERROR_NONE) return e;
   }
-  FDIERROR e = reader_.pass(f.folderOffset - reader_.position(), Sink{nullptr, 0});
+  FDIERROR e = fdiError(reader_.Pass(f.folderOffset - reader_.Position(), cab::Sink{nullptr, 0}));
   if (e != FDIERROR_NONE) return e;
-  return reader_.pass(f.size, Sink{ctx_.io.write, target});
+  return fdiError(reader_.Pass(f.size, cab::Sink{ctx_.io.write, target}));
 }
 
 FDIERROR CopyRun::checkVolume(const Cabinet& previous, const Cabinet& candidate) {
-  const CabHeader& p = previous.header();
-  const CabHeader& c = candidate.header();
+  const cab::CabinetHeader& p = previous.Header();
+  const cab::CabinetHeader& c = candidate.Header();
   if (c.setId != p.setId || c.index != uint16_t(p.index + 1)) return FDIERROR_WRONG_CABINET;
   if (c.headerReserve != p.headerReserve || c.folderReserve != p.folderReserve ||
       c.dataReserve != p.dataReserve)
@@ -271,7 +277,7 @@ FDIERROR CopyRun::tryVolume(const Cabinet& previous, const char* path, const cha
   if (e != FDIERROR_NONE) return e;
   e = checkVolume(previous, *next);
   if (e != FDIERROR_NONE) {
-    mem_.destroy(next);
+    mem_.Destroy(next);
     next = nullptr;
   }
   return e;
@@ -284,22 +290,22 @@ FDIERROR CopyRun::nextVolume(uint32_t index, Cabinet*& next) {
   }
   const Cabinet& current = *volumes_[index];
   char name[kNameCapacity], disk[kNameCapacity], path[CB_MAX_CAB_PATH], lastPath[CB_MAX_CAB_PATH];
-  std::memcpy(name, current.header().nextName, kNameCapacity);
-  std::memcpy(disk, current.header().nextDisk, kNameCapacity);
+  std::memcpy(name, current.Header().nextName, kNameCapacity);
+  std::memcpy(disk, current.Header().nextDisk, kNameCapacity);
   std::memcpy(path, cabPath_, CB_MAX_CAB_PATH);
   FDINOTIFICATION n = blank();
   n.psz1 = name;
   n.psz2 = disk;
   n.psz3 = path;
-  n.setID = current.header().setId;
-  n.iCabinet = current.header().index;
+  n.setID = current.Header().setId;
+  n.iCabinet = current.Header().index;
   n.fdie = FDIERROR_NONE;
   FDIERROR refusal = FDIERROR_NONE;
   int same = 0;
   for (int attempt = 0;; ++attempt) {
     if (tell(fdintNEXT_CABINET, n) == -1) return FDIERROR_USER_ABORT;
     path[CB_MAX_CAB_PATH - 1] = 0;
-    std::memcpy(name, current.header().nextName, kNameCapacity);  // psz1 is not the caller's
+    std::memcpy(name, current.Header().nextName, kNameCapacity);  // psz1 is not the caller's
     FDIERROR e = tryVolume(current, path, name, next);
     if (e == FDIERROR_NONE) break;
     if (e == FDIERROR_ALLOC_FAIL) return e;
@@ -310,7 +316,7 @@ FDIERROR CopyRun::nextVolume(uint32_t index, Cabinet*& next) {
     n.fdie = e;
   }
   if (!addVolume(next)) {
-    mem_.destroy(next);
+    mem_.Destroy(next);
     return FDIERROR_ALLOC_FAIL;
   }
   std::memcpy(cabPath_, path, CB_MAX_CAB_PATH);
@@ -321,19 +327,19 @@ FDIERROR CopyRun::nextVolume(uint32_t index, Cabinet*& next) {
 }  // namespace
 
 FDIERROR copyCabinet(Context& ctx, const char* name, const char* path, PFNFDINOTIFY notify, void* user) {
-  CopyRun* run = ctx.mem.make<CopyRun>(ctx, notify, user);
+  CopyRun* run = ctx.mem.Make<CopyRun>(ctx, notify, user);
   if (!run) return FDIERROR_ALLOC_FAIL;
   FDIERROR e = run->run(name, path);
-  ctx.mem.destroy(run);
+  ctx.mem.Destroy(run);
   return e;
 }
 
 FDIERROR describeCabinet(Context& ctx, intptr_t handle, FDICABINETINFO& info, int& version) {
-  CabStream* stream = ctx.mem.make<CabStream>(ctx.io, handle, 0);
-  CabHeader* header = ctx.mem.make<CabHeader>();
+  cab::InputStream* stream = ctx.mem.Make<cab::InputStream>(ctx.files, handle, 0);
+  cab::CabinetHeader* header = ctx.mem.Make<cab::CabinetHeader>();
   FDIERROR e = FDIERROR_ALLOC_FAIL;
   if (stream && header) {
-    e = readHeader(*stream, *header);
+    e = fdiError(cab::ReadHeader(*stream, *header));
     version = (header->versionMajor << 8) | header->versionMinor;
     if (e == FDIERROR_NONE) {
       info.cbCabinet = long(header->cabinetSize);
@@ -341,13 +347,13 @@ FDIERROR describeCabinet(Context& ctx, intptr_t handle, FDICABINETINFO& info, in
       info.cFiles = header->fileCount;
       info.setID = header->setId;
       info.iCabinet = header->index;
-      info.fReserve = (header->flags & kFlagReserve) ? 1 : 0;
-      info.hasprev = (header->flags & kFlagPrevCabinet) ? 1 : 0;
-      info.hasnext = (header->flags & kFlagNextCabinet) ? 1 : 0;
+      info.fReserve = (header->flags & cab::kFlagReserve) ? 1 : 0;
+      info.hasprev = (header->flags & cab::kFlagPrevCabinet) ? 1 : 0;
+      info.hasnext = (header->flags & cab::kFlagNextCabinet) ? 1 : 0;
     }
   }
-  ctx.mem.destroy(stream);
-  ctx.mem.destroy(header);
+  ctx.mem.Destroy(stream);
+  ctx.mem.Destroy(header);
   return e;
 }
 

@@ -15,11 +15,18 @@ endif()
 set(fdi_static_link -static -static-libgcc -static-libstdc++ -nostartfiles -Wl,-e,${fdi_dll_entry}
   -Wl,--disable-runtime-pseudo-reloc -Wl,--gc-sections -s)
 
+# Only cab's reader goes in, built small as well, each part with its own
+# include path as in its library.
+add_library(veltra_cab_reader_small OBJECT ${VELTRA_CAB_READER_SOURCES})
+target_include_directories(veltra_cab_reader_small PRIVATE ${VELTRA_CAB_INCLUDES} ${ZLIB_INCLUDE_DIRS})
+target_compile_options(veltra_cab_reader_small PRIVATE ${fdi_small_flags})
 add_library(veltra_fdi_small OBJECT ${fdi_sources})
-target_include_directories(veltra_fdi_small PUBLIC ${fdi_include_dirs} ${ZLIB_INCLUDE_DIRS})
+target_include_directories(veltra_fdi_small PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+  $<TARGET_PROPERTY:veltra_cab,INTERFACE_INCLUDE_DIRECTORIES> ${ZLIB_INCLUDE_DIRS})
 target_compile_options(veltra_fdi_small PRIVATE ${fdi_small_flags})
 
 add_library(veltra_cabinet SHARED
+  $<TARGET_OBJECTS:veltra_cab_reader_small>
   $<TARGET_OBJECTS:veltra_fdi_small>
   ${CMAKE_CURRENT_SOURCE_DIR}/dll_runtime.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cabinet-veltra.def)
@@ -35,7 +42,8 @@ target_link_options(veltra_cabinet PRIVATE ${fdi_static_link})
 add_executable(fdi_windows_check
   tests/fdi_windows_check.cpp
   tests/test_support.cpp)
-target_include_directories(fdi_windows_check PRIVATE ${fdi_include_dirs} ${ZLIB_INCLUDE_DIRS})
+target_include_directories(fdi_windows_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/core
+  ${ZLIB_INCLUDE_DIRS})
 target_link_libraries(fdi_windows_check PRIVATE ${VELTRA_ZLIB_STATIC} GTest::gtest)
 target_link_options(fdi_windows_check PRIVATE -static -static-libgcc -static-libstdc++)
 add_dependencies(fdi_windows_check veltra_cabinet)

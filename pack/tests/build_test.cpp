@@ -303,18 +303,18 @@ TEST(Build, AnExistingCabinetSetIsUsedAsItIs) {
   for (const std::string password : {"", "pw"}) {
     SCOPED_TRACE(password.empty() ? "plain" : "with password");
     ProjectDir dir;
-    std::vector<CabEntry> entries = {cabtest::Entry("one.bin", cabtest::RandomBytes(200000, 1)),
-                                     cabtest::Entry("two.bin", cabtest::RandomBytes(150000, 2))};
-    CabOptions options;
-    options.compression = CabCompression::Stored;
+    std::vector<cab::Entry> entries = {cabtest::Entry("one.bin", cabtest::RandomBytes(200000, 1)),
+                                       cabtest::Entry("two.bin", cabtest::RandomBytes(150000, 2))};
+    cab::WriteOptions options;
+    options.compression = cab::Compression::Stored;
     options.volumeSize = 128 * 1024;
-    CabWriteResult written;
+    cab::WriteResult written;
     std::string error, out;
-    CabVolumeNamer namer = [&dir](int i) {
+    cab::VolumeNamer namer = [&dir](int i) {
       const std::string name = "data" + std::to_string(i + 1) + ".cab";
-      return CabVolumeName{dir.File(name), name, "disk"};
+      return cab::VolumeName{dir.File(name), name, "disk"};
     };
-    ASSERT_TRUE(WriteCabinetSet(entries, options, namer, written, error)) << error;
+    ASSERT_TRUE(cab::WriteCabinetSet(entries, options, namer, HostCabinetFiles(), written, error)) << error;
     ASSERT_GE(written.volumes.size(), 3u);
     dir.Write("p.ini",
               "[Setup]\nAppName = Given\n[Package]\nStub = stub.exe\nCabinetLibrary = none\n"
@@ -354,17 +354,22 @@ TEST(Build, AnExistingCabinetSetIsUsedAsItIs) {
 // folder; extract refuses them and writes nothing outside it.
 TEST(Build, ExtractRefusesNamesThatLeaveTheFolder) {
   ProjectDir dir;
-  std::vector<CabEntry> entries = {cabtest::Entry("ok.txt", "fine"), cabtest::Entry("xx\\evil.txt", "evil")};
-  CabWriteResult written;
+  std::vector<cab::Entry> entries = {cabtest::Entry("ok.txt", "fine"),
+                                     cabtest::Entry("xx\\evil.txt", "evil")};
+  cab::WriteResult written;
   std::string error, out;
-  ASSERT_TRUE(WriteCabinet(entries, CabOptions(), dir.File("payload.cab"), written, error)) << error;
+  ASSERT_TRUE(cab::WriteCabinet(entries, cab::WriteOptions(), dir.File("payload.cab"), HostCabinetFiles(),
+                                written, error))
+      << error;
   std::string cab = ReadFile(dir.File("payload.cab"));
   const size_t name = cab.find("xx\\evil.txt");
   ASSERT_NE(std::string::npos, name);
   cab.replace(name, 2, "..");  // names carry no checksum
   cabtest::WriteFile(dir.File("payload.cab"), cab);
-  std::vector<CabEntry> info = {cabtest::Entry("~DAT1.", "x\r\n")};
-  ASSERT_TRUE(WriteCabinet(info, CabOptions(), dir.File("info.cab"), written, error)) << error;
+  std::vector<cab::Entry> info = {cabtest::Entry("~DAT1.", "x\r\n")};
+  ASSERT_TRUE(
+      cab::WriteCabinet(info, cab::WriteOptions(), dir.File("info.cab"), HostCabinetFiles(), written, error))
+      << error;
   ASSERT_EQ(0, RunPack("assemble --stub stub.exe --info info.cab --payload payload.cab --out Setup.exe", out,
                        dir.Path()))
       << out;

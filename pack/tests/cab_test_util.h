@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "byteorder.h"
-#include "cabwriter.h"
+#include "cabinet_writer.h"
+#include "cabio.h"
 
 namespace cabtest {
 
@@ -66,9 +67,9 @@ inline std::string SomeText(size_t n, uint32_t seed) {
   return s.substr(0, n);
 }
 
-inline CabEntry Entry(const std::string& name, const std::string& bytes, DosStamp stamp = {},
-                      uint16_t attributes = kCabAttrArchive) {
-  return CabEntry{name, "", bytes, stamp, attributes};
+inline cab::Entry Entry(const std::string& name, const std::string& bytes, cab::DosStamp stamp = {},
+                        uint16_t attributes = cab::kAttrArchive) {
+  return cab::Entry{name, "", bytes, stamp, attributes};
 }
 
 // --- an independent reader of what the writer produced -----------------------

@@ -1,7 +1,7 @@
 // Cabinet sets: volumes within their limits, chained by name, with a split
 // block and at least one file running across every boundary; read whole by
 // cabextract and by our FDI driven the way the setup stub drives it.
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -19,24 +19,24 @@ namespace {
 
 struct SetCase {
   const char* title;
-  std::vector<CabEntry> files;
-  CabCompression compression = CabCompression::MsZip;
+  std::vector<cab::Entry> files;
+  cab::Compression compression = cab::Compression::MsZip;
   uint32_t volumeSize = 128 * 1024, firstVolumeSize = 0, folderTarget = 64u << 20;
   size_t minVolumes = 2;
 };
 
-std::vector<CabEntry> SmallFiles(int count, size_t maxSize, uint32_t seed) {
-  std::vector<CabEntry> files;
+std::vector<cab::Entry> SmallFiles(int count, size_t maxSize, uint32_t seed) {
+  std::vector<cab::Entry> files;
   std::mt19937 rng(seed);
   for (int i = 0; i < count; ++i)
     files.push_back(Entry("dir" + std::to_string(i % 7) + "\\f" + std::to_string(i),
                           RandomBytes(rng() % (maxSize + 1), rng()), {uint16_t(0x5000 + i), uint16_t(i)},
-                          uint16_t(i % 2 ? kCabAttrReadOnly : kCabAttrArchive)));
+                          uint16_t(i % 2 ? cab::kAttrReadOnly : cab::kAttrArchive)));
   return files;
 }
 
-std::vector<CabEntry> EmptyRuns() {
-  std::vector<CabEntry> files;
+std::vector<cab::Entry> EmptyRuns() {
+  std::vector<cab::Entry> files;
   for (int i = 0; i < 40; ++i) {
     files.push_back(Entry("chunk" + std::to_string(i), RandomBytes(i % 3 ? 30000 : 1, uint32_t(i))));
     for (int k = 0; k < i % 5; ++k)
@@ -47,18 +47,18 @@ std::vector<CabEntry> EmptyRuns() {
 
 // The filler size that leaves a stored one-byte folder exactly where the first
 // volume must end, so that its block splits into one byte and nothing.
-std::vector<CabEntry> OneByteSplit() {
+std::vector<cab::Entry> OneByteSplit() {
   TempDir dir;
   for (size_t f = 131072 - 300; f < 131072; ++f) {
-    std::vector<CabEntry> e = {Entry("F", std::string(f, 'f')), Entry("A", "a"), Entry("B", "b")};
-    CabOptions o;
-    o.compression = CabCompression::Stored;
+    std::vector<cab::Entry> e = {Entry("F", std::string(f, 'f')), Entry("A", "a"), Entry("B", "b")};
+    cab::WriteOptions o;
+    o.compression = cab::Compression::Stored;
     o.volumeSize = 128 * 1024;
     o.folderTarget = 1;
-    CabVolumeNamer namer = [&dir](int i) { return CabVolumeName{dir.File(std::to_string(i)), "v", "d"}; };
-    CabWriteResult r;
+    cab::VolumeNamer namer = [&dir](int i) { return cab::VolumeName{dir.File(std::to_string(i)), "v", "d"}; };
+    cab::WriteResult r;
     std::string error;
-    if (WriteCabinetSet(e, o, namer, r, error) && r.volumes.size() == 2 &&
+    if (cab::WriteCabinetSet(e, o, namer, HostCabinetFiles(), r, error) && r.volumes.size() == 2 &&
         ParseCabinetFile(r.volumes[1].path).folders.at(0).blocks.at(0).cbData == 0)
       return e;
   }
@@ -67,33 +67,34 @@ std::vector<CabEntry> OneByteSplit() {
 }
 
 std::vector<SetCase> SetCases() {
-  std::vector<CabEntry> mixed = SmallFiles(300, 9000, 3);
+  std::vector<cab::Entry> mixed = SmallFiles(300, 9000, 3);
   mixed.insert(mixed.begin() + 100, Entry("<SYS>\\big.bin", RandomBytes(700000, 4)));
-  std::vector<CabEntry> text = {Entry("t1.txt", SomeText(1500000, 6)), Entry("t2.txt", SomeText(900000, 7))};
+  std::vector<cab::Entry> text = {Entry("t1.txt", SomeText(1500000, 6)),
+                                  Entry("t2.txt", SomeText(900000, 7))};
   return {
       {"two volumes", {Entry("a.bin", RandomBytes(200000, 1))}},
       {"one file across many volumes",
        {Entry("big.bin", RandomBytes(1100000, 2))},
-       CabCompression::MsZip,
+       cab::Compression::MsZip,
        128 * 1024,
        0,
        64u << 20,
        8},
-      {"small and large files", mixed, CabCompression::MsZip, 128 * 1024, 0, 64u << 20, 10},
-      {"stored set", SmallFiles(120, 20000, 5), CabCompression::Stored, 150000, 0, 64u << 20, 8},
-      {"compressible text", text, CabCompression::MsZip, 128 * 1024, 0, 64u << 20, 3},
+      {"small and large files", mixed, cab::Compression::MsZip, 128 * 1024, 0, 64u << 20, 10},
+      {"stored set", SmallFiles(120, 20000, 5), cab::Compression::Stored, 150000, 0, 64u << 20, 8},
+      {"compressible text", text, cab::Compression::MsZip, 128 * 1024, 0, 64u << 20, 3},
       {"a first volume of its own size",
        {Entry("x.bin", RandomBytes(900000, 8)), Entry("y", "tail")},
-       CabCompression::MsZip,
+       cab::Compression::MsZip,
        128 * 1024,
        400000,
        64u << 20,
        5},
-      {"runs of empty files", EmptyRuns(), CabCompression::Stored, 128 * 1024, 0, 64u << 20, 5},
+      {"runs of empty files", EmptyRuns(), cab::Compression::Stored, 128 * 1024, 0, 64u << 20, 5},
       // Blocks touching thousands of files: more list entries than may cross
       // into a volume, so folders end early.
       {"thousands of tiny files", SmallFiles(12000, 1, 9)},
-      {"one byte split off", OneByteSplit(), CabCompression::Stored, 128 * 1024, 0, 1},
+      {"one byte split off", OneByteSplit(), cab::Compression::Stored, 128 * 1024, 0, 1},
   };
 }
 
@@ -237,17 +238,17 @@ TEST(CabSet, VolumesChainAndReadWhole) {
   for (const SetCase& c : SetCases()) {
     SCOPED_TRACE(c.title);
     TempDir dir;
-    CabOptions options;
+    cab::WriteOptions options;
     options.compression = c.compression;
     options.volumeSize = c.volumeSize;
     options.firstVolumeSize = c.firstVolumeSize;
     options.folderTarget = c.folderTarget;
-    CabVolumeNamer namer = [&dir](int i) {
-      return CabVolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
+    cab::VolumeNamer namer = [&dir](int i) {
+      return cab::VolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
     };
-    CabWriteResult result, again;
+    cab::WriteResult result, again;
     std::string error;
-    ASSERT_TRUE(WriteCabinetSet(c.files, options, namer, result, error)) << error;
+    ASSERT_TRUE(cab::WriteCabinetSet(c.files, options, namer, HostCabinetFiles(), result, error)) << error;
     ASSERT_GE(result.volumes.size(), c.minVolumes);
     std::vector<ParsedCabinet> cabs;
     for (size_t k = 0; k < result.volumes.size(); ++k) {
@@ -262,27 +263,27 @@ TEST(CabSet, VolumesChainAndReadWhole) {
     ASSERT_TRUE(RunTool("cabextract -q -d " + dir.File("cx") + " " + first, dir.File("log")));
     EXPECT_TRUE(ExtractLikeTheStub(dir.Path(), dir.File("fdi")));
     EXPECT_EQ(g_run.files.size(), c.files.size());
-    for (const CabEntry& f : c.files) {
+    for (const cab::Entry& f : c.files) {
       EXPECT_TRUE(ReadFile(dir.File("cx/" + HostPath(f.storedName))) == f.content) << f.storedName;
       EXPECT_TRUE(ReadFile(dir.File("fdi/" + HostPath(f.storedName))) == f.content) << f.storedName;
       std::vector<uint16_t> once = {0, f.stamp.date, f.stamp.time, f.attributes};
       EXPECT_EQ(g_run.files[f.storedName], once) << f.storedName;
     }
-    CabVolumeNamer elsewhere = [&dir](int i) {
-      return CabVolumeName{dir.File("b" + std::to_string(i)), VolumeName(i), DiskName(i)};
+    cab::VolumeNamer elsewhere = [&dir](int i) {
+      return cab::VolumeName{dir.File("b" + std::to_string(i)), VolumeName(i), DiskName(i)};
     };
-    ASSERT_TRUE(WriteCabinetSet(c.files, options, elsewhere, again, error));
+    ASSERT_TRUE(cab::WriteCabinetSet(c.files, options, elsewhere, HostCabinetFiles(), again, error));
     for (size_t k = 0; k < result.volumes.size(); ++k)
       EXPECT_TRUE(ReadFile(result.volumes[k].path) == ReadFile(again.volumes.at(k).path)) << "volume " << k;
   }
 }
 
 TEST(CabSet, RefusesWhatCannotBeSplitSoundly) {
-  std::vector<CabEntry> manyEmpty, one = {Entry("a", RandomBytes(300000, 1))};
+  std::vector<cab::Entry> manyEmpty, one = {Entry("a", RandomBytes(300000, 1))};
   for (int i = 0; i < 5000; ++i) manyEmpty.push_back(Entry("empty" + std::to_string(i), ""));
   struct Case {
-    std::vector<CabEntry> entries;
-    CabVolumeName second;
+    std::vector<cab::Entry> entries;
+    cab::VolumeName second;
     const char* errorPart;
   } cases[] = {
       {manyEmpty, {}, "empty files"},
@@ -291,16 +292,16 @@ TEST(CabSet, RefusesWhatCannotBeSplitSoundly) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    CabOptions options;
+    cab::WriteOptions options;
     options.volumeSize = 128 * 1024;
-    CabVolumeNamer namer = [&](int i) {
+    cab::VolumeNamer namer = [&](int i) {
       if (i == 1 && !c.second.cabinetName.empty())
-        return CabVolumeName{dir.File("2"), c.second.cabinetName, c.second.diskName};
-      return CabVolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
+        return cab::VolumeName{dir.File("2"), c.second.cabinetName, c.second.diskName};
+      return cab::VolumeName{dir.File(VolumeName(i)), VolumeName(i), DiskName(i)};
     };
-    CabWriteResult result;
+    cab::WriteResult result;
     std::string error;
-    EXPECT_FALSE(WriteCabinetSet(c.entries, options, namer, result, error));
+    EXPECT_FALSE(cab::WriteCabinetSet(c.entries, options, namer, HostCabinetFiles(), result, error));
     EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
     EXPECT_FALSE(FileExists(dir.File(VolumeName(0))));
   }

@@ -1,4 +1,4 @@
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <map>
 
 #include "cab_test_util.h"
-#include "cabformat.h"
+#include "format.h"
 #include "hostfiles.h"
 
 using namespace cabtest;
@@ -15,8 +15,8 @@ namespace {
 
 struct SingleCase {
   const char* title;
-  std::vector<CabEntry> files;
-  CabCompression compression = CabCompression::MsZip;
+  std::vector<cab::Entry> files;
+  cab::Compression compression = cab::Compression::MsZip;
   int level = 6;
   uint32_t folderTarget = 64u << 20;
   size_t folders = 1;
@@ -24,8 +24,8 @@ struct SingleCase {
 
 uint32_t Stamp(uint32_t date, uint32_t time) { return date << 16 | time; }
 
-std::vector<CabEntry> ManySmallFiles(int count) {
-  std::vector<CabEntry> files;
+std::vector<cab::Entry> ManySmallFiles(int count) {
+  std::vector<cab::Entry> files;
   for (int i = 0; i < count; ++i)
     files.push_back(Entry("many\\f" + std::to_string(i), SomeText(size_t(i * 37 % 300), uint32_t(i))));
   return files;
@@ -37,15 +37,15 @@ std::vector<SingleCase> SingleCases() {
       {"one text file", {Entry("readme.txt", SomeText(5000, 3))}},
       {"stored folder",
        {Entry("a.bin", RandomBytes(70000, 4)), Entry("b", SomeText(9000, 5))},
-       CabCompression::Stored},
-      {"deflate level 0", {Entry("a.txt", SomeText(80000, 6))}, CabCompression::MsZip, 0},
-      {"deflate level 9", {Entry("a.txt", SomeText(80000, 6))}, CabCompression::MsZip, 9},
+       cab::Compression::Stored},
+      {"deflate level 0", {Entry("a.txt", SomeText(80000, 6))}, cab::Compression::MsZip, 0},
+      {"deflate level 9", {Entry("a.txt", SomeText(80000, 6))}, cab::Compression::MsZip, 9},
       {"one empty file", {Entry("empty.dat", "")}},
       {"empty files around data", {Entry("e1", ""), Entry("d", "x"), Entry("e2", ""), Entry("e3", "")}},
       // Empty files after a full block must not end the folder with an empty block.
       {"a full block then empty files",
        {Entry("full", RandomBytes(32768, 8)), Entry("e1", ""), Entry("e2", "")}},
-      {"one byte past a block", {Entry("f", SomeText(32769, 9))}, CabCompression::Stored},
+      {"one byte past a block", {Entry("f", SomeText(32769, 9))}, cab::Compression::Stored},
       {"large mixed file", {Entry("big\\mixed.bin", mixed), Entry("tail.txt", "t")}},
       {"many small files", ManySmallFiles(1500)},
       {"placeholders and nested folders",
@@ -53,13 +53,13 @@ std::vector<SingleCase> SingleCases() {
         Entry("<WIN>\\fonts\\a b.ttf", SomeText(4000, 12)),
         Entry("app\\bin\\deep\\er\\x.exe", RandomBytes(50000, 13))}},
       {"stamps and attributes",
-       {Entry("hidden.sys", "h", {0x21, 0}, kCabAttrHidden | kCabAttrSystem),
-        Entry("ro.txt", "r", {0xFF9F, 0xBF7D}, kCabAttrReadOnly),
+       {Entry("hidden.sys", "h", {0x21, 0}, cab::kAttrHidden | cab::kAttrSystem),
+        Entry("ro.txt", "r", {0xFF9F, 0xBF7D}, cab::kAttrReadOnly),
         Entry("stray", "x", {0x7433, 0x19C4}, 0xFFFF)}},
       {"several folders",
        {Entry("f1", SomeText(60000, 14)), Entry("f2", SomeText(60000, 15)), Entry("e", ""),
         Entry("f3", SomeText(60000, 16)), Entry("f4", RandomBytes(60000, 17))},
-       CabCompression::MsZip,
+       cab::Compression::MsZip,
        6,
        100000,
        2},
@@ -76,7 +76,7 @@ void CheckLayout(const ParsedCabinet& cab, const SingleCase& c) {
   std::map<uint16_t, uint64_t> folderEnd;
   for (size_t i = 0; i < c.files.size(); ++i) {
     const ParsedFile& f = cab.files[i];
-    const CabEntry& e = c.files[i];
+    const cab::Entry& e = c.files[i];
     EXPECT_EQ(f.name + "|" + std::to_string(f.size), e.storedName + "|" + std::to_string(e.content.size()));
     EXPECT_EQ(Stamp(f.date, f.time), Stamp(e.stamp.date, e.stamp.time));
     EXPECT_EQ(f.attributes, e.attributes & 0x27);
@@ -96,17 +96,17 @@ void CheckLayout(const ParsedCabinet& cab, const SingleCase& c) {
   }
 }
 
-void CheckExtracted(const std::string& dir, const std::vector<CabEntry>& files) {
-  for (const CabEntry& f : files)
+void CheckExtracted(const std::string& dir, const std::vector<cab::Entry>& files) {
+  for (const cab::Entry& f : files)
     EXPECT_TRUE(ReadFile(dir + "/" + HostPath(f.storedName)) == f.content) << f.storedName;
 }
 
 // gcab -l prints "name size yyyy-mm-dd hh:mm:ss 0xattr", reading the stamp as UTC.
-std::string ExpectedListing(const std::vector<CabEntry>& files) {
+std::string ExpectedListing(const std::vector<cab::Entry>& files) {
   std::string out;
-  for (const CabEntry& f : files) {
+  for (const cab::Entry& f : files) {
     char line[512];
-    DosStamp s = f.stamp;
+    cab::DosStamp s = f.stamp;
     std::snprintf(line, sizeof line, "%s %zu %04d-%02d-%02d %02d:%02d:%02d 0x%x\n", f.storedName.c_str(),
                   f.content.size(), 1980 + (s.date >> 9), (s.date >> 5) & 15, s.date & 31, s.time >> 11,
                   (s.time >> 5) & 63, (s.time & 31) * 2, f.attributes & 0x27);
@@ -121,17 +121,17 @@ TEST(CabWriter, SingleCabinetsReadByPeers) {
   for (const SingleCase& c : SingleCases()) {
     SCOPED_TRACE(c.title);
     TempDir dir;
-    std::vector<CabEntry> entries = c.files;
+    std::vector<cab::Entry> entries = c.files;
     entries.front().content.clear();  // one entry comes from a file instead
     entries.front().sourcePath = dir.File("source");
     WriteFile(entries.front().sourcePath, c.files.front().content);
-    CabOptions options;
+    cab::WriteOptions options;
     options.compression = c.compression;
     options.level = c.level;
     options.folderTarget = c.folderTarget;
-    CabWriteResult result;
+    cab::WriteResult result;
     std::string error, cab = dir.File("out.cab"), q = "'" + cab + "'";
-    ASSERT_TRUE(WriteCabinet(entries, options, cab, result, error)) << error;
+    ASSERT_TRUE(cab::WriteCabinet(entries, options, cab, HostCabinetFiles(), result, error)) << error;
     ASSERT_EQ(result.volumes.size(), 1u);
     EXPECT_EQ(result.volumes[0].size, ReadFile(cab).size());
     CheckLayout(ParseCabinetFile(cab), c);
@@ -143,17 +143,19 @@ TEST(CabWriter, SingleCabinetsReadByPeers) {
     CheckExtracted(dir.File("gx"), c.files);
     ASSERT_TRUE(RunTool("TZ=UTC gcab -l " + q, dir.File("log")));
     EXPECT_EQ(ReadFile(dir.File("log")), ExpectedListing(c.files));
-    CabWriteResult again;
-    ASSERT_TRUE(WriteCabinet(entries, options, dir.File("again.cab"), again, error));
+    cab::WriteResult again;
+    ASSERT_TRUE(cab::WriteCabinet(entries, options, dir.File("again.cab"), HostCabinetFiles(), again, error));
     EXPECT_TRUE(ReadFile(cab) == ReadFile(dir.File("again.cab"))) << "same input, other bytes";
   }
 }
 
 TEST(CabWriter, NoFilesGivesAHeaderOnlyCabinet) {
   TempDir dir;
-  CabWriteResult result;
+  cab::WriteResult result;
   std::string error;
-  ASSERT_TRUE(WriteCabinet({}, CabOptions(), dir.File("e.cab"), result, error)) << error;
+  ASSERT_TRUE(
+      cab::WriteCabinet({}, cab::WriteOptions(), dir.File("e.cab"), HostCabinetFiles(), result, error))
+      << error;
   ParsedCabinet cab = ParseCabinetFile(dir.File("e.cab"));
   EXPECT_EQ(cab.error, "");
   EXPECT_EQ(cab.cabinetSize, 36u);
@@ -165,9 +167,10 @@ TEST(CabWriter, MsZipKeepsHistoryAcrossBlocks) {
   TempDir dir;
   std::string unit = RandomBytes(20000, 21), data;
   while (data.size() < 400000) data += unit;
-  CabWriteResult result;
+  cab::WriteResult result;
   std::string error;
-  ASSERT_TRUE(WriteCabinet({Entry("r.bin", data)}, CabOptions(), dir.File("r.cab"), result, error));
+  ASSERT_TRUE(cab::WriteCabinet({Entry("r.bin", data)}, cab::WriteOptions(), dir.File("r.cab"),
+                                HostCabinetFiles(), result, error));
   EXPECT_LT(result.volumes[0].size, 40000u);
 }
 
@@ -184,8 +187,8 @@ TEST(CabWriter, ChecksumsMatchPeerCabinets) {
       for (const ParsedBlock& block : folder.blocks) {
         uint8_t head[8];
         size_t data = at + 8 + cab.dataReserve;
-        EncodeCabDataHeader(head, reinterpret_cast<const uint8_t*>(bytes.data()) + data, block.cbData,
-                            block.cbUncomp);
+        cab::EncodeDataHeader(head, reinterpret_cast<const uint8_t*>(bytes.data()) + data, block.cbData,
+                              block.cbUncomp);
         if (Le(bytes, at, 4) != 0) checked += std::memcmp(head, bytes.data() + at, 8) == 0 ? 1 : -1000;
         at = data + block.cbData;
       }
@@ -208,13 +211,13 @@ TEST(CabWriter, DosStampsAreUtcAndClamped) {
       {4354819199 + 86400 * 365, 0xFF9F, 0xBF7D},
   };
   for (const Case& c : cases) {
-    DosStamp s = DosStampFromUnixTime(c.seconds);
+    cab::DosStamp s = cab::DosStampFromUnixTime(c.seconds);
     EXPECT_EQ(Stamp(s.date, s.time), Stamp(c.date, c.time)) << c.seconds;
   }
   TempDir dir;
   WriteFile(dir.File("f"), "x");
   std::system(("touch -d '2001-09-09 01:46:40 UTC' " + dir.File("f")).c_str());
-  DosStamp s;
+  cab::DosStamp s;
   ASSERT_TRUE(DosStampOfFile(dir.File("f"), s));
   EXPECT_EQ(Stamp(s.date, s.time), Stamp((21 << 9) | (9 << 5) | 9, (1 << 11) | (46 << 5) | 20));
   EXPECT_FALSE(DosStampOfFile(dir.File("missing"), s));
@@ -223,38 +226,38 @@ TEST(CabWriter, DosStampsAreUtcAndClamped) {
 TEST(CabWriter, StoredNamesAreChecked) {
   for (std::string ok : {std::string("a.txt"), std::string("<SYS>\\x.dll"), std::string("dir\\sub\\f"),
                          std::string("a b\\c d.txt"), std::string(255, 'n')})
-    EXPECT_EQ(CheckStoredName(ok), "") << ok;
+    EXPECT_EQ(cab::CheckStoredName(ok), "") << ok;
   for (std::string bad : {std::string(256, 'n'), std::string(), std::string("a/b"), std::string("\\lead"),
                           std::string("trail\\"), std::string("a\\\\b"), std::string("a\\..\\b"),
                           std::string("."), std::string("a\0b", 3), std::string("C:\\x"), std::string("a?"),
                           std::string("tab\t"), std::string("p|q")})
-    EXPECT_NE(CheckStoredName(bad), "") << bad;
+    EXPECT_NE(cab::CheckStoredName(bad), "") << bad;
 }
 
 TEST(CabWriter, FailuresLeaveNoOutput) {
-  CabEntry missing = Entry("m", "");
+  cab::Entry missing = Entry("m", "");
   missing.sourcePath = "/nonexistent/file";
-  CabOptions badSet, tinyVolumes;
+  cab::WriteOptions badSet, tinyVolumes;
   badSet.setId = 70000;
   tinyVolumes.volumeSize = 1000;
   struct Case {
-    std::vector<CabEntry> entries;
-    CabOptions options;
+    std::vector<cab::Entry> entries;
+    cab::WriteOptions options;
     const char* errorPart;
   } cases[] = {
-      {{missing}, CabOptions(), "/nonexistent/file"},
-      {{Entry("x\\..\\..\\evil", "")}, CabOptions(), ".."},
+      {{missing}, cab::WriteOptions(), "/nonexistent/file"},
+      {{Entry("x\\..\\..\\evil", "")}, cab::WriteOptions(), ".."},
       {{}, badSet, "set ID"},
       {{}, tinyVolumes, "at least"},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    CabWriteResult result;
+    cab::WriteResult result;
     std::string error;
-    CabVolumeNamer namer = [&dir](int i) {
-      return CabVolumeName{dir.File("v" + std::to_string(i)), "v", "disk"};
+    cab::VolumeNamer namer = [&dir](int i) {
+      return cab::VolumeName{dir.File("v" + std::to_string(i)), "v", "disk"};
     };
-    EXPECT_FALSE(WriteCabinetSet(c.entries, c.options, namer, result, error));
+    EXPECT_FALSE(cab::WriteCabinetSet(c.entries, c.options, namer, HostCabinetFiles(), result, error));
     EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
     EXPECT_FALSE(FileExists(dir.File("v0")) || FileExists(dir.File("v0.part~")));
   }

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "cab_test_util.h"
-#include "cabwriter.h"
+#include "cabinet_writer.h"
 #include "fdi_interface.h"
 
 using namespace cabtest;
@@ -16,7 +16,7 @@ namespace {
 
 struct LzxCase {
   const char* title;
-  std::vector<CabEntry> files;
+  std::vector<cab::Entry> files;
   int window = 21;
   int level = 6;
   uint32_t folderTarget = 64u << 20;
@@ -145,14 +145,14 @@ TEST(Lzx, HostileInputsDecodeByteForByte) {
   for (const LzxCase& c : Cases()) {
     SCOPED_TRACE(c.title);
     TempDir dir;
-    CabOptions options;
-    options.compression = CabCompression::Lzx;
+    cab::WriteOptions options;
+    options.compression = cab::Compression::Lzx;
     options.lzxWindow = c.window;
     options.level = c.level;
     options.folderTarget = c.folderTarget;
-    CabWriteResult result;
+    cab::WriteResult result;
     std::string error, cab = dir.File("out.cab"), q = "'" + cab + "'";
-    ASSERT_TRUE(WriteCabinet(c.files, options, cab, result, error)) << error;
+    ASSERT_TRUE(cab::WriteCabinet(c.files, options, cab, HostCabinetFiles(), result, error)) << error;
     const ParsedCabinet parsed = ParseCabinetFile(cab);
     EXPECT_EQ(parsed.error, "");
     for (const ParsedFolder& f : parsed.folders) EXPECT_EQ(f.type, 3 | (c.window << 8));
@@ -161,7 +161,7 @@ TEST(Lzx, HostileInputsDecodeByteForByte) {
     ASSERT_TRUE(RunTool("cabextract -q -d '" + dir.File("cx") + "' " + q, dir.File("log")))
         << ReadFile(dir.File("log"));
     ASSERT_TRUE(ExtractWithOurFdi(dir.Path(), "out.cab"));
-    for (const CabEntry& e : c.files) {
+    for (const cab::Entry& e : c.files) {
       EXPECT_TRUE(ReadFile(dir.File("cx/" + e.storedName)) == e.content) << "cabextract: " << e.storedName;
       EXPECT_TRUE(g_extracted[e.storedName] == e.content) << "our FDI: " << e.storedName;
     }
@@ -171,12 +171,13 @@ TEST(Lzx, HostileInputsDecodeByteForByte) {
 TEST(Lzx, WindowOutsideTheFormatIsRefused) {
   TempDir dir;
   for (int window : {14, 22}) {
-    CabOptions options;
-    options.compression = CabCompression::Lzx;
+    cab::WriteOptions options;
+    options.compression = cab::Compression::Lzx;
     options.lzxWindow = window;
-    CabWriteResult result;
+    cab::WriteResult result;
     std::string error;
-    EXPECT_FALSE(WriteCabinet({Entry("a", "abc")}, options, dir.File("w.cab"), result, error));
+    EXPECT_FALSE(cab::WriteCabinet({Entry("a", "abc")}, options, dir.File("w.cab"), HostCabinetFiles(),
+                                   result, error));
     EXPECT_NE(error.find("window"), std::string::npos) << error;
     EXPECT_FALSE(FileExists(dir.File("w.cab")));
   }

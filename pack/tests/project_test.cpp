@@ -173,7 +173,7 @@ TEST(ProjectFile, ReadsEveryKeyWithPathsRelativeToTheProject) {
   EXPECT_EQ("pw; with semicolon", p.password);
   EXPECT_EQ(WriteLangText(DefaultLangTable()), p.languageText);
   EXPECT_EQ(dir.File("side.bmp"), p.sidePicture);
-  EXPECT_EQ(CabCompression::Stored, p.compression);
+  EXPECT_EQ(cab::Compression::Stored, p.compression);
   EXPECT_EQ(9, p.level);
   EXPECT_EQ(1440u * 1024, p.volumeSize);
   std::vector<std::string> names;
@@ -196,7 +196,7 @@ TEST(ProjectFile, DefaultsWhenKeysAreLeftOut) {
   ASSERT_TRUE(l.ok) << l.AllErrors();
   EXPECT_FALSE(l.project.minFreeGiven);
   EXPECT_EQ(dir.File("Setup.exe"), l.project.output);
-  EXPECT_EQ(CabCompression::MsZip, l.project.compression);
+  EXPECT_EQ(cab::Compression::MsZip, l.project.compression);
   EXPECT_EQ(6, l.project.level);
   EXPECT_EQ(0u, l.project.volumeSize);
   EXPECT_TRUE(l.project.stub.empty() && l.project.cabinetLibrary.empty() && !l.project.noCabinetLibrary);

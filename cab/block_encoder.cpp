@@ -1,0 +1,79 @@
+#include "block_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "allocator.h"
+#include "decoder.h"
+#include "lzx_encoder.h"
+#include "mszip_encoder.h"
+
+namespace cab {
+
+// Our LZX decoder over one folder, with the C heap behind it.
+class LzxSelfCheck {
+ public:
+  explicit LzxSelfCheck(int windowBits) : windowBits_(windowBits), memory_(HeapAllocator()) {}
+  ~LzxSelfCheck() { memory_.Destroy(decoder_); }
+  void StartFolder() {
+    memory_.Destroy(decoder_);
+    decoder_ = MakeLzxDecoder(memory_, unsigned(windowBits_));
+  }
+  bool Matches(const std::vector<uint8_t>& payload, const uint8_t* data, size_t size) {
+    if (!decoder_) return false;
+    out_.resize(size);
+    return decoder_->DecodeBlock(payload.data(), uint32_t(payload.size()), out_.data(), uint32_t(size)) ==
+               Status::kOk &&
+           std::memcmp(out_.data(), data, size) == 0;
+  }
+
+ private:
+  int windowBits_;
+  Memory memory_;
+  Decoder* decoder_ = nullptr;
+  std::vector<uint8_t> out_;
+};
+
+BlockEncoder::BlockEncoder(Compression compression, int level, int lzxWindow) : compression_(compression) {
+  if (compression_ == Compression::Lzx) {
+    if (lzxWindow < kMinLzxWindow || lzxWindow > kMaxLzxWindow) return;
+    lzx::EncoderSettings settings;
+    settings.windowBits = unsigned(lzxWindow);
+    settings.level = std::clamp(level, 0, 9);
+    lzx_ = std::make_unique<lzx::Encoder>(settings);
+    check_ = std::make_unique<LzxSelfCheck>(lzxWindow);
+    check_->StartFolder();
+    ready_ = true;
+    return;
+  }
+  if (compression_ != Compression::MsZip) {
+    ready_ = true;
+    return;
+  }
+  mszip_ = std::make_unique<MszipEncoder>(level);
+  ready_ = mszip_->Ready();
+}
+
+BlockEncoder::~BlockEncoder() = default;
+
+void BlockEncoder::StartFolder() {
+  if (lzx_) {
+    lzx_->StartFolder();
+    check_->StartFolder();
+  }
+  if (mszip_) mszip_->StartFolder();
+}
+
+bool BlockEncoder::Encode(const uint8_t* data, size_t size, bool lastInFolder,
+                          std::vector<uint8_t>& payload) {
+  payload.clear();
+  if (lzx_) {
+    lzx_->EncodeFrame(data, uint32_t(size), payload);
+    return payload.size() <= kMaxPayload && check_->Matches(payload, data, size);
+  }
+  if (mszip_) return mszip_->EncodeBlock(data, size, lastInFolder, payload);
+  payload.assign(data, data + size);
+  return true;
+}
+
+}  // namespace cab

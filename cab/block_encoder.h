@@ -1,0 +1,46 @@
+// Turns a folder's 32 KiB blocks into CFDATA payloads, by the folder's
+// compression: stored as they are, MSZIP (mszip_encoder.h) or LZX, where each
+// block is one frame of our encoder (lzx_encoder.h). Every LZX payload is
+// decoded again by our own decoder, which runs alongside through the folder,
+// and compared with the block's bytes before it is handed out, so a fault of
+// the encoder fails the build instead of shipping.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "format.h"
+
+namespace cab {
+
+namespace lzx {
+class Encoder;
+}
+class MszipEncoder;
+class LzxSelfCheck;
+
+class BlockEncoder {
+ public:
+  BlockEncoder(Compression compression, int level, int lzxWindow = kMaxLzxWindow);
+  ~BlockEncoder();
+  BlockEncoder(const BlockEncoder&) = delete;
+  BlockEncoder& operator=(const BlockEncoder&) = delete;
+
+  bool Ready() const { return ready_; }
+  // Starts a new folder: no history.
+  void StartFolder();
+  // Encodes `size` (1..32768) bytes; false on a compressor failure (for LZX:
+  // a payload that does not decode to the bytes).
+  bool Encode(const uint8_t* data, size_t size, bool lastInFolder, std::vector<uint8_t>& payload);
+
+ private:
+  Compression compression_;
+  std::unique_ptr<MszipEncoder> mszip_;
+  std::unique_ptr<lzx::Encoder> lzx_;
+  std::unique_ptr<LzxSelfCheck> check_;
+  bool ready_ = false;
+};
+
+}  // namespace cab

@@ -1,0 +1,59 @@
+// libFuzzer target for the LZX encoder: the first bytes choose the window,
+// the level and the call translation, the rest is encoded frame by frame
+// and decoded again by our own decompressor, which must give it back.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "allocator.h"
+#include "decoder.h"
+#include "lzx_encoder.h"
+
+namespace {
+
+// Encoders are kept per setting: setting one up for a large window costs
+// more than encoding a small input.
+cab::lzx::Encoder& EncoderFor(const cab::lzx::EncoderSettings& s) {
+  static std::map<unsigned, std::unique_ptr<cab::lzx::Encoder>> encoders;
+  std::unique_ptr<cab::lzx::Encoder>& e =
+      encoders[s.windowBits * 100 + unsigned(s.level) * 2 + s.translateCalls];
+  if (!e) e = std::make_unique<cab::lzx::Encoder>(s);
+  e->StartFolder();
+  return *e;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  static const int kLevels[] = {1, 6, 9};
+  cab::lzx::EncoderSettings settings;
+  settings.windowBits = 15 + data[0] % 7;
+  settings.level = kLevels[data[1] % 3];
+  settings.translateCalls = data[2] & 1;
+  data += 3;
+  size -= 3;
+  if (size == 0) return 0;
+
+  cab::lzx::Encoder& encoder = EncoderFor(settings);
+  cab::Memory memory(cab::HeapAllocator());
+  cab::Decoder* decoder = cab::MakeLzxDecoder(memory, settings.windowBits);
+  if (!decoder) std::abort();
+  std::vector<uint8_t> payload, out(cab::lzx::kFrameSize);
+  for (size_t at = 0; at < size; at += cab::lzx::kFrameSize) {
+    const uint32_t n = uint32_t(size - at < cab::lzx::kFrameSize ? size - at : cab::lzx::kFrameSize);
+    encoder.EncodeFrame(data + at, n, payload);
+    if (payload.size() > cab::lzx::kFrameSize + 512 ||
+        decoder->DecodeBlock(payload.data(), uint32_t(payload.size()), out.data(), n) != cab::Status::kOk ||
+        std::memcmp(out.data(), data + at, n) != 0) {
+      std::fprintf(stderr, "frame at %zu of %zu does not decode back\n", at, size);
+      std::abort();
+    }
+  }
+  memory.Destroy(decoder);
+  return 0;
+}

@@ -1,0 +1,509 @@
+#include "builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "assemble.h"
+#include "cabinspect.h"
+#include "cabio.h"
+#include "crc32.h"
+#include "infocabinet.h"
+#include "integrity.h"
+#include "hostfiles.h"
+#include "package.h"
+#include "pechecksum.h"
+#include "pkgintegrity.h"
+#include "storednames.h"
+#include "szdd.h"
+#include "uTrans.h"
+
+std::string FindBuiltFile(const std::string& fileName, const std::string& treeFolder,
+                          std::vector<std::string>& looked) {
+  looked.clear();
+  const std::string self = OwnExecutablePath();
+  if (!self.empty()) {
+    const std::string beside = HostFolderOf(self);
+    looked.push_back(JoinHostPath(beside, fileName));
+#ifdef VELTRA_WIN32_TREE_FROM_PACK
+    looked.push_back(
+        JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
+#endif
+  }
+  for (const std::string& candidate : looked) {
+    if (HostKindOf(candidate) == HostKind::File) return candidate;
+  }
+  return "";
+}
+
+namespace {
+
+// A DLL without a checksum gets one, so that a damaged block 3 can be told
+// from a sound one before it is loaded. True when it was written.
+bool AddMissingPeChecksum(Bytes& image) {
+  PeImageFacts facts;
+  return ReadPeImageFacts(image.data(), image.size(), facts) && facts.storedChecksum == 0 &&
+         WritePeChecksum(image.data(), image.size());
+}
+
+}  // namespace
+
+bool CabinetLibraryBlock(const std::string& path, std::vector<uint8_t>& block, std::string& error) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes)) return error = path + ": cannot read the cabinet library", false;
+  SzddHeader header;
+  std::vector<uint8_t> expanded;
+  uint8_t lastChar = SzddLastCharOf(HostNameOf(path).c_str());
+  if (ReadSzddHeader(bytes.data(), bytes.size(), header)) {
+    if (SzddExpand(bytes.data(), bytes.size(), expanded) != SzddStatus::Ok)
+      return error = path + ": a damaged SZDD file", false;
+    if (!AddMissingPeChecksum(expanded)) {
+      block = bytes;
+      return true;
+    }
+    bytes = expanded;
+    lastChar = header.lastChar;
+  } else if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
+    return error = path + ": the cabinet library must be a DLL or its SZDD-compressed form", false;
+  } else {
+    AddMissingPeChecksum(bytes);
+  }
+  block = SzddCompress(bytes.data(), bytes.size(), lastChar);
+  if (SzddExpand(block.data(), block.size(), expanded) != SzddStatus::Ok || expanded != bytes)
+    return error = path + ": the SZDD compression did not give the library back", false;
+  return true;
+}
+
+std::string VolumeFileName(const std::string& setupPath, int index) {
+  std::string stem = HostNameOf(setupPath);
+  const size_t dot = stem.rfind('.');
+  if (dot != std::string::npos && dot > 0) stem.erase(dot);
+  return stem + "-" + std::to_string(index) + ".cab";
+}
+
+namespace {
+
+// Files written under temporary names, removed unless the build commits.
+class PendingOutputs {
+ public:
+  ~PendingOutputs() {
+    for (const auto& p : pending_) std::remove(p.first.c_str());
+    for (const std::string& t : scratch_) std::remove(t.c_str());
+  }
+  // A file that becomes `final` when the build succeeds.
+  std::string Add(const std::string& final) {
+    for (const auto& p : pending_) {
+      if (p.second == final) return p.first;
+    }
+    pending_.push_back({final + ".partial", final});
+    return pending_.back().first;
+  }
+  // A file that goes in any case.
+  std::string Scratch(const std::string& path) {
+    scratch_.push_back(path);
+    return path;
+  }
+  bool Commit(std::vector<std::string>& finals, std::string& error) {
+    for (const auto& p : pending_) {
+      if (!ReplaceHostFile(p.first, p.second, error)) return false;
+      finals.push_back(p.second);
+    }
+    pending_.clear();
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> pending_;
+  std::vector<std::string> scratch_;
+};
+
+class Build {
+ public:
+  Build(const Project& project, const BuildOverrides& overrides, BuildResult& result, Diagnostics& d)
+      : p_(project), o_(overrides), r_(result), d_(d) {}
+  bool Run();
+
+ private:
+  void Error(const std::string& key, const std::string& text) {
+    d_.Error(p_.path, KeyLine(p_, "Package", key), text);
+  }
+  bool LoadStub();
+  bool LoadCabinetLibrary();
+  bool PlanPayload();
+  bool WritePayloadAndRecord();
+  bool WriteInfoCabinet(const std::string& record);
+  bool RecordOfParts(int volumes, bool placeholder, std::string& record) const;
+  bool WritePayload();
+  bool CopyGivenVolumes();
+  bool WriteSetup();
+  bool CheckSigning();
+  int64_t SigningTime() const;
+
+  SignSettings sign_;
+
+  const Project& p_;
+  const BuildOverrides& o_;
+  BuildResult& r_;
+  Diagnostics& d_;
+  PendingOutputs pending_;
+  std::string setupPath_, payloadPath_;
+  PackageParts parts_;
+  std::vector<cab::Entry> entries_;
+  CabSetSummary givenSet_;
+  std::vector<std::string> inPlace_;  // given volumes that already lie beside Setup.exe
+  std::vector<uint32_t> fileCrcs_;    // of entries_, in order
+  // The follow-up volumes as stored: the name the set gives each, and where
+  // its bytes lie now.
+  std::vector<std::pair<std::string, std::string>> storedVolumes_;
+  size_t infoReserve_ = 0;    // bytes kept free in Setup.exe for the final information cabinet
+  uint64_t signReserve_ = 0;  // and for the signature, when Setup.exe is signed
+};
+
+// How much the information cabinet may grow when the integrity record's
+// placeholder CRCs are replaced by the real ones (MSZIP output of 4 changed
+// bytes per entry differs by a few bytes).
+constexpr size_t kInfoCabinetSlack = 64;
+
+bool Build::LoadStub() {
+  std::string path = !o_.stub.empty() ? o_.stub : p_.stub;
+  if (path.empty()) {
+    std::vector<std::string> looked;
+    path = FindBuiltFile("veltra-stub.exe", "stub", looked);
+    if (path.empty()) {
+      std::string where;
+      for (const std::string& l : looked) where += "\n  " + l;
+      Error("Stub",
+            "no stub given and none found; build the win32 tree (scripts/build.sh) or give "
+            "Stub = path in [Package] or --stub. Looked for:" +
+                where);
+      return false;
+    }
+  }
+  std::string error;
+  if (!ReadWholeFile(path, parts_.Stub)) return Error("Stub", path + ": cannot read the stub"), false;
+  if (FindPackageBaseField(parts_.Stub, error) < 0) return Error("Stub", path + ": " + error), false;
+  return true;
+}
+
+bool Build::LoadCabinetLibrary() {
+  const std::string& given = !o_.cabinetLibrary.empty() ? o_.cabinetLibrary : p_.cabinetLibrary;
+  const bool none = o_.cabinetLibrary == "none" || (o_.cabinetLibrary.empty() && p_.noCabinetLibrary);
+  if (none) return true;
+  std::string path = given;
+  if (path.empty()) {
+    std::vector<std::string> looked;
+    path = FindBuiltFile("cabinet-veltra.dll", "fdi", looked);
+    if (path.empty()) {
+      std::string where;
+      for (const std::string& l : looked) where += "\n  " + l;
+      Error("CabinetLibrary",
+            "the project's own cabinet library cabinet-veltra.dll was not found; build the "
+            "win32 tree (scripts/build.sh), give CabinetLibrary = path, or write "
+            "CabinetLibrary = none for a package without one. Looked for:" +
+                where);
+      return false;
+    }
+  }
+  std::string error;
+  if (!CabinetLibraryBlock(path, parts_.CabLib, error)) return Error("CabinetLibrary", error), false;
+  return true;
+}
+
+bool Build::PlanPayload() {
+  if (!p_.cabinet.empty()) {
+    std::string error;
+    if (!ReadCabSet(p_.cabinet, givenSet_, error)) return Error("Cabinet", error), false;
+    r_.payloadFiles = givenSet_.fileCount;
+    r_.payloadBytes = givenSet_.uncompressedBytes;
+    for (const std::string& name : givenSet_.fileNames) {
+      const std::string why = CheckInstallName(name);
+      if (!why.empty()) d_.Warning(p_.cabinet, 0, "the stub cannot install this file as stored: " + why);
+    }
+    return true;
+  }
+  for (const PayloadFile& f : p_.files) {
+    cab::Entry e;
+    e.storedName = f.storedName;
+    e.sourcePath = f.sourcePath;
+    if (!DosStampOfFile(f.sourcePath, e.stamp))
+      return d_.Error(p_.path, f.line, "cannot read the time of " + f.sourcePath), false;
+    e.attributes = HostCabAttributes(f.sourcePath);
+    uint32_t crc = 0;
+    uint64_t length = 0;
+    if (!CrcOfFile(f.sourcePath, -1, false, "", crc, length))
+      return d_.Error(p_.path, f.line, "cannot read " + f.sourcePath), false;
+    fileCrcs_.push_back(crc);
+    entries_.push_back(e);
+    r_.payloadBytes += f.size;
+  }
+  r_.payloadFiles = entries_.size();
+  // A cabinet without files is refused as damaged by cabinet readers, the
+  // stub's among them, so such a package could never install.
+  if (entries_.empty())
+    return d_.Error(p_.path, 0, "the payload holds no files; a package needs at least one"), false;
+  return true;
+}
+
+bool Build::WriteInfoCabinet(const std::string& record) {
+  SetupScript script = p_.script;
+  if (!p_.minFreeGiven) script.MinFree = int64_t(r_.payloadBytes);
+  r_.minFree = script.MinFree;
+  std::string scriptBytes, error;
+  if (!WriteSetupScript(script, scriptBytes, error)) return d_.Error(p_.path, 0, error), false;
+  std::vector<cab::Entry> info;
+  info.push_back(cab::Entry{kSetupScriptName, "", scriptBytes, cab::DosStamp(), cab::kAttrArchive});
+  if (!p_.sidePicture.empty())
+    info.push_back(cab::Entry{kSidePictureName, p_.sidePicture, "", cab::DosStamp(), cab::kAttrArchive});
+  if (!p_.headerPicture.empty())
+    info.push_back(cab::Entry{kHeaderPictureName, p_.headerPicture, "", cab::DosStamp(), cab::kAttrArchive});
+  info.push_back(cab::Entry{kIntegrityRecordName, "", record, cab::DosStamp(), cab::kAttrArchive});
+  cab::WriteOptions options;
+  options.level = 9;
+  cab::WriteResult written;
+  const std::string temp = pending_.Scratch(setupPath_ + ".info.partial");
+  if (!cab::WriteCabinet(info, options, temp, HostCabinetFiles(), written, error) ||
+      !ReadWholeFile(temp, parts_.InfoCab))
+    return d_.Error(p_.path, 0, "information cabinet: " + error), false;
+  std::remove(temp.c_str());
+  return true;
+}
+
+bool Build::WritePayload() {
+  if (!p_.cabinet.empty()) {
+    payloadPath_ = p_.cabinet;
+    return CopyGivenVolumes();
+  }
+  cab::WriteOptions options;
+  options.compression = o_.hasCompression ? o_.compression : p_.compression;
+  options.level = p_.level;
+  options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
+  options.progress = o_.progress;
+  if (p_.volumeSize) {
+    const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
+                            parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;
+    if (before + cab::kMinVolumeSize > p_.volumeSize) {
+      Error("VolumeSize", "VolumeSize " + std::to_string(p_.volumeSize) + " leaves Setup.exe less than " +
+                              std::to_string(cab::kMinVolumeSize / 1024) + " KiB for payload after its " +
+                              std::to_string(before) + " bytes of stub and package blocks");
+      return false;
+    }
+    options.volumeSize = uint32_t(p_.volumeSize);
+    options.firstVolumeSize = uint32_t(p_.volumeSize - before);
+  }
+  const bool scramble = !parts_.Password.empty();
+  payloadPath_ = pending_.Scratch(setupPath_ + ".payload.partial");
+  std::vector<std::string> plainVolumes;
+  cab::VolumeNamer namer = [&](int index) {
+    if (index == 0) return cab::VolumeName{payloadPath_, HostNameOf(setupPath_), "Disk 1"};
+    const std::string name = VolumeFileName(setupPath_, index + 1);
+    const std::string final = JoinHostPath(HostFolderOf(setupPath_), name);
+    return cab::VolumeName{scramble ? final + ".plain.partial" : final + ".partial", name,
+                           "Disk " + std::to_string(index + 1)};
+  };
+  cab::WriteResult written;
+  std::string error;
+  if (!cab::WriteCabinetSet(entries_, options, namer, HostCabinetFiles(), written, error))
+    return d_.Error(p_.path, 0, error), false;
+  storedVolumes_.clear();
+  for (size_t i = 1; i < written.volumes.size(); ++i) {
+    const std::string name = VolumeFileName(setupPath_, int(i) + 1);
+    const std::string final = JoinHostPath(HostFolderOf(setupPath_), name);
+    const std::string target = pending_.Add(final);
+    storedVolumes_.push_back({name, target});
+    if (scramble) {
+      const std::string plain = pending_.Scratch(written.volumes[i].path);
+      if (!CopyHostFile(plain, target, true, parts_.Password, error))
+        return d_.Error(p_.path, 0, error), false;
+      std::remove(plain.c_str());
+    }
+  }
+  return true;
+}
+
+bool Build::CopyGivenVolumes() {
+  storedVolumes_.clear();
+  for (size_t i = 0; i < givenSet_.volumeNames.size(); ++i) {
+    const std::string final = JoinHostPath(HostFolderOf(setupPath_), givenSet_.volumeNames[i]);
+    std::string error;
+    const bool inPlace = SameHostFile(givenSet_.volumePaths[i + 1], final);
+    storedVolumes_.push_back({givenSet_.volumeNames[i], inPlace ? final : pending_.Add(final)});
+    if (inPlace) {
+      // The set lies where Setup.exe goes: a plain volume is right as it is,
+      // but scrambling it would destroy the project's own file.
+      if (!parts_.Password.empty())
+        return Error("Cabinet", "with a password the volumes are written scrambled, which would overwrite " +
+                                    final + "; write Setup.exe to another folder"),
+               false;
+      inPlace_.push_back(final);
+      continue;
+    }
+    if (!CopyHostFile(givenSet_.volumePaths[i + 1], pending_.Add(final), !parts_.Password.empty(),
+                      parts_.Password, error))
+      return Error("Cabinet", error), false;
+  }
+  return true;
+}
+
+// The record names the payload's volumes and covers their bytes, while the
+// room the payload has in Setup.exe depends on the information cabinet that
+// holds the record. So the payload is written against an information cabinet
+// with a record of the same shape (placeholder CRCs, as many volumes as
+// guessed) and some slack, again while it needs more volumes than guessed,
+// and the real record goes in last.
+bool Build::WritePayloadAndRecord() {
+  int volumes = p_.cabinet.empty() ? 1 : int(givenSet_.volumeNames.size()) + 1;
+  size_t reserved = 0;
+  while (true) {
+    std::string record;
+    if (!RecordOfParts(volumes, true, record) || !WriteInfoCabinet(record)) return false;
+    reserved = parts_.InfoCab.size() + kInfoCabinetSlack;
+    infoReserve_ = kInfoCabinetSlack;
+    if (!WritePayload()) return false;
+    if (int(storedVolumes_.size()) + 1 <= volumes) break;
+    volumes = int(storedVolumes_.size()) + 1;
+  }
+  std::string record;
+  if (!RecordOfParts(int(storedVolumes_.size()) + 1, false, record))
+    return d_.Error(p_.path, 0, "cannot read back the payload for the integrity record"), false;
+  if (!WriteInfoCabinet(record)) return false;
+  if (p_.volumeSize && parts_.InfoCab.size() > reserved)
+    return d_.Error(p_.path, 0,
+                    "the information cabinet outgrew the room kept for it; try another VolumeSize"),
+           false;
+  return true;
+}
+
+bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) const {
+  // Placeholders are as incompressible as real CRCs, so the cabinet that
+  // holds them has the real one's size within the slack.
+  uint32_t fake = 0x9E3779B9u;
+  auto crcOr = [&](uint32_t real) { return placeholder ? (fake = fake * 1664525u + 1013904223u) : real; };
+  IntegrityRecord r;
+  uint8_t header[kPackageHeaderSize];
+  EncodePackageHeader(MakePackageHeader(int32_t(parts_.LangText.size()), int32_t(parts_.CabLib.size()), 0,
+                                        !parts_.Password.empty()),
+                      header);
+  r.entries.push_back({IntegrityKind::Header, "", kPackageHeaderSize, IntegrityHeaderCrc(header)});
+  r.entries.push_back(
+      {IntegrityKind::LangText, "", uint32_t(parts_.LangText.size()),
+       Crc32(reinterpret_cast<const uint8_t*>(parts_.LangText.data()), parts_.LangText.size())});
+  r.entries.push_back({IntegrityKind::CabLib, "", uint32_t(parts_.CabLib.size()),
+                       Crc32(parts_.CabLib.data(), parts_.CabLib.size())});
+  uint32_t crc = 0;
+  uint64_t length = 0;
+  const uint32_t payloadSize = placeholder ? uint32_t(p_.volumeSize) : CabinetSizeOfFile(payloadPath_);
+  if (!placeholder && (payloadSize == 0 || !CrcOfFile(payloadPath_, payloadSize, !parts_.Password.empty(),
+                                                      parts_.Password, crc, length)))
+    return false;
+  r.entries.push_back({IntegrityKind::Payload, "", payloadSize, crcOr(crc)});
+  for (int i = 2; i <= volumes; ++i) {
+    crc = 0;
+    length = p_.volumeSize;
+    const size_t at = size_t(i - 2);
+    if (!placeholder && !CrcOfFile(storedVolumes_.at(at).second, -1, false, "", crc, length)) return false;
+    const std::string name =
+        at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
+    r.entries.push_back({IntegrityKind::Volume, name, uint32_t(length), crcOr(crc)});
+  }
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const uint64_t size = p_.files[i].size;
+    r.entries.push_back({IntegrityKind::File, entries_[i].storedName, uint32_t(size), fileCrcs_[i]});
+  }
+  record = WriteIntegrityRecord(r);
+  return true;
+}
+
+// The signing settings as the command line leaves them, checked before
+// anything is written.
+bool Build::CheckSigning() {
+  if (o_.noSign) return true;
+  sign_ = OverlaySignSettings(p_.sign, o_.sign);
+  if (!sign_.Requested()) return true;
+  const int line =
+      KeyLine(p_, "Sign", "Certificate") ? KeyLine(p_, "Sign", "Certificate") : KeyLine(p_, "Sign", "PKCS12");
+  for (const std::string& problem : CheckSignSettings(sign_)) d_.Error(p_.path, line, "[Sign]: " + problem);
+  // With VolumeSize, Setup.exe keeps room for what signing appends: the
+  // certificates (no larger than their files), the signature and its
+  // attributes, and a timestamp's countersignature.
+  uint64_t size = 0;
+  for (const std::string& path : {sign_.certificate, sign_.pkcs12}) {
+    if (!path.empty() && CabSourceSize(path, size)) signReserve_ += size;
+  }
+  signReserve_ += 4096 + (sign_.timestampServer.empty() ? 0 : 8192);
+  return !d_.HasErrors();
+}
+
+// The time a signature states: SOURCE_DATE_EPOCH when the environment sets
+// it, else the newest of the project file and the payload's files, so that
+// the same inputs sign to the same bytes.
+int64_t Build::SigningTime() const {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (end != epoch && *end == 0 && value >= 0) return value;
+  }
+  int64_t newest = 0;
+  cab::DosStamp stamp;
+  for (const std::string& path : {p_.path, p_.cabinet}) {
+    if (!path.empty() && DosStampOfFile(path, stamp))
+      newest = std::max(newest, UnixTimeOfDosStamp(stamp.date, stamp.time));
+  }
+  for (const cab::Entry& e : entries_)
+    newest = std::max(newest, UnixTimeOfDosStamp(e.stamp.date, e.stamp.time));
+  return newest;
+}
+
+bool Build::WriteSetup() {
+  std::string error;
+  const std::string packagePath =
+      sign_.Requested() ? pending_.Scratch(setupPath_ + ".unsigned.partial") : pending_.Add(setupPath_);
+  if (!WritePackageFile(parts_, payloadPath_, packagePath, error)) return d_.Error(p_.path, 0, error), false;
+  if (sign_.Requested()) {
+    if (!SignFile(sign_, SigningTime(), packagePath, pending_.Add(setupPath_), error))
+      return d_.Error(p_.path, KeyLine(p_, "Sign", "Certificate"), error), false;
+    std::remove(packagePath.c_str());
+    r_.isSigned = true;
+    uint64_t signedSize = 0;
+    if (p_.volumeSize && CabSourceSize(pending_.Add(setupPath_), signedSize) && signedSize > p_.volumeSize)
+      return Error("VolumeSize", "the signature made Setup.exe " + std::to_string(signedSize) +
+                                     " bytes, more than VolumeSize; give a larger VolumeSize"),
+             false;
+  }
+  // Setup.exe goes first in the list of outputs.
+  std::vector<std::string> finals;
+  if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
+  r_.outputs.assign(finals.rbegin(), finals.rbegin() + 1);
+  r_.outputs.insert(r_.outputs.end(), finals.begin(), finals.end() - 1);
+  r_.outputs.insert(r_.outputs.end(), inPlace_.begin(), inPlace_.end());
+  r_.setupSize = 0;
+  if (std::FILE* f = std::fopen(setupPath_.c_str(), "rb")) {
+    fseeko(f, 0, SEEK_END);
+    r_.setupSize = uint64_t(ftello(f));
+    std::fclose(f);
+  }
+  return true;
+}
+
+bool Build::Run() {
+  setupPath_ = !o_.output.empty() ? o_.output : p_.output;
+  if (HostKindOf(HostFolderOf(setupPath_)) != HostKind::Folder)
+    return d_.Error(p_.path, 0, "the output folder " + HostFolderOf(setupPath_) + " does not exist"), false;
+  parts_.Password = o_.hasPassword ? o_.password : p_.password;
+  parts_.LangText = p_.language.empty() ? WriteLangText(DefaultLangTable()) : p_.languageText;
+  if (!CheckSigning() || !LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() ||
+      !WriteSetup())
+    return false;
+  const std::string stale =
+      JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
+  if (HostKindOf(stale) == HostKind::File)
+    d_.Warning(stale, 0, "left from an earlier build; this package does not use it");
+  return true;
+}
+
+}  // namespace
+
+bool BuildPackage(const Project& project, const BuildOverrides& overrides, BuildResult& result,
+                  Diagnostics& diagnostics) {
+  result = BuildResult();
+  return Build(project, overrides, result, diagnostics).Run();
+}

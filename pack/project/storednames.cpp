@@ -1,0 +1,118 @@
+#include "storednames.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "cabinet_writer.h"
+#include "pathops.h"
+#include "placeholdertable.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, size_t at, const char* prefix) {
+  return text.compare(at, std::strlen(prefix), prefix) == 0;
+}
+
+// Length of the text placeholder at `at`, 0 when none is there.
+size_t TextTokenAt(const std::string& name, size_t at) {
+  for (size_t i = 0; i < kPlaceholderCount; ++i) {
+    const char* token = kPlaceholders[i].token;
+    if (!kPlaceholders[i].namesFolder && StartsWith(name, at, token)) return std::strlen(token);
+  }
+  return 0;
+}
+
+// The name with every text placeholder replaced by "X", or why it cannot be.
+std::string WithoutTokens(const std::string& name, std::string& why) {
+  std::string plain;
+  for (size_t i = 0; i < name.size();) {
+    if (name[i] == '<') {
+      const size_t length = TextTokenAt(name, i);
+      if (length == 0) {
+        why = "after its folder placeholder, a stored name may only hold <APPNAME> and <MIN_FREE>: " + name;
+        return "";
+      }
+      plain += 'X';
+      i += length;
+    } else if (name[i] == '>') {
+      why = "\">\" may only close a placeholder in a stored name: " + name;
+      return "";
+    } else {
+      plain += name[i++];
+    }
+  }
+  return plain;
+}
+
+// Checks the folder placeholder that must open `name`; `rest` is where the
+// name goes on after it.
+std::string CheckLeadingToken(const std::string& name, size_t& rest) {
+  for (size_t i = 0; i < kPlaceholderCount; ++i) {
+    const Placeholder& t = kPlaceholders[i];
+    if (!t.namesFolder || !StartsWith(name, 0, t.token)) continue;
+    const size_t after = std::strlen(t.token);
+    const bool slash = after < name.size() && name[after] == '\\';
+    rest = after + (slash ? 1 : 0);
+    if (after == name.size()) return "a stored name needs a file name after its folder placeholder: " + name;
+    if (t.keepsBackslash && slash)
+      return std::string(t.token) + " ends in a backslash already; write " + t.token + "name: " + name;
+    if (!t.keepsBackslash && !slash)
+      return std::string(t.token) + " must be followed by a backslash: " + name;
+    return "";
+  }
+  return "a stored name with a placeholder must begin with a folder placeholder such as <SYS>\\ "
+         "or <PROGRAM FILES>\\, or it would land outside any known folder: " +
+         name;
+}
+
+bool IsDeviceName(const std::string& part) {
+  std::string base = UpperCaseAscii(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+std::string CheckParts(const std::string& plain, const std::string& name) {
+  size_t start = 0;
+  while (start <= plain.size()) {
+    size_t end = plain.find('\\', start);
+    if (end == std::string::npos) end = plain.size();
+    const std::string part = plain.substr(start, end - start);
+    if (!part.empty() && (part.back() == '.' || part.back() == ' '))
+      return "Windows drops a final \".\" or blank from a folder or file name: " + name;
+    if (IsDeviceName(part)) return "\"" + part + "\" is a device name on Windows: " + name;
+    start = end + 1;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool IsPlaceholderName(const std::string& storedName) { return storedName.find('<') != std::string::npos; }
+
+std::string CheckInstallName(const std::string& name) {
+  std::string why = cab::CheckStoredName(name);
+  if (!why.empty()) return why;
+  size_t rest = 0;
+  if (IsPlaceholderName(name)) {
+    why = CheckLeadingToken(name, rest);
+    if (!why.empty()) return why;
+  }
+  const std::string plain = WithoutTokens(name.substr(rest), why);
+  if (!why.empty()) return why;
+  return CheckParts(plain, name);
+}
+
+std::string FoldedName(const std::string& storedName) {
+  std::string folded = UpperCaseAscii(storedName);
+  // The letters of code page 1252 beyond ASCII that Windows also takes as one
+  // in either case: à to þ (not the division sign), and š, œ, ž, ÿ.
+  for (char& c : folded) {
+    const uint8_t b = uint8_t(c);
+    if (b >= 0xE0 && b <= 0xFE && b != 0xF7) c = char(b - 0x20);
+    if (b == 0x9A || b == 0x9C || b == 0x9E) c = char(b - 0x10);
+    if (b == 0xFF) c = char(0x9F);
+  }
+  return folded;
+}

@@ -1,0 +1,25 @@
+// Stored names the stub can write. The stub writes a payload file to its
+// destination folder + the stored name, or, when the name holds "<", to the
+// name with its placeholders expanded. Beyond what the cabinet format allows
+// (cab::CheckStoredName), a name must therefore
+//   - begin with a folder placeholder when it holds a placeholder at all, or
+//     it would land relative to whatever the current folder happens to be;
+//   - follow a folder placeholder with "\" where the placeholder's value has
+//     no backslash of its own, and not where it has ("<SRC>" keeps it);
+//   - use "<" and ">" only for placeholders, since Windows allows neither in
+//     file names;
+//   - avoid what Windows changes or refuses in a name: a folder or file part
+//     that ends in "." or " ", and the device names CON, PRN, AUX, NUL,
+//     COM1 to COM9 and LPT1 to LPT9, with or without an extension.
+#pragma once
+#include <string>
+
+// Empty when the stub can write the stored name, otherwise why not.
+std::string CheckInstallName(const std::string& storedName);
+
+// True for a stored name that goes outside the destination folder.
+bool IsPlaceholderName(const std::string& storedName);
+
+// Case-folded form (of a name in code page 1252) for spotting two names that
+// Windows takes as one.
+std::string FoldedName(const std::string& storedName);
