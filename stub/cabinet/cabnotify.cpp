@@ -67,8 +67,8 @@ bool AskRetry(const std::string& target) {
 intptr_t CreatePartial(const std::string& partial, const std::string& folder) {
   int32_t error = 0;
   intptr_t handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
+  // Partial files are never read-only: attributes are applied after the move.
   if (handle == -1 && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
-    SetFileAttributesA(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileA(partial.c_str())) handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
   } else if (handle == -1 && error == ERROR_PATH_NOT_FOUND) {
     PresentFolder.clear();

@@ -29,35 +29,28 @@ int32_t FileDosTime(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   // Any time stamp counts: a file dated outside the DOS range is there all the
-  // same, and must be found to be replaced. Wildcards answer for the first match.
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  if (path.find_first_of("*?") != std::string::npos) {
-    WIN32_FIND_DATAA entry;
-    const HANDLE search = FindFirstFileA(path.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    attributes = entry.dwFileAttributes;
-  }
+  // same, and must be found to be replaced. A name is a name, never a pattern.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool FileReplaceable(const std::string& path) {
   // Replacing needs delete access, which a holder that shares nothing denies.
-  const HANDLE file = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE file =
+      CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
   CloseHandle(file);
   return true;
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
-  // A read-only file is replaced like any other; it keeps its attributes when
-  // the move fails.
+  // A read-only file is replaced like any other, and keeps its attributes
+  // when the move fails.
   const DWORD attributes = GetFileAttributesA(to.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(to.c_str(), attributes);
+  SetFileAttributesA(to.c_str(), attributes);
   return false;
 }
 
