@@ -45,8 +45,8 @@ bool EnsureTargetFolder(const std::string& folder) {
   }
 }
 
-// The partial name of a target: "~VT", the CRC-32 of the target's file name
-// in decimal, ".$$$", in the target's own folder, so that the final move
+// The partial name of a target: "~VT" and the CRC-32 of the target's file
+// name in decimal, in the target's own folder, so that the final move
 // stays on one volume. A run that was killed leaves it behind; the next run
 // that writes the same file computes the same name and removes it, and
 // touches no other name. A partial file of a run still going is held open
@@ -54,23 +54,19 @@ bool EnsureTargetFolder(const std::string& folder) {
 std::string PartialPath(const std::string& target) {
   const std::string name = FileNamePart(target);
   const uint32_t crc = Crc32Update(0, reinterpret_cast<const uint8_t*>(name.data()), name.size());
-  return DirectoryPart(target) + "~VT" + Int64ToText(crc) + ".$$$";
+  return DirectoryPart(target) + "~VT" + Int64ToText(crc);
 }
 
 // Abort/Retry/Ignore with message 61 for `target`: true for Retry.
 bool AskRetry(const std::string& target) {
-  return AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + "\r" + target) != 0;
+  return AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + '\r' + target) != 0;
 }
 
-// A partial file left by a killed run is removed first; the folder is made
-// again if it has gone since it was last seen.
+// The folder is made again if it has gone since it was last seen.
 intptr_t CreatePartial(const std::string& partial, const std::string& folder) {
   int32_t error = 0;
   intptr_t handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
-  // Partial files are never read-only: attributes are applied after the move.
-  if (handle == -1 && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
-    if (DeleteFileA(partial.c_str())) handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
-  } else if (handle == -1 && error == ERROR_PATH_NOT_FOUND) {
+  if (handle == -1 && error == ERROR_PATH_NOT_FOUND) {
     PresentFolder.clear();
     if (EnsureTargetFolder(folder)) handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
   }
@@ -92,11 +88,14 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   VolumeSet.RefusedVolumes = 0;
   const std::string folder = DirectoryPart(target);
   if (!EnsureTargetFolder(folder)) return 0;
+  // A partial file that a killed run left goes, whether this file is written
+  // or kept. Partial files are never read-only (attributes are applied after
+  // the move), and one of a run still going is held open and stays.
   const std::string partial = PartialPath(target);
+  DeleteFileA(partial.c_str());
   // The file there stays until its replacement is complete.
   if (FileExists(target)) {
     if (!DecideOverwrite(target)) {
-      DeleteFileA(partial.c_str());
       BytesDone += static_cast<int32_t>(pfdin->cb);
       if (ExtractionUi.ShowProgress) ExtractionUi.ShowProgress(BytesDone);
       return 0;
@@ -216,7 +215,8 @@ void CheckFreeSpace() {
   FailExtraction(ExpandPlaceholders(Message(kMsgDiskSpace), true), kExitFailed);
 }
 
+// UnpackDir is made only with RemoveAfter.
 void AbandonExtraction() {
   AbandonTarget();
-  if (SetupParams.RemoveAfter) RemoveUnpackDir();
+  RemoveUnpackDir();
 }

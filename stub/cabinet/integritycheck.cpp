@@ -188,7 +188,7 @@ bool FinishTarget() {
   // Some cabinet libraries close a file that failed half-way through this
   // notification too, and report the failure afterwards: a short file stays
   // marked as half-written until then.
-  if (Target.Path.empty() || Target.Size != Target.Announced) return false;
+  if (Target.Size != Target.Announced) return false;
   if (RecordListsFiles) {
     // Found at once where CheckAnnouncedFile found it, one before its hint.
     size_t from = NextFileEntry > 0 ? NextFileEntry - 1 : 0;

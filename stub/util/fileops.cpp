@@ -39,7 +39,7 @@ bool FileReplaceable(const std::string& path) {
   const HANDLE file =
       CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
+  if (file == INVALID_HANDLE_VALUE) return !FileExists(path);
   CloseHandle(file);
   return true;
 }

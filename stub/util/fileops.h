@@ -19,8 +19,8 @@ std::string ReadSizedText(SizedTextReader read, uint32_t firstSize = 261);
 int32_t FileDosTime(const std::string& path);
 // True for a file (not a folder), whatever its time stamp.
 bool FileExists(const std::string& path);
-// False when another program holds the file open without sharing deletion,
-// so that it cannot be replaced now; every other answer is left to the move.
+// False when the file is there but cannot be opened for deletion now: another
+// program holds it open without sharing that, or this user may not delete it.
 bool FileReplaceable(const std::string& path);
 // Moves `from` over `to`, replacing a file there, read-only or not: the
 // replacement is whole or not at all. False leaves both as they were.
