@@ -100,6 +100,7 @@ bool CabCopy(HFDI context) {
 }
 
 void ExtractPackageCabinet(const PackageCabinetRun& run) {
+  ExitCleanup = AbandonExtraction;
   CabContext = CabCreate();
   if (!CabContext) {
     ShowSetupError(kTextCannotPrepare);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "cabcontext.h"
+#include "crc32.h"
 #include "exitsetup.h"
 #include "extractionui.h"
 #include "fileops.h"
@@ -44,21 +45,32 @@ bool EnsureTargetFolder(const std::string& folder) {
   }
 }
 
-bool RemoveExistingTarget(const std::string& target) {
-  for (;;) {
-    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileA(target.c_str())) return true;
-    if (AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + "\r" + target) == 0) return false;
-  }
+// The partial name of a target: "~VT" and the CRC-32 of the target's file
+// name in decimal, in the target's own folder, so that the final move
+// stays on one volume. A run that was killed leaves it behind; the next run
+// that writes the same file computes the same name and removes it, and
+// touches no other name. A partial file of a run still going is held open
+// without delete sharing, so it cannot be taken for a stale one.
+std::string PartialPath(const std::string& target) {
+  const std::string name = FileNamePart(target);
+  const uint32_t crc = Crc32Update(0, reinterpret_cast<const uint8_t*>(name.data()), name.size());
+  return DirectoryPart(target) + "~VT" + Int64ToText(crc);
 }
 
-intptr_t CreateTarget(const std::string& target) {
-  for (;;) {
-    std::string path = target;
-    const intptr_t handle = StreamOpen(&path[0], kOpenCreate, 0);
-    if (handle != -1) return handle;
-    if (AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + "\r" + target) == 0) return 0;
+// Abort/Retry/Ignore with message 61 for `target`: true for Retry.
+bool AskRetry(const std::string& target) {
+  return AskAbortRetryIgnore(Message(kMsgCreateFileFailed) + '\r' + target) != 0;
+}
+
+// The folder is made again if it has gone since it was last seen.
+intptr_t CreatePartial(const std::string& partial, const std::string& folder) {
+  int32_t error = 0;
+  intptr_t handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
+  if (handle == -1 && error == ERROR_PATH_NOT_FOUND) {
+    PresentFolder.clear();
+    if (EnsureTargetFolder(folder)) handle = StreamOpenEx(partial.c_str(), kOpenCreate, 0, &error, nullptr);
   }
+  return handle;
 }
 
 intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
@@ -76,24 +88,27 @@ intptr_t OnCopyFile(PFDINOTIFICATION pfdin) {
   VolumeSet.RefusedVolumes = 0;
   const std::string folder = DirectoryPart(target);
   if (!EnsureTargetFolder(folder)) return 0;
-  // Most targets are new: creating one outright answers whether it exists.
-  // Whatever stops it takes the full way below, as if it had not been tried.
-  int32_t error = 0;
-  const intptr_t created = StreamOpenEx(target.c_str(), kOpenCreate, 0, &error, nullptr);
-  if (created != -1) return BeginTarget(stored, static_cast<uint32_t>(pfdin->cb), target, created);
-  if (error == ERROR_PATH_NOT_FOUND) {  // the remembered folder has gone since
-    PresentFolder.clear();
-    if (!EnsureTargetFolder(folder)) return 0;
-  }
+  // A partial file that a killed run left goes, whether this file is written
+  // or kept. Partial files are never read-only (attributes are applied after
+  // the move), and one of a run still going is held open and stays.
+  const std::string partial = PartialPath(target);
+  DeleteFileA(partial.c_str());
+  // The file there stays until its replacement is complete.
   if (FileExists(target)) {
     if (!DecideOverwrite(target)) {
       BytesDone += static_cast<int32_t>(pfdin->cb);
       if (ExtractionUi.ShowProgress) ExtractionUi.ShowProgress(BytesDone);
       return 0;
     }
-    if (!RemoveExistingTarget(target)) return 0;
+    while (!FileReplaceable(target)) {
+      if (!AskRetry(target)) return 0;
+    }
   }
-  return BeginTarget(stored, static_cast<uint32_t>(pfdin->cb), target, CreateTarget(target));
+  intptr_t handle;
+  while ((handle = CreatePartial(partial, folder)) == -1) {
+    if (!AskRetry(target)) return 0;
+  }
+  return BeginTarget(stored, static_cast<uint32_t>(pfdin->cb), target, partial, handle);
 }
 
 intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
@@ -103,10 +118,17 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
   const HANDLE handle = reinterpret_cast<HANDLE>(pfdin->hf);
   SetFileTime(handle, nullptr, nullptr, &written);
   CloseHandle(handle);
-  FinishTarget();
+  if (!FinishTarget()) return 1;
+  const std::string target = TargetPath(pfdin->psz1);
+  while (!MoveFileOver(PartialPath(target), target)) {
+    if (AskRetry(target)) continue;
+    AbandonTarget();  // Ignore: the file there stays as it was
+    return 1;
+  }
+  ForgetTarget();
   // A file just created has the archive attribute and no other.
   const unsigned attributes = pfdin->attribs & kApplicableAttributes;
-  if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(TargetPath(pfdin->psz1).c_str(), attributes);
+  if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(target.c_str(), attributes);
   return 1;
 }
 
@@ -186,4 +208,15 @@ void LocateNextCabinet(const std::string& cabName, const std::string& diskName, 
   if (!AcceptNextVolume(cabName, CabInfo))
     FailExtraction(VolumeSet.NextCabinet + "\r\n" + Message(kMsgCabWrongSequence), kExitFailed);
   CheckVolumeIntegrity(VolumeSet.NextCabinet, cabName);
+}
+
+void CheckFreeSpace() {
+  if (DiskFreeBytes(SetupParams.ExtractDir) >= SetupParams.MinFree) return;
+  FailExtraction(ExpandPlaceholders(Message(kMsgDiskSpace), true), kExitFailed);
+}
+
+// UnpackDir is made only with RemoveAfter.
+void AbandonExtraction() {
+  AbandonTarget();
+  RemoveUnpackDir();
 }

@@ -22,3 +22,11 @@ int AskAbortRetryIgnore(const std::string& text);
 // back as the folder where it was found. Makes VolumeSet Located there; a
 // prompt that gives no other location ends the run (exit code 2).
 void LocateNextCabinet(const std::string& cabName, const std::string& diskName, std::string& cabPath);
+
+// Ends the run (exit code 1, message 58 through ShowSetupError) when the
+// folder that receives the payload, ExtractDir, lies where fewer than
+// MinFree bytes may be written.
+void CheckFreeSpace();
+// What a run that ends during extraction leaves: the partial file goes, and
+// with RemoveAfter the unpack folder with everything in it. ExitCleanup.
+void AbandonExtraction();

@@ -21,7 +21,8 @@ size_t NextFileEntry = 0;       // where the search for the next file's entry st
 
 struct TargetFile {
   std::string StoredName;
-  std::string Path;        // empty while no file is being written
+  std::string Path;        // the partial file; empty while no file is being written
+  std::string FinalPath;   // where it goes once complete
   intptr_t Handle = 0;     // 0 once closed
   uint32_t Announced = 0;  // the size FDI gave for it
   uint32_t Crc = 0;
@@ -33,13 +34,17 @@ constexpr DWORD kReadChunk = 64 * 1024;
 // Far above what a record of 65535 files with long names takes.
 constexpr int64_t kMaxRecordSize = 64 * 1024 * 1024;
 
-void RemovePartialTarget() {
+}  // namespace
+
+void AbandonTarget() {
   if (Target.Path.empty()) return;
   if (Target.Handle != 0) CloseHandle(reinterpret_cast<HANDLE>(Target.Handle));
   SetFileAttributesA(Target.Path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(Target.Path.c_str());
   Target = TargetFile();
 }
+
+namespace {
 
 [[noreturn]] void FailDamaged(const std::string& path) {
   FailExtraction(path + "\r\n" + Message(kMsgCabinetTampered), kExitFailed);
@@ -156,12 +161,14 @@ void CheckAnnouncedFile(const std::string& storedName, uint32_t size) {
   if (!entry || entry->length != size) FailDamaged(storedName);
 }
 
-intptr_t BeginTarget(const std::string& storedName, uint32_t size, const std::string& path, intptr_t handle) {
+intptr_t BeginTarget(const std::string& storedName, uint32_t size, const std::string& finalPath,
+                     const std::string& partialPath, intptr_t handle) {
   Target = TargetFile();
   if (handle == 0 || handle == -1) return handle;
   Target.StoredName = storedName;
   Target.Announced = size;
-  Target.Path = path;
+  Target.Path = partialPath;
+  Target.FinalPath = finalPath;
   Target.Handle = handle;
   return handle;
 }
@@ -176,28 +183,30 @@ void NoteTargetClosed(intptr_t handle) {
   if (handle == Target.Handle) Target.Handle = 0;
 }
 
-void FinishTarget() {
+bool FinishTarget() {
   Target.Handle = 0;
   // Some cabinet libraries close a file that failed half-way through this
   // notification too, and report the failure afterwards: a short file stays
   // marked as half-written until then.
-  if (Target.Size != Target.Announced) return;
-  if (RecordListsFiles && !Target.Path.empty()) {
+  if (Target.Size != Target.Announced) return false;
+  if (RecordListsFiles) {
     // Found at once where CheckAnnouncedFile found it, one before its hint.
     size_t from = NextFileEntry > 0 ? NextFileEntry - 1 : 0;
     const IntegrityEntry* entry = FindIntegrityEntry(Record, IntegrityKind::File, Target.StoredName, from);
-    if (!entry || entry->length != Target.Size || entry->crc != Target.Crc) FailDamaged(Target.Path);
+    if (!entry || entry->length != Target.Size || entry->crc != Target.Crc) FailDamaged(Target.FinalPath);
   }
-  Target = TargetFile();
+  return true;
 }
 
+void ForgetTarget() { Target = TargetFile(); }
+
 void CheckNothingHalfWritten() {
-  if (!Target.Path.empty()) FailDamaged(Target.Path);
+  if (!Target.Path.empty()) FailDamaged(Target.FinalPath);
 }
 
 void FailExtraction(const std::string& text, ExitCode code) {
   // Removed first: ShowSetupError removes the destination folder when it is empty.
-  RemovePartialTarget();
+  AbandonTarget();
   if (!text.empty()) ShowSetupError(text);
   ExitSetup(code);
 }

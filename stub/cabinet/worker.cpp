@@ -1,6 +1,7 @@
 #include "worker.h"
 
 #include "cabcontext.h"
+#include "cabnotify.h"
 #include "exitsetup.h"
 #include "extractionui.h"
 #include "fixedtexts.h"
@@ -17,6 +18,7 @@ void ReportPayloadNotACabinet() { ShowSetupError(Message(kMsgCabCorrupt)); }
 // The context stays until the process ends: the main thread may suspend and
 // end this thread at any point after the extraction.
 void ExtractPayload() {
+  CheckFreeSpace();
   CheckPackageIntegrity();
   ExtractPackageCabinet({ReportPayloadNotACabinet, kTextCannotReadSelf, false});
 }

@@ -7,6 +7,8 @@
 #include "fileops.h"
 #include "setupparams.h"
 
+void (*ExitCleanup)() = nullptr;
+
 namespace {
 
 // The folder reported last by the walk. A folder is reported while its own
@@ -45,6 +47,7 @@ void RemoveWorkDir() { RemoveFolderTree(SetupParams.WorkDir); }
 void RemoveUnpackDir() { RemoveFolderTree(SetupParams.UnpackDir); }
 
 void ReleaseRun() {
+  if (ExitCleanup) ExitCleanup();
   if (SetupParams.CabinetLib) FreeLibrary(SetupParams.CabinetLib);
   SetupParams.CabinetLib = nullptr;
   SetupParams.FdiCreate = nullptr;

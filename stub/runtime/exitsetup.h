@@ -11,8 +11,13 @@ enum ExitCode : unsigned {
   kExitBadScript = 4,  // the setup script was unreadable
 };
 
-// Releases the cabinet library, removes WorkDir with everything in it and
-// deletes the GDI objects: all of ExitSetup but the end of the process.
+// Set by extraction once it begins: what a run that ends now must undo
+// first (the file being written, and the unpack folder). Empty before.
+extern void (*ExitCleanup)();
+
+// Runs ExitCleanup, releases the cabinet library, removes WorkDir with
+// everything in it and deletes the GDI objects: all of ExitSetup but the end
+// of the process.
 void ReleaseRun();
 
 // Releases the cabinet library, removes WorkDir with everything in it, deletes

@@ -28,15 +28,30 @@ int32_t FileDosTime(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-  // Most questions are about files that are not there yet (every file being
-  // extracted). The attributes answer those without opening a search, which
-  // costs a handle; wildcards and every other failure take the full way.
-  if (path.find_first_of("*?") == std::string::npos &&
-      GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-  }
-  return FileDosTime(path) != -1;
+  // Any time stamp counts: a file dated outside the DOS range is there all the
+  // same, and must be found to be replaced. A name is a name, never a pattern.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FileReplaceable(const std::string& path) {
+  // Replacing needs delete access, which a holder that shares nothing denies.
+  const HANDLE file =
+      CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return !FileExists(path);
+  CloseHandle(file);
+  return true;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  // A read-only file is replaced like any other, and keeps its attributes
+  // when the move fails.
+  const DWORD attributes = GetFileAttributesA(to.c_str());
+  SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  SetFileAttributesA(to.c_str(), attributes);
+  return false;
 }
 
 bool CreateFolderPath(const std::string& folder) {
@@ -93,19 +108,18 @@ bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse
 
 int64_t DiskFreeBytes(const std::string& path) {
   if (path.empty()) return 0;
-  const std::string root = AddTrailingBackslash(DrivePart(path));
-  DWORD sectorsPerCluster = 0;
-  DWORD bytesPerSector = 0;
-  DWORD freeClusters = 0;
-  DWORD totalClusters = 0;
-  // A path without drive or share is relative: ask for the current drive.
-  if (!GetDiskFreeSpaceA(root.empty() ? nullptr : root.c_str(), &sectorsPerCluster, &bytesPerSector,
-                         &freeClusters, &totalClusters)) {
-    return 0;
+  // Asked of the nearest folder that exists, so that a folder mounted from
+  // another volume answers for that volume; what the caller may use, so that
+  // a disk quota counts.
+  std::string folder = AddTrailingBackslash(path);
+  while (!DirectoryExists(folder)) {
+    const std::string parent = AddTrailingBackslash(DirectoryPart(StripTrailingBackslash(folder)));
+    if (parent == folder) return 0;
+    folder = parent;
   }
-  const uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;
-  const uint64_t free = static_cast<uint64_t>(clusterBytes) * freeClusters;
-  return free > 0x7FFFFFFFFFFFFFFFull ? 2147483647 : static_cast<int64_t>(free);
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return 0;
+  return available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? INT64_MAX : static_cast<int64_t>(available.QuadPart);
 }
 
 std::string ReadSizedText(SizedTextReader read, uint32_t firstSize) {

@@ -17,7 +17,14 @@ std::string ReadSizedText(SizedTextReader read, uint32_t firstSize = 261);
 // when there is no such file, when the path names a folder, or when the time
 // lies outside the DOS range (before 1980). Wildcards answer for the first match.
 int32_t FileDosTime(const std::string& path);
+// True for a file (not a folder), whatever its time stamp.
 bool FileExists(const std::string& path);
+// False when the file is there but cannot be opened for deletion now: another
+// program holds it open without sharing that, or this user may not delete it.
+bool FileReplaceable(const std::string& path);
+// Moves `from` over `to`, replacing a file there, read-only or not: the
+// replacement is whole or not at all. False leaves both as they were.
+bool MoveFileOver(const std::string& from, const std::string& to);
 // The whole file, under 1 GiB; false when it cannot be read whole.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 // Creates the folder and every missing parent; true when it exists afterwards.
@@ -33,5 +40,6 @@ using WalkCallback = bool (*)(const std::string& path);
 // recursing) and, for the mask "*.*", the folder itself last, with a trailing
 // backslash. True when the walk ran to its end and every callback said go on.
 bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse, WalkCallback callback);
-// Free bytes on the drive or share of `path`; 0 when unknown.
+// Free bytes that this user may write where `path` (or the nearest folder
+// above it that exists) lies, disk quotas counted; 0 when unknown.
 int64_t DiskFreeBytes(const std::string& path);

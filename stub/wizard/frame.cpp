@@ -137,8 +137,10 @@ void ShowPage(HWND frame) {
   FocusFirstUsableButton(frame);
 }
 
+// Where the files go: the temporary folder when they are removed afterwards.
 bool EnoughFreeSpace() {
-  if (DiskFreeBytes(SetupParams.ExtractDir) >= SetupParams.MinFree) return true;
+  const std::string& folder = SetupParams.RemoveAfter ? SetupParams.TempDir : SetupParams.ExtractDir;
+  if (DiskFreeBytes(folder) >= SetupParams.MinFree) return true;
   const std::string text = ExpandPlaceholders(Message(kMsgDiskSpace), true);
   MessageBoxA(SetupParams.MainWindow, text.c_str(), Message(kMsgErrorTitle).c_str(), MB_ICONERROR);
   return false;

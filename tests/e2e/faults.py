@@ -13,7 +13,6 @@ import shutil
 import subprocess
 import tempfile
 import time
-import unittest
 
 import e2e
 
@@ -26,7 +25,7 @@ def small_drive(letter, size_kib):
     """A drive of `size_kib` KiB as `letter`: in the prefix; yields the host
     folder it is mounted on. Removed, with all it holds, afterwards."""
     if os.geteuid() != 0:
-        raise unittest.SkipTest("mounting a small drive needs root")
+        raise AssertionError("mounting a small drive needs root; the test command runs as root")
     mount_point = pathlib.Path(tempfile.mkdtemp(prefix="veltra-drive-"))
     link = e2e.PREFIX / "dosdevices" / (letter.lower() + ":")
     result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dk" % size_kib, "tmpfs", str(mount_point)],
@@ -44,6 +43,11 @@ def small_drive(letter, size_kib):
             link.unlink()
         subprocess.run(["umount", "-l", str(mount_point)], check=False)
         shutil.rmtree(mount_point, ignore_errors=True)
+
+
+def remount_read_only(mount_point):
+    """Makes a small drive refuse every write, root's included."""
+    subprocess.run(["mount", "-o", "remount,ro", str(mount_point)], check=True)
 
 
 def fill(folder, leave_bytes):
