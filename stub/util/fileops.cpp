@@ -146,8 +146,10 @@ bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse
   do {
     const std::string name = entry.cFileName;
     if (name == "." || name == "..") continue;
-    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && recurse) {
+    // A link (junction, symbolic link) is reported like a file and never
+    // entered: what it points at lies outside the folder being walked.
+    const DWORD kind = entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    if (kind == FILE_ATTRIBUTE_DIRECTORY && recurse) {
       result = WalkFolder(dir + name + "\\", mask, true, callback);
     } else {
       result = callback(dir + name);
