@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "fileops.h"
+#include "pathops.h"
 #include "setupparams.h"
 
 void (*ExitCleanup)() = nullptr;
@@ -15,13 +16,19 @@ namespace {
 // search is still open, so it can only be removed at the next report.
 std::string RememberedFolder;
 
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool DeleteWalkedEntry(const std::string& path) {
   if (!RememberedFolder.empty()) RemoveDirectoryA(RememberedFolder.c_str());
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     RememberedFolder = path;
   } else {
-    SetFileAttributesA(path.c_str(), 0);
+    // A link is removed itself; clearing its attributes could reach the file
+    // it points at.
+    if (!IsLink(attributes)) SetFileAttributesA(path.c_str(), 0);
     DeleteFileA(path.c_str());
     RememberedFolder.clear();
   }
@@ -36,9 +43,14 @@ void DeleteGdiObject(void* handle) {
 
 void RemoveFolderTree(const std::string& folder) {
   if (folder.empty()) return;
-  RememberedFolder.clear();
-  WalkFolder(folder, "*.*", true, DeleteWalkedEntry);
-  RememberedFolder.clear();
+  // A folder that has become a link since it was made is removed as a link:
+  // walking it would empty the folder it points at. The name without its
+  // backslash stands for the link itself, not for its target.
+  if (!IsLink(GetFileAttributesA(StripTrailingBackslash(folder).c_str()))) {
+    RememberedFolder.clear();
+    WalkFolder(folder, "*.*", true, DeleteWalkedEntry);
+    RememberedFolder.clear();
+  }
   RemoveDirectoryA(folder.c_str());
 }
 

@@ -10,6 +10,7 @@
 #include "fileops.h"
 #include "fixedtexts.h"
 #include "infocabinet.h"
+#include "librarysearch.h"
 #include "packagefile.h"
 #include "pathops.h"
 #include "placeholders.h"
@@ -162,6 +163,10 @@ void RunWizard() {
 }
 
 void RunSetup() {
+  // First, before anything loads a library by name. Where the system lacks
+  // the limit the run goes on: the stub loads its own libraries by full path,
+  // and by name only system libraries that its imports have loaded already.
+  LimitLibrarySearchToSystem();
   InstallFaultGuard();
   InitRunState();
   LearnFolders();

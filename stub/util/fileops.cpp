@@ -4,6 +4,8 @@
 
 #include "pathops.h"
 
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 bool DirectoryExists(const std::string& path) {
@@ -68,18 +70,84 @@ bool CreateFolderPath(const std::string& folder) {
   return CreateDirectoryA(dir.c_str(), nullptr) != 0;
 }
 
+namespace {
+
+// The DACL of a private folder: full control for the system account and for
+// the user this process runs as, handed down to everything made inside. What
+// lands in a private folder is loaded or run later, often elevated, so no one
+// else may put anything there; the system account keeps access because
+// services acting for the user, the Windows Installer above all, read from
+// there. Laid out in place from the documented ACL and ACE layouts rather
+// than through InitializeAcl and AddAccessAllowedAceEx: every import and call
+// costs the stub bytes.
+struct PrivateFolderAcl {
+  ACL Header;
+  ACE_HEADER SystemAce;
+  ACCESS_MASK SystemMask;
+  SID SystemSid;  // S-1-5-18
+  ACE_HEADER UserAce;
+  ACCESS_MASK UserMask;
+  BYTE UserSid[SECURITY_MAX_SID_SIZE];
+};
+
+// The DACL for the user this process runs as; false when the user is unknown.
+bool MakePrivateFolderAcl(PrivateFolderAcl& acl) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  union {
+    TOKEN_USER User;
+    BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  DWORD size = 0;
+  const bool known = GetTokenInformation(token, TokenUser, &user, sizeof user, &size);
+  CloseHandle(token);
+  if (!known) return false;
+  const SID* sid = static_cast<const SID*>(user.User.User.Sid);
+  const WORD sidSize =
+      static_cast<WORD>(offsetof(SID, SubAuthority) + sid->SubAuthorityCount * sizeof(DWORD));
+  if (sidSize > sizeof acl.UserSid) return false;
+  const BYTE kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const WORD aclSize = static_cast<WORD>(offsetof(PrivateFolderAcl, UserSid) + sidSize);
+  acl.Header = {ACL_REVISION, 0, aclSize, 2, 0};
+  acl.SystemAce = {ACCESS_ALLOWED_ACE_TYPE, kInherited,
+                   offsetof(PrivateFolderAcl, UserAce) - offsetof(PrivateFolderAcl, SystemAce)};
+  acl.SystemMask = FILE_ALL_ACCESS;
+  acl.SystemSid.Revision = SID_REVISION;
+  acl.SystemSid.SubAuthorityCount = 1;
+  acl.SystemSid.IdentifierAuthority = SECURITY_NT_AUTHORITY;
+  acl.SystemSid.SubAuthority[0] = SECURITY_LOCAL_SYSTEM_RID;
+  acl.UserAce = {ACCESS_ALLOWED_ACE_TYPE, kInherited,
+                 static_cast<WORD>(aclSize - offsetof(PrivateFolderAcl, UserAce))};
+  acl.UserMask = FILE_ALL_ACCESS;
+  memcpy(acl.UserSid, sid, sidSize);
+  return true;
+}
+
+}  // namespace
+
 std::string CreateUniqueFolder(const std::string& base, const std::string& prefix) {
   // A base folder that cannot be written fails every candidate alike, so the
   // search stops after this many failed creations instead of trying 2^31 names.
   const int kMaxFailures = 100;
   const int64_t kMaxNumber = 1000000;
+  PrivateFolderAcl acl;
+  if (!MakePrivateFolderAcl(acl)) return std::string();
+  // The absolute form of a security descriptor, its DACL protected from what
+  // the parent folder hands down.
+  SECURITY_DESCRIPTOR descriptor = {};
+  descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+  descriptor.Control = SE_DACL_PRESENT | SE_DACL_PROTECTED;
+  descriptor.Dacl = &acl.Header;
+  SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
+  CreateFolderPath(base);
   const std::string stem = AddTrailingBackslash(base) + prefix;
   int failures = 0;
   for (int64_t n = 1; n <= kMaxNumber && failures < kMaxFailures; ++n) {
-    const std::string candidate = AddTrailingBackslash(stem + Int64ToText(n));
-    if (DirectoryExists(candidate)) continue;
-    if (CreateFolderPath(candidate)) return candidate;
-    ++failures;
+    const std::string candidate = stem + Int64ToText(n);
+    // Only a folder that this call made is private: whatever stands under the
+    // name already (a folder, a file, a link) may belong to someone else.
+    if (CreateDirectoryA(candidate.c_str(), &security)) return AddTrailingBackslash(candidate);
+    if (!DirectoryExists(candidate)) ++failures;
   }
   return std::string();
 }
@@ -93,8 +161,10 @@ bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse
   do {
     const std::string name = entry.cFileName;
     if (name == "." || name == "..") continue;
-    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && recurse) {
+    // A link (junction, symbolic link) is reported like a file and never
+    // entered: what it points at lies outside the folder being walked.
+    const DWORD kind = entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    if (kind == FILE_ATTRIBUTE_DIRECTORY && recurse) {
       result = WalkFolder(dir + name + "\\", mask, true, callback);
     } else {
       result = callback(dir + name);

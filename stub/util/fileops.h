@@ -29,16 +29,21 @@ bool MoveFileOver(const std::string& from, const std::string& to);
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool CreateFolderPath(const std::string& folder);
-// Creates base\prefixN\ for the smallest N that did not exist and could be
+// Creates base\prefixN\ for the smallest N whose name was free and could be
 // made, and returns it with its backslash; the empty text when no folder could
-// be made within a bounded number of attempts.
+// be made within a bounded number of attempts. The folder is one that this
+// call created (a name taken already, by a folder, a file or a link, is
+// skipped), and only the user this process runs as and the system account
+// have access to it and to what is made inside it.
 std::string CreateUniqueFolder(const std::string& base, const std::string& prefix);
 
 // Called with each path of a walk; false stops the walk.
 using WalkCallback = bool (*)(const std::string& path);
 // Reports every entry that matches `mask` (subfolders after their contents when
 // recursing) and, for the mask "*.*", the folder itself last, with a trailing
-// backslash. True when the walk ran to its end and every callback said go on.
+// backslash. A link to a folder (junction, symbolic link) is reported like a
+// file and never entered. True when the walk ran to its end and every callback
+// said go on.
 bool WalkFolder(const std::string& folder, const std::string& mask, bool recurse, WalkCallback callback);
 // Free bytes that this user may write where `path` (or the nearest folder
 // above it that exists) lies, disk quotas counted; 0 when unknown.
