@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "pack_test_util.h"
+#include "packjson.h"
 #include "project.h"
 
 using cabtest::FileExists;
@@ -45,8 +46,9 @@ Loaded Load(const ProjectDir& dir, const std::string& text) {
 // A project that builds with the stand-in stub and library.
 std::string Buildable(const std::string& setup, const std::string& package = "",
                       const std::string& files = "\\ = files\n") {
-  return std::string("[Setup]\n") + setup + "Unattended = 1\nDestDir = <TEMP>\\T\n[Package]\nStub = stub.exe\n" +
-         "CabinetLibrary = lib.dll\n" + package + "[Files]\n" + files;
+  return std::string("[Setup]\n") + setup +
+         "Unattended = 1\nDestDir = <TEMP>\\T\n[Package]\nStub = stub.exe\n" + "CabinetLibrary = lib.dll\n" +
+         package + "[Files]\n" + files;
 }
 
 nlohmann::json JsonOf(const std::string& args, const std::string& cwd) {
@@ -102,7 +104,7 @@ TEST(ProjectValues, CommentsQuotesAndHome) {
       {"language with a comment", "[Package]\nLanguage = german  ; shipped\n", language, "german"},
       {"home folder", "[Sign]\nPasswordFile = ~/.signing-pass\n", passwordFile, home + "/.signing-pass"},
       {"home folder with a backslash", "[Package]\nOutput = ~\\dist\\Setup.exe\n", output,
-       home + "/dist\\Setup.exe"},
+       home + "/dist/Setup.exe"},
       {"a tilde inside a name", "[Package]\nOutput = ~x.exe\n", output, dir.File("~x.exe")},
       {"destination by default", "", destDir, "<PROGRAM FILES>\\<APPNAME>"},
   };
@@ -126,24 +128,25 @@ TEST(ProjectErrors, AllAtOnceEachAtItsLine) {
   dir.Write("p.ini",
             "[Setup]\n"
             "AppName = X\n"
-            "Colour = red\n"                  // 3: unknown key
-            "MinFree = lots\n"                // 4: bad number
-            "[Package]\n"                     //
-            "Stub = nothere.exe\n"            // 6: missing file
+            "Colour = red\n"                    // 3: unknown key
+            "MinFree = lots\n"                  // 4: bad number
+            "[Package]\n"                       //
+            "Stub = nothere.exe\n"              // 6: missing file
             "Output = files/a.txt/Setup.exe\n"  // 7: a folder under a file
-            "[Sign]\n"                        //
-            "Certificate = nocert.pem\n"      // 9: missing file
-            "PKCS12 = none.p12\n"             // 10: both kinds of signer, missing file
-            "PasswordFile = nopass.txt\n"     // 11: missing file
-            "PasswordEnv = SOME_VAR\n"        // 12: both password sources
-            "[Files]\n"                       //
-            "files/nothere.txt\n");           // 14: missing file
+            "[Sign]\n"                          //
+            "Certificate = nocert.pem\n"        // 9: missing file
+            "PKCS12 = none.p12\n"               // 10: both kinds of signer, missing file
+            "PasswordFile = nopass.txt\n"       // 11: missing file
+            "PasswordEnv = SOME_VAR\n"          // 12: both password sources
+            "[Files]\n"                         //
+            "files/nothere.txt\n");             // 14: missing file
   std::string out;
   EXPECT_EQ(1, RunPack("build p.ini", out, dir.Path()));
   for (const int line : {3, 4, 6, 7, 9, 10, 11, 12, 14})
     EXPECT_TRUE(Has(out, "p.ini:" + std::to_string(line) + ": error: ")) << "line " << line << ":\n" << out;
   size_t errors = 0;
-  for (size_t at = out.find(": error: "); at != std::string::npos; at = out.find(": error: ", at + 1)) ++errors;
+  for (size_t at = out.find(": error: "); at != std::string::npos; at = out.find(": error: ", at + 1))
+    ++errors;
   EXPECT_TRUE(Has(out, "veltra-pack: " + std::to_string(errors) + " error(s); nothing written")) << out;
   EXPECT_FALSE(FileExists(dir.File("Setup.exe")));
 
@@ -171,18 +174,23 @@ TEST(ProjectErrors, SuggestionsSectionsCaseAndEncodings) {
        "PasswordFile belongs in [Sign]"},
       {"setup key under [Package]", std::string(kHead) + "[Package]\nDestDir = x\n", 4,
        "DestDir belongs in [Setup]"},
-      {"package key under [Setup]", std::string(kHead) + "Output = x.exe\n", 3, "Output belongs in [Package]"},
+      {"package key under [Setup]", std::string(kHead) + "Output = x.exe\n", 3,
+       "Output belongs in [Package]"},
       {"misspelt section", std::string(kHead) + "[Pakage]\nOutput = x.exe\n", 3, "did you mean [Package]?"},
-      {"unknown section", std::string(kHead) + "[Options]\n", 3, "known: [Setup], [Package], [Files], [Sign]"},
-      {"names differing in case", std::string(kHead) + "[Files]\nREADME.TXT = files/a.txt\nreadme.txt = files/sub/b.txt\n",
-       5, "differ only in case"},
-      {"key twice in another case", std::string(kHead) + "appname = Y\n", 3, "as AppName at line 2"},
-      {"section twice in another case", std::string(kHead) + "[setup]\n", 3, "as [Setup] at line 1"},
+      {"unknown section", std::string(kHead) + "[Options]\n", 3,
+       "known: [Setup], [Package], [Files], [Sign]"},
+      {"names differing in case",
+       std::string(kHead) + "[Files]\nREADME.TXT = files/a.txt\nreadme.txt = files/sub/b.txt\n", 5,
+       "differ only in case"},
+      {"key twice in another case", std::string(kHead) + "appname = Y\n", 3,
+       "first at line 2 as AppName; key names ignore case"},
+      {"section twice in another case", std::string(kHead) + "[setup]\n", 3,
+       "first at line 1 as [Setup]; section names ignore case"},
       {"UTF-16 without a byte order mark", std::string("[\0S\0e\0t\0u\0p\0]\0\n\0", 16), 1, "UTF-16"},
-      {"UTF-16 LE with its mark", std::string("\xFF\xFE[\0S\0e\0t\0u\0p\0]\0\n\0A\0p\0p\0N\0a\0m\0e\0=\0\xE9\0\n\0", 38),
-       0, ""},
-      {"UTF-16 BE with its mark", std::string("\xFE\xFF\0[\0S\0e\0t\0u\0p\0]\0\n\0A\0p\0p\0N\0a\0m\0e\0=\0\xE9\0\n", 38),
-       0, ""},
+      {"UTF-16 LE with its mark",
+       std::string("\xFF\xFE[\0S\0e\0t\0u\0p\0]\0\n\0A\0p\0p\0N\0a\0m\0e\0=\0\xE9\0\n\0", 38), 0, ""},
+      {"UTF-16 BE with its mark",
+       std::string("\xFE\xFF\0[\0S\0e\0t\0u\0p\0]\0\n\0A\0p\0p\0N\0a\0m\0e\0=\0\xE9\0\n", 38), 0, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
@@ -299,6 +307,22 @@ TEST(JsonDates, OneFormat) {
       EXPECT_TRUE(std::regex_match(f["time"].get<std::string>(), iso)) << command << " " << f["time"];
     EXPECT_EQ("2024-05-01T10:20:30Z", doc["files"][0]["time"]) << command;
   }
+}
+
+TEST(JsonDates, SigningTimesInTheSameFormat) {
+  const struct {
+    const char* printed;
+    const char* json;
+  } cases[] = {
+      {"Dec  8 06:12:26 2026 GMT", "2026-12-08T06:12:26Z"},
+      {"May 31 23:59:59 2024 GMT", "2024-05-31T23:59:59Z"},
+      {"Jan  1 00:00:00 1980 GMT", "1980-01-01T00:00:00Z"},
+      {"", ""},                                                  // no stated time
+      {"Foo  1 00:00:00 1980 GMT", "Foo  1 00:00:00 1980 GMT"},  // not a form we know: as printed
+      {"Dec  8 06:12:26 2026 CET", "Dec  8 06:12:26 2026 CET"},
+      {"Dec  8 06:12:26 2026 GMT and more", "Dec  8 06:12:26 2026 GMT and more"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.json, IsoTimeOfSigningTime(c.printed)) << c.printed;
 }
 
 // Options that contradict each other are refused before anything is read.
