@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "project.h"
+#include "projectkeys.h"
 
 #ifndef VELTRA_VERSION
 #define VELTRA_VERSION "unknown"
@@ -29,20 +30,49 @@ CLI::App* AddReadCommand(CLI::App& app, const char* name, const char* help, Read
 
 void AddSignOptions(CLI::App& build, SignSettings& s, bool& noSign) {
   const char* group = "Signing (over the project's [Sign])";
-  build.add_option("--sign-cert", s.certificate, "PEM certificate of the signer (with its chain)")
-      ->group(group);
-  build.add_option("--sign-key", s.key, "PEM private key of that certificate")->group(group);
-  build.add_option("--sign-pkcs12", s.pkcs12, "certificate and key in one PKCS#12 file")->group(group);
-  build.add_option("--sign-password-file", s.passwordFile, "file whose first line is the key's password")
-      ->group(group);
+  auto* cert =
+      build.add_option("--sign-cert", s.certificate, "PEM certificate of the signer (with its chain)")
+          ->group(group);
+  auto* key = build.add_option("--sign-key", s.key, "PEM private key of that certificate")->group(group);
+  build.add_option("--sign-pkcs12", s.pkcs12, "certificate and key in one PKCS#12 file")
+      ->group(group)
+      ->excludes(cert)
+      ->excludes(key);
+  auto* passwordFile =
+      build.add_option("--sign-password-file", s.passwordFile, "file whose first line is the key's password")
+          ->group(group);
   build
       .add_option("--sign-password-env", s.passwordEnv, "environment variable that holds the key's password")
-      ->group(group);
+      ->group(group)
+      ->excludes(passwordFile);
   build.add_option("--sign-description", s.description, "program description in the signature")->group(group);
   build.add_option("--sign-url", s.url, "program web page in the signature")->group(group);
   build.add_option("--sign-timestamp", s.timestampServer, "RFC 3161 timestamp server URL")->group(group);
-  build.add_flag("--no-sign", noSign, "leave Setup.exe unsigned even when the project has [Sign]")
-      ->group(group);
+  auto* no = build.add_flag("--no-sign", noSign, "leave Setup.exe unsigned even when the project has [Sign]")
+                 ->group(group);
+  for (CLI::Option* option : build.get_options()) {
+    if (option->get_name().rfind("--sign-", 0) == 0) no->excludes(option);
+  }
+}
+
+// -D NAME=VALUE, any number of times, for ${NAME} in the project.
+void AddDefineOption(CLI::App& build, Defines& defines) {
+  build
+      .add_option_function<std::string>(
+          "-D,--define",
+          [&defines](const std::string& item) {
+            const size_t equals = item.find('=');
+            const std::string name = item.substr(0, equals);
+            if (equals == std::string::npos || !IsDefineName(name))
+              throw CLI::ValidationError("-D",
+                                         "give NAME=VALUE, a NAME of letters, digits and _, not " + item);
+            if (!defines.emplace(name, item.substr(equals + 1)).second)
+              throw CLI::ValidationError("-D", name + " is defined twice");
+          },
+          "a value for ${NAME} in the project (repeatable)")
+      ->type_name("NAME=VALUE")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->trigger_on_parse();
 }
 
 CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
@@ -78,6 +108,7 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
        "show progress even when stderr is not a terminal")
       ->excludes(quiet);
   AddSignOptions(*c, v.sign, v.noSign);
+  AddDefineOption(*c, o.defines);
   return c;
 }
 
@@ -95,9 +126,11 @@ CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o) {
   return c;
 }
 
-// "help" alone shows every command; "help COMMAND" that command's options.
-int ShowHelp(CLI::App& app, const std::string& name, std::FILE* out, std::FILE* err) {
+// "help" alone shows every command; "help COMMAND" that command's options;
+// "help keys" the project file's keys.
+int ShowHelp(CLI::App& app, const std::string& name, bool markdown, std::FILE* out, std::FILE* err) {
   if (name.empty()) return std::fputs(app.help().c_str(), out), 0;
+  if (name == "keys") return std::fputs(KeyReference(markdown).c_str(), out), 0;
   for (CLI::App* c : app.get_subcommands({})) {
     if (c->get_name() == name && name != "help") return std::fputs(c->help().c_str(), out), 0;
   }
@@ -129,7 +162,9 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
   for (CLI::App* c : {info, list, verify}) c->add_flag("--json", read.json, "print one JSON document");
   CLI::App* assembleCommand = AddAssembleCommand(app, assemble);
   CLI::App* help = app.add_subcommand("help", "Shows the commands, or the options of one.");
-  help->add_option("command", helpTopic, "the command to explain");
+  help->add_option("command", helpTopic, "the command to explain, or keys: the project file's keys");
+  bool markdown = false;
+  help->add_flag("--markdown", markdown, "help keys as the README's Markdown table");
 
   try {
     app.parse(argc, argv);
@@ -151,7 +186,12 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
   build.overrides.hasPassword = buildCommand->count("--password") > 0;
   for (CLI::App* c : {info, list, extract, verify})
     read.hasPassword |= c->parsed() && c->count("--password") > 0;
-  if (help->parsed()) return ShowHelp(app, helpTopic, out, err);
+  if (help->parsed()) return ShowHelp(app, helpTopic, markdown, out, err);
+  const BuildOverrides& v = build.overrides;
+  if (buildCommand->parsed() && v.lzxWindow && v.hasCompression && v.compression != cab::Compression::Lzx) {
+    std::fprintf(err, "veltra-pack: --lzx-window is for --compression lzx only; drop one of them\n");
+    return 2;
+  }
   if (buildCommand->parsed()) return BuildCommand(build, out, err);
   if (assembleCommand->parsed()) return AssembleCommand(assemble, out, err);
   if (info->parsed()) return InfoCommand(read, out, err);

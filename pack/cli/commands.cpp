@@ -77,16 +77,26 @@ uint64_t TotalBytes(const Project& project) {
 }  // namespace
 
 int BuildCommand(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+  // -o names the file; a folder here would fail only once everything is built.
+  const std::string& o = options.overrides.output;
+  if (!o.empty() && (o.back() == '/' || o.back() == '\\' || HostKindOf(o) == HostKind::Folder)) {
+    const bool ends = o.back() == '/' || o.back() == '\\';
+    std::fprintf(err, "veltra-pack: -o names the folder %s; give the file: -o %s%sSetup.exe\n", o.c_str(),
+                 o.c_str(), ends ? "" : "/");
+    return 2;
+  }
   Diagnostics d;
   Project project;
-  if (!LoadProject(options.project, project, d)) {
+  // A project with mistakes still goes through the build's own checks, which
+  // stop before anything is written, so that one run reports every fault.
+  if (!LoadProject(options.project, project, d, options.defines) && !project.read) {
     PrintDiagnostics(d, err);
     std::fprintf(err, "veltra-pack: %zu error(s); nothing written\n", d.Errors().size());
     return 1;
   }
   BuildOverrides overrides = options.overrides;
   std::unique_ptr<ProgressMeter> meter;
-  if (ShowsProgress(options.progress, err) && !project.files.empty()) {
+  if (!d.HasErrors() && ShowsProgress(options.progress, err) && !project.files.empty()) {
     meter.reset(new ProgressMeter(err, StderrIsTerminal() && err == stderr, project.files.size(),
                                   TotalBytes(project)));
     overrides.progress = [&meter](uint64_t files, uint64_t bytes) { meter->Update(files, bytes); };
@@ -96,7 +106,7 @@ int BuildCommand(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   if (meter) meter->Finish();
   PrintDiagnostics(d, err);
   if (!built) {
-    std::fprintf(err, "veltra-pack: build failed; nothing written\n");
+    std::fprintf(err, "veltra-pack: %zu error(s); nothing written\n", d.Errors().size());
     return 1;
   }
   std::fprintf(out, "%s: %" PRIu64 " bytes, %" PRIu64 " files (%" PRIu64 " bytes), MinFree %" PRId64 "%s\n",

@@ -12,6 +12,7 @@ enum class ProgressMode { Auto, On, Off };  // Auto: on when stderr is a termina
 
 struct BuildOptions {
   std::string project;
+  Defines defines;  // -D NAME=VALUE
   BuildOverrides overrides;
   ProgressMode progress = ProgressMode::Auto;
 };

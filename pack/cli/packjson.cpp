@@ -1,5 +1,8 @@
 #include "packjson.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "codepage.h"
 #include "commands.h"
 #include "infocabinet.h"
@@ -74,10 +77,30 @@ json ScriptJson(const SetupScript& s) {
           {"LicenseText", ListTextJson(s.LicenseText)}};
 }
 
+}  // namespace
+
+std::string IsoTimeOfSigningTime(const std::string& text) {
+  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  char month[4] = {}, zone[4] = {};
+  int day = 0, hour = 0, minute = 0, second = 0, year = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%3s %d %d:%d:%d %d %3s%n", month, &day, &hour, &minute, &second, &year, zone,
+                  &used) != 7 ||
+      size_t(used) != text.size() || std::string(zone) != "GMT")
+    return text;
+  const char* found = std::strstr(kMonths, month);
+  if (!found || (found - kMonths) % 3 != 0) return text;
+  char iso[32];
+  std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, int(found - kMonths) / 3 + 1, day,
+                hour, minute, second);
+  return iso;
+}
+
+namespace {
+
 json FilesJson(const PayloadWalk& walk) {
   json files = json::array();
   for (const PackageFile& f : walk.files) {
-    std::string time = DosStampText(f.date, f.time);
+    std::string time = DosStampText(f.date, f.time) + "Z";  // stored as UTC
     time[10] = 'T';
     files.push_back({{"name", JsonText(f.name)},
                      {"size", f.size},
@@ -104,7 +127,7 @@ json SignatureJson(const SignatureFacts& f) {
           {"present", true},
           {"signer", f.signer},
           {"issuer", f.issuer},
-          {"signingTime", f.signingTime},
+          {"signingTime", IsoTimeOfSigningTime(f.signingTime)},
           {"timestamped", f.timestamped},
           {"coversFile", f.coversFile},
           {"chainTrusted", f.chainTrusted}};

@@ -23,6 +23,11 @@ nlohmann::json VerifyJson(const PackageImage& image, const PayloadWalk& walk,
                           const std::vector<std::string>& problems, const std::string& recordNote,
                           const SignatureFacts& signature);
 
+// The signing time as osslsigncode prints it ("May  1 10:20:30 2024 GMT") in
+// ISO 8601 UTC ("2024-05-01T10:20:30Z"), the form of every time in the JSON
+// documents; a text of another form is returned as it is.
+std::string IsoTimeOfSigningTime(const std::string& text);
+
 // A stored single-byte text as a JSON string: bytes above 0x7F are taken as
 // Latin-1 (the Western code page's letters), so the document stays UTF-8.
 std::string JsonText(const std::string& stored);

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "assemble.h"
 #include "cabinspect.h"
@@ -83,12 +88,29 @@ std::string VolumeFileName(const std::string& setupPath, int index) {
 
 namespace {
 
-// Files written under temporary names, removed unless the build commits.
+void RemoveEmptyFolder(const std::string& path) {
+#ifdef _WIN32
+  _rmdir(path.c_str());
+#else
+  rmdir(path.c_str());
+#endif
+}
+
+// Files written under temporary names, removed unless the build commits,
+// and the folders made for them.
 class PendingOutputs {
  public:
   ~PendingOutputs() {
     for (const auto& p : pending_) std::remove(p.first.c_str());
     for (const std::string& t : scratch_) std::remove(t.c_str());
+    for (const std::string& f : folders_) RemoveEmptyFolder(f);
+  }
+  // Makes `folder` and the folders above it that are missing.
+  bool MakeFolder(const std::string& folder) {
+    for (std::string f = folder; HostKindOf(f) == HostKind::Missing && f != HostFolderOf(f);
+         f = HostFolderOf(f))
+      folders_.push_back(f);
+    return MakeHostFolders(folder);
   }
   // A file that becomes `final` when the build succeeds.
   std::string Add(const std::string& final) {
@@ -109,12 +131,14 @@ class PendingOutputs {
       finals.push_back(p.second);
     }
     pending_.clear();
+    folders_.clear();
     return true;
   }
 
  private:
   std::vector<std::pair<std::string, std::string>> pending_;
   std::vector<std::string> scratch_;
+  std::vector<std::string> folders_;  // deepest first
 };
 
 class Build {
@@ -137,7 +161,10 @@ class Build {
   bool CopyGivenVolumes();
   bool WriteSetup();
   bool CheckSigning();
+  bool CheckOutputFolder();
+  bool ReadSourceDateEpoch();
   int64_t SigningTime() const;
+  int ProjectLine(const std::string& key, const std::string& given) const;
 
   SignSettings sign_;
 
@@ -155,6 +182,7 @@ class Build {
   // The follow-up volumes as stored: the name the set gives each, and where
   // its bytes lie now.
   std::vector<std::pair<std::string, std::string>> storedVolumes_;
+  int64_t epoch_ = -1;        // SOURCE_DATE_EPOCH, when set
   size_t infoReserve_ = 0;    // bytes kept free in Setup.exe for the final information cabinet
   uint64_t signReserve_ = 0;  // and for the signature, when Setup.exe is signed
 };
@@ -164,7 +192,16 @@ class Build {
 // bytes per entry differs by a few bytes).
 constexpr size_t kInfoCabinetSlack = 64;
 
+// The line of a [Package] key whose value the build uses, or 0 when the
+// command line gave it; -1 when that line was reported while loading.
+int Build::ProjectLine(const std::string& key, const std::string& given) const {
+  if (!given.empty()) return 0;
+  const int line = KeyLine(p_, "Package", key);
+  return line && d_.HasErrorAt(p_.path, line) ? -1 : line;
+}
+
 bool Build::LoadStub() {
+  if (ProjectLine("Stub", o_.stub) < 0) return false;
   std::string path = !o_.stub.empty() ? o_.stub : p_.stub;
   if (path.empty()) {
     std::vector<std::string> looked;
@@ -186,6 +223,7 @@ bool Build::LoadStub() {
 }
 
 bool Build::LoadCabinetLibrary() {
+  if (ProjectLine("CabinetLibrary", o_.cabinetLibrary) < 0) return false;
   const std::string& given = !o_.cabinetLibrary.empty() ? o_.cabinetLibrary : p_.cabinetLibrary;
   const bool none = o_.cabinetLibrary == "none" || (o_.cabinetLibrary.empty() && p_.noCabinetLibrary);
   if (none) return true;
@@ -227,6 +265,10 @@ bool Build::PlanPayload() {
     e.sourcePath = f.sourcePath;
     if (!DosStampOfFile(f.sourcePath, e.stamp))
       return d_.Error(p_.path, f.line, "cannot read the time of " + f.sourcePath), false;
+    // A fresh checkout stamps every file with the time of the checkout; the
+    // time the sources claim keeps two checkouts alike.
+    if (epoch_ >= 0 && UnixTimeOfDosStamp(e.stamp.date, e.stamp.time) > epoch_)
+      e.stamp = cab::DosStampFromUnixTime(epoch_);
     e.attributes = HostCabAttributes(f.sourcePath);
     uint32_t crc = 0;
     uint64_t length = 0;
@@ -419,9 +461,14 @@ bool Build::CheckSigning() {
   if (o_.noSign) return true;
   sign_ = OverlaySignSettings(p_.sign, o_.sign);
   if (!sign_.Requested()) return true;
-  const int line =
-      KeyLine(p_, "Sign", "Certificate") ? KeyLine(p_, "Sign", "Certificate") : KeyLine(p_, "Sign", "PKCS12");
-  for (const std::string& problem : CheckSignSettings(sign_)) d_.Error(p_.path, line, "[Sign]: " + problem);
+  bool ok = true;
+  for (const SignProblem& problem : CheckSignSettings(sign_)) {
+    // At the project's line when the value is the project's; said once.
+    const int line = SignValue(o_.sign, problem.key).empty() ? KeyLine(p_, "Sign", problem.key) : 0;
+    ok = false;
+    if (!line || !d_.HasErrorAt(p_.path, line))
+      d_.Error(p_.path, line, (line ? "" : "--sign-* options: ") + problem.text);
+  }
   // With VolumeSize, Setup.exe keeps room for what signing appends: the
   // certificates (no larger than their files), the signature and its
   // attributes, and a timestamp's countersignature.
@@ -430,18 +477,45 @@ bool Build::CheckSigning() {
     if (!path.empty() && CabSourceSize(path, size)) signReserve_ += size;
   }
   signReserve_ += 4096 + (sign_.timestampServer.empty() ? 0 : 8192);
-  return !d_.HasErrors();
+  return ok;
+}
+
+// The output's folder must be one, or one that can be made; it is made only
+// once every check has passed.
+bool Build::CheckOutputFolder() {
+  const int line = ProjectLine("Output", o_.output);
+  if (line < 0) return false;
+  std::string existing = HostFolderOf(setupPath_);
+  while (HostKindOf(existing) == HostKind::Missing && existing != HostFolderOf(existing))
+    existing = HostFolderOf(existing);
+  if (HostKindOf(existing) == HostKind::Folder) return true;
+  d_.Error(p_.path, line,
+           "the output folder " + HostFolderOf(setupPath_) + " cannot be made: " + existing +
+               " is not a folder; give " + (line ? "Output" : "-o") + " a path in a folder");
+  return false;
+}
+
+// SOURCE_DATE_EPOCH, as reproducible builds define it: the time the sources
+// claim, in seconds since 1970. A value that is no such time is refused, since
+// ignoring it would give a build that only looks reproducible.
+bool Build::ReadSourceDateEpoch() {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (!text || !*text) return true;
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (*end == 0 && value >= 315532800 && value <= 4354819199LL) return epoch_ = value, true;
+  d_.Error(p_.path, 0,
+           std::string("SOURCE_DATE_EPOCH must be seconds since 1970, from 1980 to 2107 (the times a "
+                       "cabinet stores), not ") +
+               text);
+  return false;
 }
 
 // The time a signature states: SOURCE_DATE_EPOCH when the environment sets
 // it, else the newest of the project file and the payload's files, so that
 // the same inputs sign to the same bytes.
 int64_t Build::SigningTime() const {
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-    char* end = nullptr;
-    const long long value = std::strtoll(epoch, &end, 10);
-    if (end != epoch && *end == 0 && value >= 0) return value;
-  }
+  if (epoch_ >= 0) return epoch_;
   int64_t newest = 0;
   cab::DosStamp stamp;
   for (const std::string& path : {p_.path, p_.cabinet}) {
@@ -486,13 +560,21 @@ bool Build::WriteSetup() {
 
 bool Build::Run() {
   setupPath_ = !o_.output.empty() ? o_.output : p_.output;
-  if (HostKindOf(HostFolderOf(setupPath_)) != HostKind::Folder)
-    return d_.Error(p_.path, 0, "the output folder " + HostFolderOf(setupPath_) + " does not exist"), false;
   parts_.Password = o_.hasPassword ? o_.password : p_.password;
   parts_.LangText = p_.language.empty() ? WriteLangText(DefaultLangTable()) : p_.languageText;
-  if (!CheckSigning() || !LoadStub() || !LoadCabinetLibrary() || !PlanPayload() || !WritePayloadAndRecord() ||
-      !WriteSetup())
-    return false;
+  // Every check that needs no writing, each one reported, before anything is
+  // written: one run names every fault, the project's own included.
+  bool ok = CheckOutputFolder();
+  ok &= ReadSourceDateEpoch();
+  ok &= CheckSigning();
+  ok &= LoadStub();
+  ok &= LoadCabinetLibrary();
+  if (!ok || d_.HasErrors()) return false;
+  if (!pending_.MakeFolder(HostFolderOf(setupPath_)))
+    return d_.Error(p_.path, ProjectLine("Output", o_.output),
+                    "cannot make the output folder " + HostFolderOf(setupPath_)),
+           false;
+  if (!PlanPayload() || !WritePayloadAndRecord() || !WriteSetup()) return false;
   const std::string stale =
       JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
   if (HostKindOf(stale) == HostKind::File)

@@ -131,8 +131,37 @@ std::string CodePageToUtf8(const std::string& text, int) {
   return out;
 }
 
+bool IsUtf16(const std::string& bytes) {
+  return bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
+}
+
+bool Utf16ToUtf8(const std::string& bytes, std::string& utf8, int& line, std::string& why) {
+  const bool big = bytes.compare(0, 2, "\xFE\xFF") == 0;
+  auto unit = [&](size_t at) {
+    const uint32_t a = uint8_t(bytes[at]), b = uint8_t(bytes[at + 1]);
+    return big ? a << 8 | b : b << 8 | a;
+  };
+  utf8.clear();
+  line = 1;
+  for (size_t at = 2; at < bytes.size(); at += 2) {
+    if (at + 1 >= bytes.size()) return why = "the UTF-16 text ends in half a character", false;
+    uint32_t cp = unit(at);
+    if (cp >= 0xD800 && cp < 0xDC00 && at + 3 < bytes.size() && unit(at + 2) >= 0xDC00 &&
+        unit(at + 2) < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+      at += 2;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      return why = "a UTF-16 surrogate without its pair", false;
+    }
+    if (cp == '\n') ++line;
+    AppendUtf8(cp, utf8);
+  }
+  return true;
+}
+
 bool DecodeInput(const std::string& bytes, InputEncoding encoding, int codePage, std::string& utf8, int& line,
                  std::string& why) {
+  if (IsUtf16(bytes)) return Utf16ToUtf8(bytes, utf8, line, why);
   const bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
   utf8 = bom ? bytes.substr(3) : bytes;
   if (!bom && encoding == InputEncoding::CodePage) {

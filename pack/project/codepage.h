@@ -35,10 +35,18 @@ std::string CodePageToUtf8(const std::string& text, int codePage);
 // Checks that `text` is UTF-8; false with the offending byte in `why`.
 bool CheckUtf8(const std::string& text, std::string& why);
 
-// An input file's text as UTF-8: a byte order mark is dropped and means
-// UTF-8; otherwise the text is checked as UTF-8 or converted from the code
-// page, as `encoding` says. On failure `line` is the 1-based line of the
-// fault and `why` says what it is.
+// True for a text that starts with a UTF-16 byte order mark (either order),
+// as Windows editors and PowerShell write them.
+bool IsUtf16(const std::string& bytes);
+
+// Such a text as UTF-8, without its byte order mark. False for a text cut in
+// the middle of a character or a lone surrogate; `line` is where that is.
+bool Utf16ToUtf8(const std::string& bytes, std::string& utf8, int& line, std::string& why);
+
+// An input file's text as UTF-8: UTF-16 with its byte order mark is
+// converted; a UTF-8 byte order mark is dropped and means UTF-8; otherwise the text is checked as UTF-8 or
+// converted from the code page, as `encoding` says. On failure `line` is the 1-based line of the fault and
+// `why` says what it is.
 bool DecodeInput(const std::string& bytes, InputEncoding encoding, int codePage, std::string& utf8, int& line,
                  std::string& why);
 

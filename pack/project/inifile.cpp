@@ -32,6 +32,16 @@ bool ParseHeader(const std::string& line, int number, IniFile& ini, std::vector<
   return true;
 }
 
+// The first "=" outside double quotes, so that a quoted stored name may hold one.
+size_t EqualsOutsideQuotes(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == '=' && !quoted) return i;
+  }
+  return std::string::npos;
+}
+
 }  // namespace
 
 std::string TrimBlanks(const std::string& text) {
@@ -39,6 +49,34 @@ std::string TrimBlanks(const std::string& text) {
   if (first == std::string::npos) return "";
   const size_t last = text.find_last_not_of(" \t");
   return text.substr(first, last - first + 1);
+}
+
+std::string WithoutComment(const std::string& text) {
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') quoted = !quoted;
+    if (text[i] == ';' && !quoted && i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t'))
+      return TrimBlanks(text.substr(0, i));
+  }
+  return TrimBlanks(text);
+}
+
+bool Unquoted(const std::string& text, std::string& inner) {
+  if (text.size() < 2 || text[0] != '"') return false;
+  std::string held;
+  for (size_t i = 1; i < text.size(); ++i) {
+    if (text[i] != '"') {
+      held += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '"') {
+      held += '"';
+      ++i;
+    } else {
+      if (i + 1 != text.size()) return false;
+      inner = held;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool SameIniName(const std::string& a, const std::string& b) {
@@ -56,8 +94,9 @@ IniFile ParseIni(const std::string& text, std::vector<IniProblem>& problems) {
   bool inBadSection = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     const int number = int(i + 1);
-    const std::string line = TrimBlanks(lines[i]);
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    const std::string trimmed = TrimBlanks(lines[i]);
+    if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
+    const std::string line = WithoutComment(trimmed);
     if (line[0] == '[') {
       inBadSection = !ParseHeader(line, number, ini, problems);
       continue;
@@ -70,10 +109,12 @@ IniFile ParseIni(const std::string& text, std::vector<IniProblem>& problems) {
     }
     IniEntry entry;
     entry.line = number;
-    const size_t equals = line.find('=');
+    const size_t equals = EqualsOutsideQuotes(line);
     entry.hasValue = equals != std::string::npos;
     entry.key = TrimBlanks(line.substr(0, equals));
-    if (entry.hasValue) entry.value = TrimBlanks(line.substr(equals + 1));
+    Unquoted(entry.key, entry.key);
+    if (entry.hasValue) entry.written = entry.value = TrimBlanks(line.substr(equals + 1));
+    Unquoted(entry.written, entry.value);
     ini.sections.back().entries.push_back(entry);
   }
   return ini;

@@ -10,9 +10,11 @@
 #include "languages.h"
 #include "pathops.h"
 #include "projectfiles.h"
+#include "projectkeys.h"
 #include "uTrans.h"
 
 void Diagnostics::Error(const std::string& file, int line, const std::string& text) {
+  errorLines_.insert({file, line});
   errors_.push_back(file + (line > 0 ? ":" + std::to_string(line) : "") + ": error: " + text);
 }
 
@@ -59,7 +61,8 @@ bool ParseFlag(const std::string& text, bool& flag) {
 
 class Loader {
  public:
-  Loader(Project& project, Diagnostics& diagnostics) : p_(project), d_(diagnostics), file_(project.path) {}
+  Loader(Project& project, Diagnostics& diagnostics, const Defines& defines)
+      : p_(project), d_(diagnostics), file_(project.path), defines_(defines) {}
   void Load(IniFile& ini);
 
  private:
@@ -83,27 +86,62 @@ class Loader {
   void LzxWindowKey(const IniEntry& e);
   void LevelKey(const IniEntry& e);
   bool RememberKey(const std::string& section, const IniEntry& e);
+  void ExpandEntries(IniFile& ini);
+  std::string PathOf(const std::string& value) const { return JoinHostPath(p_.folder, ExpandHome(value)); }
+  void OutputKey(const IniEntry& e);
   void CheckCombination();
 
   Project& p_;
   Diagnostics& d_;
   const std::string file_;
+  const Defines& defines_;
+  std::map<std::string, std::string> keyNames_;  // "section.key" (upper case) -> as first written
 };
 
+// False for a key that is unknown, given twice or without a value (each
+// reported), or whose line was reported already.
 bool Loader::RememberKey(const std::string& section, const IniEntry& e) {
-  const std::string id = UpperCaseAscii(section + "." + e.key);
-  const auto found = p_.keyLines.find(id);
-  if (found != p_.keyLines.end()) {
-    Error(e.line, e.key + " is given twice in [" + section + "] (first at line " +
-                      std::to_string(found->second) + ")");
-    return false;
-  }
   if (!e.hasValue) {
     Error(e.line, "expected key = value, found " + e.key);
     return false;
   }
+  if (!FindProjectKey(section, e.key)) {
+    Error(e.line, "unknown key " + e.key + " in [" + section + "]" + KeySuggestion(section, e.key));
+    return false;
+  }
+  const std::string id = UpperCaseAscii(section + "." + e.key);
+  const auto found = p_.keyLines.find(id);
+  if (found != p_.keyLines.end()) {
+    const std::string& first = keyNames_[id];
+    Error(e.line, e.key + " is given twice in [" + section + "] (first at line " +
+                      std::to_string(found->second) +
+                      (first == e.key ? ")" : " as " + first + "; key names ignore case)"));
+    return false;
+  }
   p_.keyLines[id] = e.line;
-  return true;
+  keyNames_[id] = e.key;
+  return !e.broken;
+}
+
+// ${...} in every value, and in the stored names of [Files]. A line whose
+// expansion fails is reported and kept, marked, so that its key still counts
+// as given.
+void Loader::ExpandEntries(IniFile& ini) {
+  for (IniSection& s : ini.sections) {
+    const bool names = SameIniName(s.name, "Files");
+    for (IniEntry& e : s.entries) {
+      std::string why, value, written, key = e.key;
+      const bool ok = ExpandDefines(e.value, defines_, value, why) &&
+                      ExpandDefines(e.written, defines_, written, why) &&
+                      (!names || ExpandDefines(e.key, defines_, key, why));
+      if (!ok) {
+        Error(e.line, why);
+        e.broken = true;
+        continue;
+      }
+      e.value = value, e.written = written, e.key = key;
+    }
+  }
 }
 
 bool Loader::SetupText(const IniEntry& e) {
@@ -122,7 +160,8 @@ bool Loader::SetupText(const IniEntry& e) {
   };
   for (const auto& t : texts) {
     if (SameIniName(e.key, t.key)) {
-      Encode(e.line, e.key, e.value, p_.script.*t.field);
+      const bool commandLine = FindProjectKey("Setup", t.key)->kind == KeyKind::CommandLine;
+      Encode(e.line, e.key, commandLine ? e.written : e.value, p_.script.*t.field);
       return true;
     }
   }
@@ -154,14 +193,12 @@ void Loader::SetupKey(const IniEntry& e) {
     TextFileKey(e, p_.script.ReadmeText);
   } else if (SameIniName(e.key, "LicenseText")) {
     TextFileKey(e, p_.script.LicenseText);
-  } else {
-    Error(e.line, "unknown key " + e.key + " in [Setup]");
   }
 }
 
 void Loader::TextFileKey(const IniEntry& e, std::string& text) {
   if (e.value.empty()) return;
-  const std::string path = JoinHostPath(p_.folder, e.value);
+  const std::string path = PathOf(e.value);
   std::string bytes, utf8, encoded, why;
   if (HostKindOf(path) != HostKind::File || !ReadHostText(path, bytes))
     return Error(e.line, e.key + ": cannot read the text file " + path);
@@ -181,7 +218,7 @@ void Loader::TextFileKey(const IniEntry& e, std::string& text) {
 
 void Loader::PathKey(const IniEntry& e, HostKind kind, std::string& path) {
   if (e.value.empty()) return;
-  path = JoinHostPath(p_.folder, e.value);
+  path = PathOf(e.value);
   const HostKind found = HostKindOf(path);
   if (found == HostKind::Missing) return Error(e.line, e.key + ": file not found: " + path);
   if (found != kind)
@@ -264,7 +301,8 @@ void Loader::DecodeEntries(IniFile& ini) {
       if (fromCodePage) {
         e.key = CodePageToUtf8(e.key, p_.codePage);
         e.value = CodePageToUtf8(e.value, p_.codePage);
-      } else if (!CheckUtf8(e.key + e.value, why)) {
+        e.written = CodePageToUtf8(e.written, p_.codePage);
+      } else if (!CheckUtf8(e.key + e.written, why)) {
         Error(e.line, why + " (write the project file in UTF-8, or declare InputEncoding = ansi)");
         continue;
       }
@@ -315,7 +353,7 @@ void Loader::PackageKey(const IniEntry& e) {
   if (!RememberKey("Package", e)) return;
   const std::string& k = e.key;
   if (SameIniName(k, "Output")) {
-    if (!e.value.empty()) p_.output = JoinHostPath(p_.folder, e.value);
+    OutputKey(e);
   } else if (SameIniName(k, "Stub")) {
     PathKey(e, HostKind::File, p_.stub);
   } else if (SameIniName(k, "CabinetLibrary")) {
@@ -346,16 +384,26 @@ void Loader::PackageKey(const IniEntry& e) {
       Error(e.line, "VolumeSize must be a byte count below 2G (like 1440K or 100M), or 0, not " + e.value);
   } else if (SameIniName(k, "Cabinet")) {
     PathKey(e, HostKind::File, p_.cabinet);
-  } else {
-    Error(e.line, "unknown key " + k + " in [Package]");
   }
 }
 
+// The output is a file: a folder here would fail only once everything is
+// built. Missing folders above it are made by the build.
+void Loader::OutputKey(const IniEntry& e) {
+  if (e.value.empty()) return;
+  p_.output = PathOf(e.value);
+  const char last = e.value.back();
+  if (last == '/' || last == '\\' || HostKindOf(p_.output) == HostKind::Folder)
+    Error(e.line, "Output names a folder; give the file: Output = " + e.value +
+                      (last == '/' || last == '\\' ? "" : "\\") + "Setup.exe");
+}
+
 void Loader::SignKey(const IniEntry& e) {
-  if (!RememberKey("Sign", e)) return;
   if (SameIniName(e.key, "Password"))
     return Error(e.line, "the key's password is never kept in the project: give PasswordFile or PasswordEnv");
-  if (!SetSignKey(e.key, e.value, p_.folder, p_.sign)) Error(e.line, "unknown key " + e.key + " in [Sign]");
+  if (!RememberKey("Sign", e)) return;
+  const bool isPath = FindProjectKey("Sign", e.key)->kind == KeyKind::Path;
+  SetSignKey(e.key, isPath ? ExpandHome(e.value) : e.value, p_.folder, p_.sign);
 }
 
 void Loader::CheckCombination() {
@@ -371,17 +419,22 @@ void Loader::CheckCombination() {
 }
 
 void Loader::Load(IniFile& ini) {
+  ExpandEntries(ini);
   SettleEncoding(ini);
   DecodeEntries(ini);
   const IniSection* files = nullptr;
   std::map<std::string, int> seen;
+  std::map<std::string, std::string> sectionNames;
   for (const IniSection& s : ini.sections) {
     const std::string id = UpperCaseAscii(s.name);
     if (seen.count(id)) {
-      Error(s.line, "[" + s.name + "] appears twice (first at line " + std::to_string(seen[id]) + ")");
+      const std::string& first = sectionNames[id];
+      Error(s.line, "[" + s.name + "] appears twice (first at line " + std::to_string(seen[id]) +
+                        (first == s.name ? ")" : " as [" + first + "]; section names ignore case)"));
       continue;
     }
     seen[id] = s.line;
+    sectionNames[id] = s.name;
     if (id == "SETUP") {
       for (const IniEntry& e : s.entries) SetupKey(e);
     } else if (id == "PACKAGE") {
@@ -391,20 +444,48 @@ void Loader::Load(IniFile& ini) {
     } else if (id == "SIGN") {
       for (const IniEntry& e : s.entries) SignKey(e);
     } else {
-      Error(s.line, "unknown section [" + s.name + "] (known: [Setup], [Package], [Files], [Sign])");
+      Error(s.line, "unknown section [" + s.name + "] (known: [Setup], [Package], [Files], [Sign])" +
+                        SectionSuggestion(s.name));
     }
   }
   if (files) CollectPayloadFiles(*files, p_, d_);
   CheckCombination();
+  const int appNameLine = KeyLine(p_, "Setup", "AppName");
   if (!seen.count("SETUP"))
     Error(0, "no [Setup] section");
-  else if (p_.script.AppName.empty())
-    Error(seen["SETUP"], "[Setup] needs an AppName");
+  else if (p_.script.AppName.empty() && !(appNameLine && d_.HasErrorAt(file_, appNameLine)))
+    Error(appNameLine ? appNameLine : seen["SETUP"], "[Setup] needs an AppName");
+  if (p_.script.DestDir.empty()) p_.script.DestDir = kDefaultDestDir;
 }
 
 }  // namespace
 
-bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnostics) {
+namespace {
+
+// UTF-16 with its byte order mark, as Windows tools write it, is read as
+// UTF-8; without the mark it cannot be told from damage, so it is refused
+// with the fix.
+bool TextAsUtf8(const std::string& path, std::string& text, Diagnostics& diagnostics) {
+  std::string utf8, why;
+  int line = 0;
+  if (IsUtf16(text)) {
+    if (!Utf16ToUtf8(text, utf8, line, why)) return diagnostics.Error(path, line, why), false;
+    text = "\xEF\xBB\xBF" + utf8;
+    return true;
+  }
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos && nul < text.find('\n'))
+    return diagnostics.Error(path, 1,
+                             "this file looks like UTF-16 without a byte order mark; save it as UTF-8 "
+                             "(or as UTF-16 with its mark)"),
+           false;
+  return true;
+}
+
+}  // namespace
+
+bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnostics,
+                 const Defines& defines) {
   project = Project();
   project.path = path;
   project.folder = HostFolderOf(path);
@@ -414,10 +495,12 @@ bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnos
     diagnostics.Error(path, 0, "cannot read the project file");
     return false;
   }
+  if (!TextAsUtf8(path, text, diagnostics)) return false;
+  project.read = true;
   std::vector<IniProblem> problems;
   IniFile ini = ParseIni(text, problems);
   for (const IniProblem& p : problems) diagnostics.Error(path, p.line, p.message);
-  Loader(project, diagnostics).Load(ini);
+  Loader(project, diagnostics, defines).Load(ini);
   if (project.output.empty()) project.output = JoinHostPath(project.folder, "Setup.exe");
   return !diagnostics.HasErrors();
 }

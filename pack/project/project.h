@@ -16,11 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "projectdefines.h"
 #include "projectrecord.h"
 
-// Loads and checks a project file. Returns false when `diagnostics` holds
-// errors; warnings alone do not fail.
-bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnostics);
+// The destination when a project names none.
+constexpr const char* kDefaultDestDir = "<PROGRAM FILES>\\<APPNAME>";
+
+// Loads and checks a project file, with `defines` for its ${NAME}s. Returns
+// false when `diagnostics` holds errors; warnings alone do not fail.
+bool LoadProject(const std::string& path, Project& project, Diagnostics& diagnostics,
+                 const Defines& defines = {});
 
 // The line of a [Package] or [Setup] key, 0 when it was not given.
 int KeyLine(const Project& project, const std::string& section, const std::string& key);

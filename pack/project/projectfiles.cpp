@@ -8,6 +8,7 @@
 #include "cabio.h"
 #include "codepage.h"
 #include "hostfiles.h"
+#include "projectdefines.h"
 #include "storednames.h"
 
 bool ReadHostText(const std::string& path, std::string& text) {
@@ -134,9 +135,10 @@ void FilesCollector::AddFolder(const std::string& prefix, const std::string& fol
 }
 
 void FilesCollector::Entry(const IniEntry& e) {
+  if (e.broken) return;
   const std::string source = e.hasValue ? e.value : e.key;
   if (source.empty()) return Error(e.line, "no source file or folder after \"=\"");
-  const std::string path = JoinHostPath(p_.folder, source);
+  const std::string path = JoinHostPath(p_.folder, ExpandHome(source));
   const HostKind kind = HostKindOf(path);
   if (kind == HostKind::Missing) return Error(e.line, "file or folder not found: " + path);
   if (kind == HostKind::Other) return Error(e.line, "neither a file nor a folder: " + path);
@@ -162,9 +164,14 @@ void FilesCollector::Finish() {
   std::map<std::string, const PayloadFile*> byName;
   for (const PayloadFile& f : p_.files) {
     const auto inserted = byName.emplace(FoldedName(f.storedName), &f);
-    if (!inserted.second)
-      Error(f.line, CodePageToUtf8(f.storedName, p_.codePage) + " is stored twice (also by line " +
-                        std::to_string(inserted.first->second->line) + ")");
+    if (inserted.second) continue;
+    const PayloadFile& first = *inserted.first->second;
+    const std::string other = first.storedName == f.storedName
+                                  ? ""
+                                  : " as " + CodePageToUtf8(first.storedName, p_.codePage) +
+                                        "; the names differ only in case, which Windows takes as one name";
+    Error(f.line, CodePageToUtf8(f.storedName, p_.codePage) + " is stored twice (also by line " +
+                      std::to_string(first.line) + other + ")");
   }
   for (const PayloadFile& f : p_.files) {
     for (size_t slash = f.storedName.find('\\'); slash != std::string::npos;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,16 @@ class Diagnostics {
   void Error(const std::string& file, int line, const std::string& text);
   void Warning(const std::string& file, int line, const std::string& text);
   bool HasErrors() const { return !errors_.empty(); }
+  // True when an error was reported at this line, so that a later check of
+  // the same value need not say it again.
+  bool HasErrorAt(const std::string& file, int line) const { return errorLines_.count({file, line}) > 0; }
   const std::vector<std::string>& Errors() const { return errors_; }
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
   std::vector<std::string> errors_;
   std::vector<std::string> warnings_;
+  std::set<std::pair<std::string, int>> errorLines_;
 };
 
 struct PayloadFile {
@@ -35,6 +40,7 @@ struct PayloadFile {
 
 struct Project {
   std::string path;    // the project file as given
+  bool read = false;   // the file was read: its keys are known, even if some are wrong
   std::string folder;  // paths in the project are relative to this
   SetupScript script;  // MinFree is final only once the payload is known
   bool minFreeGiven = false;

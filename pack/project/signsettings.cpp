@@ -37,18 +37,28 @@ SignSettings OverlaySignSettings(const SignSettings& base, const SignSettings& g
   return s;
 }
 
-std::vector<std::string> CheckSignSettings(const SignSettings& s) {
-  std::vector<std::string> problems;
+std::vector<SignProblem> CheckSignSettings(const SignSettings& s) {
+  std::vector<SignProblem> problems;
   if (!s.pkcs12.empty() && (!s.certificate.empty() || !s.key.empty()))
-    problems.push_back("give the signer as PKCS12, or as Certificate and Key, not both");
+    problems.push_back({"PKCS12", "give the signer as PKCS12, or as Certificate and Key, not both"});
   else if (s.pkcs12.empty() && (s.certificate.empty() != s.key.empty()))
-    problems.push_back("signing needs both Certificate and Key (PEM files), or one PKCS12 file");
+    problems.push_back({s.certificate.empty() ? "Key" : "Certificate",
+                        "signing needs both Certificate and Key (PEM files), or one PKCS12 file"});
   if (!s.passwordFile.empty() && !s.passwordEnv.empty())
-    problems.push_back("give the key's password by PasswordFile or PasswordEnv, not both");
-  for (const std::string* path : {&s.certificate, &s.key, &s.pkcs12, &s.passwordFile}) {
-    if (!path->empty() && HostKindOf(*path) != HostKind::File) problems.push_back("file not found: " + *path);
+    problems.push_back({"PasswordEnv", "give the key's password by PasswordFile or PasswordEnv, not both"});
+  for (const SignKey& k : kSignKeys) {
+    const std::string& path = s.*k.field;
+    if (k.isPath && !path.empty() && HostKindOf(path) != HostKind::File)
+      problems.push_back({k.name, k.name + std::string(": file not found: ") + path});
   }
   return problems;
+}
+
+std::string SignValue(const SignSettings& settings, const std::string& key) {
+  for (const SignKey& k : kSignKeys) {
+    if (SameIniName(key, k.name)) return settings.*k.field;
+  }
+  return "";
 }
 
 bool SetSignKey(const std::string& key, const std::string& value, const std::string& folder,

@@ -24,9 +24,19 @@ struct SignSettings {
 // The fields of `given` that are set replace those of `base`.
 SignSettings OverlaySignSettings(const SignSettings& base, const SignSettings& given);
 
-// Problems with the combination (PEM pair or PKCS#12, one password source);
-// empty when it can be used.
-std::vector<std::string> CheckSignSettings(const SignSettings& settings);
+// A problem with the settings, and the [Sign] key it is about (so that it
+// can be reported at that key's line).
+struct SignProblem {
+  std::string key;
+  std::string text;
+};
+
+// Problems with the combination (PEM pair or PKCS#12, one password source)
+// and the files named; empty when it can be used.
+std::vector<SignProblem> CheckSignSettings(const SignSettings& settings);
+
+// The value of the field a [Sign] key names; empty for an unknown key.
+std::string SignValue(const SignSettings& settings, const std::string& key);
 
 // Sets the field of `settings` that a [Sign] key names; false for an unknown
 // key. Paths are resolved against `folder`.

@@ -261,7 +261,7 @@ TEST(Build, FailuresLeaveNothingBehind) {
       {"library of no known kind", Project(""), "--cablib files/a.txt", "must be a DLL or its SZDD"},
       {"damaged SZDD library", Project(""), "--cablib broken.sz", "damaged SZDD"},
       {"volume too small for Setup.exe", Project("VolumeSize = 130K\n"), "", "leaves Setup.exe less than"},
-      {"missing output folder", Project(""), "-o nowhere/Setup.exe", "does not exist"},
+      {"output folder under a file", Project(""), "-o files/a.txt/Setup.exe", "cannot be made"},
       {"no files at all", Project("", ""), "", "p.ini: error: the payload holds no files"},
       // Sizes a cabinet's 32-bit fields cannot carry (the first would wrap to 1).
       {"file of 4 GiB and a byte", Project("", "big.bin = files/4g.bin\n"), "", "too large for a cabinet"},

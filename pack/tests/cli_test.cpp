@@ -95,7 +95,8 @@ TEST(CommandLine, JsonOfInfoListAndVerify) {
     EXPECT_EQ(300000, c["size"]);
     EXPECT_EQ("---A", c["attributes"]);
     EXPECT_EQ(0x20, c["attributeBits"]);
-    EXPECT_EQ(19u, c["time"].get<std::string>().size());
+    EXPECT_EQ(20u, c["time"].get<std::string>().size());
+    EXPECT_EQ('Z', c["time"].get<std::string>().back());
     EXPECT_EQ('T', c["time"].get<std::string>()[10]);
     EXPECT_EQ(300012, list["payload"]["bytes"]);
     const json verify = RunJson("verify --json Setup.exe" + pw, dir.Path(), code);

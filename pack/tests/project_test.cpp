@@ -379,7 +379,7 @@ TEST(ProjectFiles, StoredNamesSortWithFoldersTogether) {
 // means what the README says.
 TEST(ProjectFile, TheReadmeExampleLoads) {
   const std::string readme = cabtest::ReadFile(std::string(VELTRA_TESTDATA) + "/../README.md");
-  const size_t start = readme.find("```ini\n"), end = readme.find("```\n", start + 7);
+  const size_t start = readme.find("```ini\n; Acme Tools"), end = readme.find("```\n", start + 7);
   ASSERT_NE(std::string::npos, start);
   ASSERT_NE(std::string::npos, end);
   ProjectDir dir;

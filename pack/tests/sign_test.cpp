@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "pack_test_util.h"
 #include "signing.h"
@@ -95,6 +96,10 @@ TEST_F(Signing, SignedFilesVerifyAndRepeat) {
     EXPECT_NE(out.find("covers the file as it is"), std::string::npos) << out;
     ASSERT_EQ(0, RunPack("info Setup.exe", out, dir_.Path())) << out;
     EXPECT_NE(out.find("signature          by /CN=Veltra Test Signer"), std::string::npos) << out;
+    // The stated time in the JSON is ISO 8601 UTC, like the files' times.
+    ASSERT_EQ(0, RunPack("verify Setup.exe --json", out, dir_.Path())) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex("\"signingTime\": ?\"\\d{4}-\\d\\d-\\d\\dT[0-9:]{8}Z\"")))
+        << out;
   }
   unsetenv("VELTRA_TEST_SIGN_PASS");
 }
