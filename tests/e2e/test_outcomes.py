@@ -171,6 +171,8 @@ class WizardOutcomeTest(WizardTestCase):
                 self.answer_box(expanded(2, breaks=False), "Yes")
                 self.expect_exit(process, 0)
                 self.assertEqual(set(), self.new_work_folders())
+                # The stub runs in this process's current folder.
+                self.assertFalse(pathlib.Path("relative").exists(), "a folder was made in the current folder")
 
 
 if __name__ == "__main__":
