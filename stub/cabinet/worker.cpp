@@ -23,6 +23,28 @@ void ExtractPayload() {
   ExtractPackageCabinet({ReportPayloadNotACabinet, kTextCannotReadSelf, false});
 }
 
+// Runs RunProgram to its end and keeps its exit code for the end of the run.
+// One that cannot be started ends the run here: reported as what it is,
+// not as an install that went well. Its unpacked files go all the same,
+// since nothing runs from them and Setup.exe still holds them all.
+void RunPackageProgram() {
+  SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
+  SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
+  if (SetupParams.RunProgram.empty()) return;
+  const FileRun run =
+      ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, SetupParams.WindowsDir, true);
+  if (!run.Started) {
+    // The name is needed no more but in the message.
+    ShowSetupError(SetupParams.RunProgram.insert(0, kTextCannotStart));
+    RemoveUnpackDir();  // made only with RemoveAfter
+    ExitSetup(kExitNotStarted);
+  }
+  SetupParams.ProgramExitCode = run.ExitCode;
+  // A file the shell handed on without a process may still be opening: its
+  // unpacked files stay rather than go from under it.
+  if (!run.Ended) SetupParams.RemoveAfter = false;
+}
+
 }  // namespace
 
 DWORD WINAPI ExtractionWorker(LPVOID) {
@@ -31,9 +53,7 @@ DWORD WINAPI ExtractionWorker(LPVOID) {
   BytesDone = 0;
   ExtractPayload();
   ShowWindow(SetupParams.MainWindow, SW_HIDE);
-  SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
-  SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
-  ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, SetupParams.WindowsDir, true);
+  RunPackageProgram();
   // The frame's completion page may start files from the temporary unpack
   // folder; it removes the folder itself once it is done with it.
   if (SetupParams.RemoveAfter && !SetupParams.MainWindow) RemoveUnpackDir();
@@ -41,6 +61,8 @@ DWORD WINAPI ExtractionWorker(LPVOID) {
   if (SetupParams.MainWindow) PostMessageA(SetupParams.MainWindow, WM_EXTRACTIONDONE, 0, 0);
   return 0;
 }
+
+void ExitFinishedRun() { ExitSetup(static_cast<ExitCode>(SetupParams.ProgramExitCode)); }
 
 bool StartExtractionWorker() {
   SetupParams.WorkerThread =

@@ -9,6 +9,9 @@ enum ExitCode : unsigned {
   kExitStopped = 2,    // the start-up question or the overwrite prompt was cancelled, a cabinet
                        // was not recognised, or a follow-up volume is missing when unattended
   kExitBadScript = 4,  // the setup script was unreadable
+  // The program to run after extraction could not be started. A run that
+  // waited for its program to end ends with that program's own code instead.
+  kExitNotStarted = 5,
 };
 
 // Set by extraction once it begins: what a run that ends now must undo

@@ -8,3 +8,4 @@ const char kTextCannotReadInfo[] = "Unable to read info";
 const char kTextCannotPrepare[] = "Unable to prepare for decompression!";
 const char kTextCannotReadSelf[] = "Unable to read from myself: ";
 const char kTextUnknownError[] = "Unknown error occurred";
+const char kTextCannotStart[] = "Unable to start this file:\r\n";

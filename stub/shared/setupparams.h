@@ -47,6 +47,8 @@ struct SetupParamsRecord : SetupScript {
   // Wizard and worker.
   bool RemoveAfter = true;  // remove the unpacked files after the run
   std::string UnpackDir;    // temporary unpack folder when RemoveAfter is chosen
+  // RunProgram's exit code, once it has been waited for to its end.
+  DWORD ProgramExitCode = 0;
   HFONT DialogFont = nullptr;
   HFONT TitleFont = nullptr;
 

@@ -9,8 +9,10 @@
 #include "faultguard.h"
 #include "fileops.h"
 #include "fixedtexts.h"
+#include "folderpath.h"
 #include "infocabinet.h"
 #include "librarysearch.h"
+#include "launch.h"
 #include "packagefile.h"
 #include "pathops.h"
 #include "placeholders.h"
@@ -140,19 +142,22 @@ void RunUnattended() {
   SetupParams.CabinetOffset = blocks.Payload;
   SetupParams.CabinetScrambled = SetupParams.Header.PasswordProtected != 0;
   SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
+  // Nobody sees where a relative destination would land.
+  if (!IsFullFolderPath(SetupParams.ExtractDir)) ExitSetup(kExitFailed);
   ExtractionUi = {};  // no one to ask: the answers that extractionui.h gives
   if (!StartExtractionWorker()) {
     ShowSetupError(kTextCannotPrepare);
     ExitSetup(kExitFailed);
   }
   // The worker ends the process itself on every failure; when it returns,
-  // the run is done.
-  WaitForSingleObject(SetupParams.WorkerThread, INFINITE);
+  // the run is done. This thread may have owned the password prompt or the
+  // start-up question, so it keeps answering what is sent to it meanwhile.
+  AwaitWithMessages(SetupParams.WorkerThread);
   if (!SetupParams.FinalMessage.empty()) {
     MessageBoxA(nullptr, ExpandPlaceholders(SetupParams.FinalMessage, true).c_str(),
                 Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONINFORMATION);
   }
-  ExitSetup(kExitDone);
+  ExitFinishedRun();
 }
 
 void RunWizard() {

@@ -71,11 +71,13 @@ class Launch : public ::testing::Test {
     EXPECT_TRUE(CopyFileA((OwnFolder() + "veltra-test-recorder.exe").c_str(), path.c_str(), FALSE)) << path;
     return path;
   }
-  std::string MakeDocument(const std::string& name) {
+  std::string MakeDocument(const std::string& name, const std::string& content = "") {
     const std::string path = root_ + name;
     CreateFolderPath(DirectoryPart(path));
     const HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, f) << path;
+    DWORD written = 0;
+    WriteFile(f, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(f);
     return path;
   }
@@ -106,7 +108,7 @@ class Launch : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Launch, ProgramsRunUnquotedWithTheirParameters) {
+TEST_F(Launch, ProgramsRunQuotedWithTheirParametersAsWritten) {
   const std::string mixed = Install("Tool.ExE");
   const std::string lower = Install("tool2.exe");
   const struct {
@@ -114,40 +116,37 @@ TEST_F(Launch, ProgramsRunUnquotedWithTheirParameters) {
     std::string params;
     std::string expected;
   } cases[] = {
-      {recorder_, "", recorder_},
-      {recorder_, "/S -x \"quoted arg\"", recorder_ + " /S -x \"quoted arg\""},
-      {mixed, "a", mixed + " a"},
-      {lower, "", lower},
+      {recorder_, "", "\"" + recorder_ + "\""},
+      {recorder_, "/S -x \"quoted arg\"", "\"" + recorder_ + "\" /S -x \"quoted arg\""},
+      {mixed, "a", "\"" + mixed + "\" a"},
+      {lower, "", "\"" + lower + "\""},
   };
   for (const auto& c : cases) {
     ForgetRecord();
-    EXPECT_TRUE(ExecuteFile(c.file, c.params, windows_, true)) << c.file << ": error " << GetLastError();
+    EXPECT_TRUE(ExecuteFile(c.file, c.params, windows_, true).Started)
+        << c.file << ": error " << GetLastError();
     EXPECT_EQ(c.expected, RecordedCommandLine()) << c.file;
   }
 }
 
 TEST_F(Launch, NewProcessInheritsTheCurrentFolder) {
   const std::string program = Install("bin\\tool.exe");
-  EXPECT_TRUE(ExecuteFile(program, "", windows_, true));
+  EXPECT_TRUE(ExecuteFile(program, "", windows_, true).Started);
+  EXPECT_EQ(StripTrailingBackslash(root_), StripTrailingBackslash(RecordedFolder()));
+  ForgetRecord();
+  EXPECT_TRUE(
+      ExecuteFile(MakeDocument("bin\\run.cmd", "@\"" + recorder_ + "\"\r\n"), "", windows_, true).Started);
   EXPECT_EQ(StripTrailingBackslash(root_), StripTrailingBackslash(RecordedFolder()));
 }
 
-TEST_F(Launch, ProgramPathWithBlanksIsPassedUnquoted) {
+TEST_F(Launch, ProgramPathWithBlanksRunsThatProgramAndNoPrefixOfIt) {
   const std::string program = Install("with blank\\tool.exe");
-  // Unquoted, the first candidate the system tries is the path up to the
-  // blank, so a "with.exe" there is what runs.
+  // Unquoted, the first candidate the system would try is the path up to
+  // the blank, so a "with.exe" there would run instead.
   const std::string decoy = Install("with.exe");
-  EXPECT_TRUE(ExecuteFile(program, "p", windows_, true));
-  EXPECT_EQ(decoy, RecordedProgram());
-  EXPECT_EQ(program + " p", RecordedCommandLine());
-
-  // Without it the system goes on to the whole path (Wine then quotes the
-  // name it found, Windows passes the line as it was given).
-  ForgetRecord();
-  ASSERT_TRUE(DeleteFileA(decoy.c_str()));
-  EXPECT_TRUE(ExecuteFile(program, "p", windows_, true));
+  EXPECT_TRUE(ExecuteFile(program, "p", windows_, true).Started);
   EXPECT_EQ(program, RecordedProgram());
-  EXPECT_EQ(program + " p", ReplaceAll("\"", "", RecordedCommandLine()));
+  EXPECT_EQ("\"" + program + "\" p", RecordedCommandLine());
 }
 
 TEST_F(Launch, DocumentsWithoutAssociationOpenInTheWindowsEditor) {
@@ -164,51 +163,142 @@ TEST_F(Launch, DocumentsWithoutAssociationOpenInTheWindowsEditor) {
   for (const auto& c : cases) {
     const std::string document = MakeDocument(c.name);
     ForgetRecord();
-    EXPECT_TRUE(ExecuteFile(document, c.params, windows_, true)) << c.name;
-    const std::string expected = editor + " \"" + document + "\"" + (c.params.empty() ? "" : " " + c.params);
+    EXPECT_TRUE(ExecuteFile(document, c.params, windows_, true).Started) << c.name;
+    const std::string expected =
+        "\"" + editor + "\" \"" + document + "\"" + (c.params.empty() ? "" : " " + c.params);
     EXPECT_EQ(expected, RecordedCommandLine()) << c.name;
   }
 }
 
-TEST_F(Launch, DocumentsOpenWithTheAssociatedProgram) {
-  const std::string viewer = Install("viewer\\view.exe");
+// The association's command is used whole: its own arguments stay (as
+// "msiexec /i" does for an installer package), and the parameters go where
+// it puts them.
+TEST_F(Launch, DocumentsOpenThroughTheirAssociationsCommand) {
+  const std::string viewer = Install("viewer dir\\view.exe");
   // In the classes root itself, in this program's own view: where the
   // shell of this process looks.
   ScratchKey type(HKEY_CLASSES_ROOT, "", ".vtdoc", 0);
   ScratchKey program(HKEY_CLASSES_ROOT, "", "VeltraTest.Document", 0);
   ASSERT_TRUE(type.ok() && program.ok());
   ASSERT_TRUE(type.SetText("", "VeltraTest.Document"));
-  ASSERT_TRUE(program.SetDefault("shell\\open\\command", "\"" + viewer + "\" \"%1\""));
+  ASSERT_TRUE(program.SetDefault("shell\\open\\command", "\"" + viewer + "\" /open \"%1\" %*"));
 
   const std::string document = MakeDocument("docs\\manual.vtdoc");
-  EXPECT_TRUE(ExecuteFile(document, "", windows_, true));
-  EXPECT_EQ(viewer + " \"" + document + "\"", RecordedCommandLine());
-  ForgetRecord();
-  EXPECT_TRUE(ExecuteFile(document, "/print", windows_, true));
-  EXPECT_EQ(viewer + " \"" + document + "\" /print", RecordedCommandLine());
+  const struct {
+    std::string params;
+    std::string expected;
+  } cases[] = {
+      {"", "\"" + viewer + "\" /open \"" + document + "\" "},
+      {"/print 2", "\"" + viewer + "\" /open \"" + document + "\" /print 2"},
+  };
+  for (const auto& c : cases) {
+    ForgetRecord();
+    const FileRun run = ExecuteFile(document, c.params, windows_, true);
+    EXPECT_TRUE(run.Started && run.Ended) << c.params;
+    // Trailing blanks of an empty %* are the shell's own affair.
+    std::string recorded = RecordedCommandLine();
+    while (!recorded.empty() && recorded.back() == ' ') recorded.pop_back();
+    std::string expected = c.expected;
+    while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+    EXPECT_EQ(expected, recorded) << c.params;
+  }
+}
+
+TEST_F(Launch, AWaitedProcessGivesItsExitCode) {
+  const std::string batch = MakeDocument("ends.cmd", "@exit /b 1603\r\n");
+  const struct {
+    std::string file;
+    const char* code;  // VELTRA_RECORD_EXIT
+    DWORD expected;
+  } cases[] = {
+      {recorder_, "0", 0},
+      {recorder_, "1", 1},
+      {recorder_, "3010", 3010},
+      {batch, nullptr, 1603},
+  };
+  for (const auto& c : cases) {
+    SetEnvironmentVariableA("VELTRA_RECORD_EXIT", c.code);
+    const FileRun run = ExecuteFile(c.file, "", windows_, true);
+    EXPECT_TRUE(run.Started && run.Ended) << c.file;
+    EXPECT_EQ(c.expected, run.ExitCode) << c.file;
+  }
+  SetEnvironmentVariableA("VELTRA_RECORD_EXIT", "3010");
+  const FileRun unwaited = ExecuteFile(recorder_, "", windows_, false);
+  EXPECT_TRUE(unwaited.Started);
+  EXPECT_FALSE(unwaited.Ended);
+  EXPECT_TRUE(AwaitRecord());
+  SetEnvironmentVariableA("VELTRA_RECORD_EXIT", nullptr);
 }
 
 TEST_F(Launch, WaitsOnlyWhenAsked) {
   SetEnvironmentVariableA("VELTRA_RECORD_DELAY", "1500");
-  EXPECT_TRUE(ExecuteFile(recorder_, "waited", windows_, true));
+  EXPECT_TRUE(ExecuteFile(recorder_, "waited", windows_, true).Started);
   EXPECT_TRUE(FileExists(record_));
-  EXPECT_EQ(recorder_ + " waited", RecordedCommandLine());
+  EXPECT_EQ("\"" + recorder_ + "\" waited", RecordedCommandLine());
 
   ForgetRecord();
-  EXPECT_TRUE(ExecuteFile(recorder_, "not waited", windows_, false));
+  EXPECT_TRUE(ExecuteFile(recorder_, "not waited", windows_, false).Started);
   // The recorder holds back for a while before it writes, so a call that
   // returns at once finds no record yet.
   EXPECT_FALSE(FileExists(record_));
   ASSERT_TRUE(AwaitRecord());
-  EXPECT_EQ(recorder_ + " not waited", RecordedCommandLine());
+  EXPECT_EQ("\"" + recorder_ + "\" not waited", RecordedCommandLine());
 }
 
 TEST_F(Launch, NothingStartsForAnEmptyOrMissingFile) {
-  EXPECT_FALSE(ExecuteFile("", "", windows_, true));
-  EXPECT_FALSE(ExecuteFile("", "params", windows_, false));
-  EXPECT_FALSE(ExecuteFile(root_ + "absent.exe", "", windows_, true));
+  EXPECT_FALSE(ExecuteFile("", "", windows_, true).Started);
+  EXPECT_FALSE(ExecuteFile("", "params", windows_, false).Started);
+  EXPECT_FALSE(ExecuteFile(root_ + "absent.exe", "", windows_, true).Started);
+  EXPECT_FALSE(ExecuteFile(root_ + "absent.msi", "", windows_, true).Started);
+  EXPECT_FALSE(ExecuteFile(root_ + "absent.vtnone", "", windows_, true).Started);
   // Without an editor in the Windows folder a document cannot be opened.
   DeleteFileA((windows_ + "notepad.exe").c_str());
-  EXPECT_FALSE(ExecuteFile(MakeDocument("x.vtnone"), "", windows_, true));
+  EXPECT_FALSE(ExecuteFile(MakeDocument("x.vtnone"), "", windows_, true).Started);
   EXPECT_FALSE(FileExists(record_));
+}
+
+namespace {
+
+const UINT kAsked = WM_APP + 7;
+
+LRESULT CALLBACK AnsweringWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kAsked) return 42;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+struct Question {
+  HWND Window;
+  LRESULT Answer;
+  BOOL Answered;
+};
+
+// Sends to a window of the waiting thread, as a program that broadcasts does.
+DWORD WINAPI AskTheWindow(LPVOID parameter) {
+  Question* question = static_cast<Question*>(parameter);
+  DWORD_PTR answer = 0;
+  question->Answered = SendMessageTimeoutA(question->Window, kAsked, 0, 0, SMTO_NORMAL, 20000, &answer) != 0;
+  question->Answer = static_cast<LRESULT>(answer);
+  return 0;
+}
+
+}  // namespace
+
+TEST(AwaitWithMessages, AnswersWhatIsSentMeanwhile) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = AnsweringWindowProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "VeltraAnsweringWindow";
+  RegisterClassA(&windowClass);
+  const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                      nullptr, windowClass.hInstance, nullptr);
+  ASSERT_NE(nullptr, window);
+  Question question = {window, 0, FALSE};
+  const HANDLE asker = CreateThread(nullptr, 0, AskTheWindow, &question, 0, nullptr);
+  ASSERT_NE(nullptr, asker);
+  // Blocking without delivering, this wait would last until the sender gave up.
+  AwaitWithMessages(asker);
+  EXPECT_TRUE(question.Answered);
+  EXPECT_EQ(42, question.Answer);
+  CloseHandle(asker);
+  DestroyWindow(window);
 }

@@ -206,3 +206,8 @@ bool ConfirmExit(HWND owner) {
 void FocusControl(HWND dialog, HWND control) {
   if (control) SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
+
+void ShowInvalidPath(HWND owner, const std::string& path) {
+  const std::string text = ExpandPlaceholders(ReplaceAll("<S>", path, Message(kMsgInvalidPath)), true);
+  MessageBoxA(owner, text.c_str(), Message(kMsgErrorTitle).c_str(), MB_OK | MB_ICONERROR);
+}

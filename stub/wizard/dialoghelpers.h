@@ -44,6 +44,9 @@ bool BrowseForFolder(const std::string& title, std::string& path, HWND owner);
 // 0 (default colouring) otherwise.
 INT_PTR PageChromeColour(HWND control, HDC dc, bool windowColoured);
 
+// Message 56 naming `path` as not valid, in an error box.
+void ShowInvalidPath(HWND owner, const std::string& path);
+
 // The question asked before the user leaves: true for Yes.
 bool ConfirmExit(HWND owner);
 

@@ -7,6 +7,7 @@
 #include "dialoghelpers.h"
 #include "exitsetup.h"
 #include "fileops.h"
+#include "folderpath.h"
 #include "launch.h"
 #include "packagefile.h"
 #include "pathops.h"
@@ -146,13 +147,21 @@ bool EnoughFreeSpace() {
   return false;
 }
 
+// Files kept in a folder of the person's choice need it named in full; the
+// temporary choice does not use it.
+bool ValidDestination() {
+  if (SetupParams.RemoveAfter || IsFullFolderPath(SetupParams.ExtractDir)) return true;
+  ShowInvalidPath(SetupParams.MainWindow, SetupParams.ExtractDir);
+  return false;
+}
+
 void StepPage(HWND frame, bool forward) {
   SetCaptionAndOwner(frame);
   const HWND page = PageWindow;
   if (SetupParams.WizardPage == kUnpackPage && page && IsDlgButtonChecked(page, IDC_CHOICE2) == BST_CHECKED) {
     SetupParams.ExtractDir = ReadItemText(page, IDC_FIELD);
   }
-  if (forward && SetupParams.WizardPage == kUnpackPage && !EnoughFreeSpace()) return;
+  if (forward && SetupParams.WizardPage == kUnpackPage && (!EnoughFreeSpace() || !ValidDestination())) return;
   const PageSequence sequence = {!SetupParams.LicenseText.empty(), !SetupParams.ReadmeText.empty(),
                                  SetupParams.ShowUnpackPage};
   bool removeAfter = false;
@@ -174,20 +183,22 @@ void RemoveUnpackedFiles() {
   const auto ticked = [page](int id) {
     return page && IsWindowVisible(GetDlgItem(page, id)) && IsDlgButtonChecked(page, id) == BST_CHECKED;
   };
-  HANDLE started[2] = {};
+  StartedFile started[2] = {};
   if (ticked(IDC_CHOICE1))
     started[0] = StartFile(ExpandPlaceholders(SetupParams.LaunchFile, false), "", SetupParams.WindowsDir);
   if (ticked(IDC_CHOICE2))
     started[1] = StartFile(ExpandPlaceholders(SetupParams.ReadmeFile, false), "", SetupParams.WindowsDir);
   ShowWindow(frame, SW_HIDE);
-  for (HANDLE process : started) {
-    if (!process) continue;
-    if (SetupParams.RemoveAfter) WaitForSingleObject(process, INFINITE);
-    CloseHandle(process);
+  for (const StartedFile& file : started) {
+    // Taken by the shell without a process: it may still be opening the file.
+    if (file.Started && !file.Process) SetupParams.RemoveAfter = false;
+    if (!file.Process) continue;
+    if (SetupParams.RemoveAfter) AwaitWithMessages(file.Process);
+    CloseHandle(file.Process);
   }
   RemoveUnpackedFiles();
   EndDialog(frame, 0);
-  ExitSetup(kExitDone);
+  ExitFinishedRun();
 }
 
 // The worker is done: extraction, the program run and the clean-up are over.
@@ -199,7 +210,7 @@ void OnExtractionDone(HWND frame) {
   if (SetupParams.LaunchFile.empty() && SetupParams.ReadmeFile.empty()) {
     RemoveUnpackedFiles();
     EndDialog(frame, 0);
-    ExitSetup(kExitDone);
+    ExitFinishedRun();
   }
   SetupParams.WizardPage = kCompletionPage;
   ShowPage(frame);
@@ -225,8 +236,12 @@ void AskToLeave(HWND frame) {
     // Still "open" while the worker is awaited: an end of extraction posted
     // meanwhile must not bring up the completion page.
     if (working) StopWorker(frame);
-    if (ExtractionDonePending) RemoveUnpackedFiles();
     EndDialog(frame, 0);
+    // Left once the run was over: what its program answered still counts.
+    if (ExtractionDonePending) {
+      RemoveUnpackedFiles();
+      ExitFinishedRun();
+    }
     ExitSetup(kExitDone);
   }
   ExitQuestionOpen = false;

@@ -74,8 +74,7 @@ void OnNextVolumeInit(HWND prompt) {
 void OnNextVolumeOk(HWND prompt) {
   const std::string location = ReadItemText(prompt, IDC_FIELD);
   if (AddTrailingBackslash(location).size() >= kCabPathBuffer) {
-    const std::string text = ExpandPlaceholders(ReplaceAll("<S>", location, Message(kMsgInvalidPath)), true);
-    MessageBoxA(prompt, text.c_str(), Message(kMsgErrorTitle).c_str(), MB_OK | MB_ICONERROR);
+    ShowInvalidPath(prompt, location);
     FocusControl(prompt, GetDlgItem(prompt, IDC_FIELD));
     return;
   }

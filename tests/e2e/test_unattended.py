@@ -90,7 +90,8 @@ class UnattendedTest(e2e.E2ETestCase):
         # The record is written two seconds after the start: it exists only
         # because the stub waited for the program.
         lines = record.read_text(encoding="latin-1").splitlines()
-        expected = e2e.wine_path(self.tmp) + "\\recorder.exe Recorded App " + self.dest + "\\payload.txt"
+        # The program's path is quoted, the parameters are as the package wrote them.
+        expected = '"%s\\recorder.exe" Recorded App %s\\payload.txt' % (e2e.wine_path(self.tmp), self.dest)
         self.assertEqual(expected, lines[0])
         self.assertTrue((e2e.prefix_path(self.dest) / "payload.txt").exists())
 
