@@ -249,3 +249,92 @@ TEST(HostileBuild, AKilledBuildLeavesNothing) {
     EXPECT_EQ(before, dir.Listing()) << "files were left behind";
   }
 }
+
+// --ca asks whether the file is signed by that authority: an unsigned file,
+// or no osslsigncode to tell, is a failure.
+TEST(HostileVerify, CaFailsWithoutASignature) {
+  ProjectDir dir;
+  dir.Write("p.ini", Project(""));
+  dir.Write("ca.pem", "-----BEGIN CERTIFICATE-----\n-----END CERTIFICATE-----\n");
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini --quiet", out, dir.Path())) << out;
+  const std::string path = getenv("PATH") ? getenv("PATH") : "";
+  dir.Mkdir("bin");
+  ASSERT_EQ(0, symlink("/bin/rm", dir.File("bin/rm").c_str()));
+  const struct {
+    const char* title;
+    std::string path;
+    const char* says;
+  } cases[] = {
+      {"unsigned", path, "the file is not signed, so it does not chain to ca.pem"},
+      // Only what the tests' own clean-up needs.
+      {"no osslsigncode", dir.File("bin"), "the signature cannot be checked against ca.pem"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    if (c.path == path && std::system("command -v osslsigncode >/dev/null") != 0) continue;
+    setenv("PATH", c.path.c_str(), 1);
+    EXPECT_EQ(1, RunPack("verify Setup.exe --ca ca.pem", out, dir.Path())) << out;
+    EXPECT_TRUE(Has(out, c.says)) << out;
+    EXPECT_EQ(1, RunPack("verify Setup.exe --ca ca.pem --json", out, dir.Path())) << out;
+    EXPECT_TRUE(Has(out, "\"ok\": false")) << out;
+    setenv("PATH", path.c_str(), 1);
+  }
+  EXPECT_EQ(0, RunPack("verify Setup.exe", out, dir.Path())) << "without --ca an unsigned file is sound\n"
+                                                             << out;
+}
+
+// The password from a file or the environment keeps it out of the process
+// list; on the command line it still works, with a warning. All three open
+// the same package.
+TEST(HostileBuild, PasswordSources) {
+  ProjectDir dir;
+  dir.Write("p.ini", Project(""));
+  dir.Write("pw.txt", "s3cret\nignored second line\n");
+  setenv("VELTRA_TEST_PW", "s3cret", 1);
+  const struct {
+    const char* build;
+    const char* read;
+    bool warns;
+  } cases[] = {
+      {"--password-file pw.txt", "--password-env VELTRA_TEST_PW", false},
+      {"--password-env VELTRA_TEST_PW", "--password-file pw.txt", false},
+      {"--password s3cret", "--password s3cret", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.build);
+    std::string out;
+    ASSERT_EQ(0, RunPack(std::string("build p.ini --quiet ") + c.build, out, dir.Path())) << out;
+    EXPECT_EQ(c.warns, Has(out, "shows the password to every user")) << out;
+    EXPECT_EQ(0, RunPack(std::string("list Setup.exe ") + c.read, out, dir.Path())) << out;
+    EXPECT_TRUE(Has(out, "sub\\deeper\\c.bin")) << out;
+    EXPECT_NE(0, RunPack("list Setup.exe --password wrong", out, dir.Path())) << out;
+    EXPECT_EQ(0, RunPack("info Setup.exe --password-file pw.txt", out, dir.Path())) << out;
+    EXPECT_TRUE(Has(out, "scrambles the package, it does not encrypt it")) << out;
+  }
+  std::string out;
+  EXPECT_EQ(2,
+            RunPack("list Setup.exe --password-file pw.txt --password-env VELTRA_TEST_PW", out, dir.Path()));
+  EXPECT_EQ(1, RunPack("list Setup.exe --password-env VELTRA_TEST_UNSET_PW", out, dir.Path()));
+  EXPECT_TRUE(Has(out, "VELTRA_TEST_UNSET_PW (the password) is not set")) << out;
+  for (const char* help : {"--help", "help build", "help extract"}) {
+    EXPECT_EQ(0, RunPack(help, out, dir.Path()));
+    EXPECT_TRUE(Has(out, "does not encrypt")) << out;
+  }
+  unsetenv("VELTRA_TEST_PW");
+}
+
+// Sources reached through a link or ".." outside the project's folder are
+// packed, with a warning for each line that brings them in.
+TEST(HostileBuild, SourcesOutsideTheProjectAreListed) {
+  ProjectDir outside, dir;
+  outside.Write("shared.txt", "shared");
+  ASSERT_EQ(0, symlink(outside.File("shared.txt").c_str(), dir.File("files/planted.txt").c_str()));
+  dir.Write("p.ini", Project("", "\\ = files\nextra.txt = " + outside.File("shared.txt") +
+                                     "\ninside.txt = files/a.txt\n"));
+  std::string out;
+  ASSERT_EQ(0, RunPack("build p.ini --quiet", out, dir.Path())) << out;
+  EXPECT_TRUE(Has(out, "p.ini:7: warning: 1 source file(s) lie outside the project's folder")) << out;
+  EXPECT_TRUE(Has(out, "p.ini:8: warning: 1 source file(s) lie outside the project's folder")) << out;
+  EXPECT_FALSE(Has(out, "p.ini:9: warning")) << out;
+}
