@@ -210,6 +210,8 @@ intptr_t CopyFile(FDINOTIFICATION* n) {
     const std::string why = MapExtractName(file.name, out->parts);
     if (!why.empty())
       return s.error = "refusing to write the stored name " + TerminalText(file.name) + ": " + why, -1;
+    // Names are stored in the package's code page; the host names files in its own.
+    for (std::string& part : out->parts) part = HostNameOfUtf8(CodePageToUtf8(part, kDefaultCodePage));
     std::string shown;
     switch (s.output->Create(out->parts, s.overwrite, out->file, shown, s.error)) {
       case OutputFolder::Outcome::Refused: return s.error = TerminalText(s.error), -1;

@@ -68,11 +68,14 @@ TEST(HostileExtract, NamesThatWouldLeaveTheFolderAreRefused) {
     EXPECT_EQ(before, dir.Listing()) << "something was written";
     EXPECT_FALSE(FileExists(dir.File("target")));
   }
-  // What stays allowed: a placeholder's brackets dropped.
-  ASSERT_TRUE(hostile::Package(dir, hostile::InfoCabinet(), hostile::CabinetOf({{"<SYS>\\x.dll", "dll"}})));
+  // What stays allowed: a placeholder's brackets dropped, and letters of the
+  // package's code page, written as the host names them (UTF-8 here).
+  ASSERT_TRUE(hostile::Package(dir, hostile::InfoCabinet(),
+                               hostile::CabinetOf({{"<SYS>\\x.dll", "dll"}, {"r\xE9sum\xE9.txt", "cv"}})));
   std::string out;
   EXPECT_EQ(0, RunPack("extract Setup.exe --to target", out, dir.Path())) << out;
   EXPECT_EQ("dll", ReadFile(dir.File("target/SYS/x.dll")));
+  EXPECT_EQ("cv", ReadFile(dir.File("target/r\xC3\xA9sum\xC3\xA9.txt")));
 }
 
 // Links planted in the output folder are never followed: not for the data,

@@ -98,7 +98,7 @@ class WindowsBuilderTest(unittest.TestCase):
     def run_pack(self, windows, *args):
         command = [WINE, WINDOWS] if windows else [HOST]
         environment = dict(os.environ, VELTRA_TEST_PW="Wine & Linux")
-        done = subprocess.run(command + list(args), cwd=self.root, capture_output=True, text=True,
+        done = subprocess.run(command + list(args), cwd=self.root, capture_output=True, text=True, errors="replace",
                               timeout=600, env=environment)
         return done.returncode, done.stdout, done.stderr
 
