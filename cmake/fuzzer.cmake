@@ -27,6 +27,6 @@ function(veltra_add_fuzzer)
   list(TRANSFORM F_SEED_DIRS REPLACE "(.+)" "'\\1'")
   list(JOIN F_SEED_DIRS " " seed_dirs)
   add_test(NAME ${F_NAME}_${F_SECONDS}s
-    COMMAND sh -c "mkdir -p fuzz-corpus && ${seeds}exec '${binary}' -max_total_time=${F_SECONDS} -max_len=${F_MAX_LEN} -timeout=10 -rss_limit_mb=1024 fuzz-corpus ${seed_dirs}"
+    COMMAND sh -c "mkdir -p ${F_NAME}-corpus && ${seeds}exec '${binary}' -max_total_time=${F_SECONDS} -max_len=${F_MAX_LEN} -timeout=10 -rss_limit_mb=1024 ${F_NAME}-corpus ${seed_dirs}"
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()

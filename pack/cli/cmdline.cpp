@@ -1,9 +1,11 @@
 #include "cmdline.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <string>
 
 #include "commands.h"
+#include "hostfiles.h"
 #include "project.h"
 #include "projectkeys.h"
 
@@ -15,16 +17,66 @@ namespace {
 
 const char kDescription[] =
     "veltra-pack builds self-extracting Setup.exe packages for 32-bit Windows from a project file,\n"
-    "and inspects, verifies and extracts finished ones without running them.";
+    "and inspects, verifies and extracts finished ones without running them.\n"
+    "A package password scrambles the package; it does not encrypt it: anyone who has the package\n"
+    "can read the payload.";
 
-void AddPasswordOption(CLI::App& command, ReadOptions& o) {
-  command.add_option("--password", o.password, "the package's password, when it has one");
+// Where a package password may come from: the command line shows it to
+// every user in the process list, so a file or a variable is preferred.
+struct PasswordSource {
+  std::string text, file, env;
+};
+
+void AddPasswordOptions(CLI::App& command, PasswordSource& p, const char* what) {
+  const std::string group = std::string("Password (") + kPasswordScramblesNote + ")";
+  auto* file = command.add_option("--password-file", p.file, std::string("file whose first line is ") + what)
+                   ->group(group);
+  auto* env =
+      command.add_option("--password-env", p.env, std::string("environment variable that holds ") + what)
+          ->group(group);
+  command
+      .add_option("--password", p.text,
+                  std::string(what) + " itself (visible to other users; prefer the two above)")
+      ->group(group)
+      ->excludes(file)
+      ->excludes(env);
+  file->excludes(env);
 }
 
-CLI::App* AddReadCommand(CLI::App& app, const char* name, const char* help, ReadOptions& o) {
+// The password from the option given; false with the reason. A password on
+// the command line is taken, with a warning.
+bool ResolvePassword(const CLI::App& command, const PasswordSource& p, bool& given, std::string& password,
+                     std::FILE* err) {
+  given = true;
+  if (command.count("--password-file")) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(p.file, bytes))
+      return std::fprintf(err, "veltra-pack: %s: cannot read the password file\n", p.file.c_str()), false;
+    password.assign(bytes.begin(), bytes.end());
+    password = password.substr(0, password.find_first_of("\r\n"));
+  } else if (command.count("--password-env")) {
+    const char* value = std::getenv(p.env.c_str());
+    if (!value)
+      return std::fprintf(err, "veltra-pack: the environment variable %s (the password) is not set\n",
+                          p.env.c_str()),
+             false;
+    password = value;
+  } else if (command.count("--password")) {
+    std::fprintf(err,
+                 "veltra-pack: warning: --password shows the password to every user of this machine; use "
+                 "--password-file or --password-env\n");
+    password = p.text;
+  } else {
+    given = false;
+  }
+  return true;
+}
+
+CLI::App* AddReadCommand(CLI::App& app, const char* name, const char* help, ReadOptions& o,
+                         PasswordSource& password) {
   CLI::App* c = app.add_subcommand(name, help);
   c->add_option("setup", o.setup, "the Setup.exe to read")->required();
-  AddPasswordOption(*c, o);
+  AddPasswordOptions(*c, password, "the package's password, when it has one");
   return c;
 }
 
@@ -75,7 +127,7 @@ void AddDefineOption(CLI::App& build, Defines& defines) {
       ->trigger_on_parse();
 }
 
-CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
+CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o, PasswordSource& password) {
   CLI::App* c =
       app.add_subcommand("build", "Builds Setup.exe (and its follow-up volumes) from a project file.");
   BuildOverrides& v = o.overrides;
@@ -83,7 +135,7 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
   c->add_option("-o,--output", v.output, "where Setup.exe goes (over Output in [Package])");
   c->add_option("--stub", v.stub, "the stub to build on");
   c->add_option("--cablib", v.cabinetLibrary, "cabinet library for block 3 (a DLL or SZDD file), or none");
-  c->add_option("--password", v.password, "protect the package with this password (over [Package])");
+  AddPasswordOptions(*c, password, "the password to protect the package with (over [Package])");
   c->add_option_function<std::string>(
        "--compression",
        [&v](const std::string& text) {
@@ -112,7 +164,7 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o) {
   return c;
 }
 
-CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o) {
+CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o, PasswordSource& password) {
   CLI::App* c =
       app.add_subcommand("assemble", "Appends a package made of the given blocks to a copy of the stub.");
   c->add_option("--stub", o.stub, "the stub as built")->required();
@@ -122,7 +174,7 @@ CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o) {
   c->add_option("--lang", o.lang,
                 "language text (82 lines and the 0x01 end line); default: built-in English");
   c->add_option("--cablib", o.cablib, "SZDD-compressed cabinet library for block 3; default: none");
-  c->add_option("--password", o.password, "protect the package with this password");
+  AddPasswordOptions(*c, password, "the password to protect the package with");
   return c;
 }
 
@@ -150,17 +202,21 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
   ReadOptions read;
   AssembleOptions assemble;
   std::string helpTopic;
-  CLI::App* buildCommand = AddBuildCommand(app, build);
-  CLI::App* info =
-      AddReadCommand(app, "info", "Shows the header, the blocks, the setup script and the files.", read);
-  CLI::App* list = AddReadCommand(app, "list", "Lists the payload's files.", read);
-  CLI::App* extract = AddReadCommand(app, "extract", "Extracts the payload's files.", read);
+  PasswordSource passwords[6];
+  CLI::App* buildCommand = AddBuildCommand(app, build, passwords[0]);
+  CLI::App* info = AddReadCommand(
+      app, "info", "Shows the header, the blocks, the setup script and the files.", read, passwords[1]);
+  CLI::App* list = AddReadCommand(app, "list", "Lists the payload's files.", read, passwords[2]);
+  CLI::App* extract = AddReadCommand(app, "extract", "Extracts the payload's files.", read, passwords[3]);
   extract->add_option("--to", read.to, "the folder the files go to (default: the current one)");
+  extract->add_flag("--overwrite", read.overwrite,
+                    "replace files that are there already (never the package or its volumes)");
   CLI::App* verify = AddReadCommand(
-      app, "verify", "Decompresses and checks everything the package holds, and its signature.", read);
+      app, "verify", "Decompresses and checks everything the package holds, and its signature.", read,
+      passwords[4]);
   verify->add_option("--ca", read.ca, "PEM file of the authorities a signature must chain to");
   for (CLI::App* c : {info, list, verify}) c->add_flag("--json", read.json, "print one JSON document");
-  CLI::App* assembleCommand = AddAssembleCommand(app, assemble);
+  CLI::App* assembleCommand = AddAssembleCommand(app, assemble, passwords[5]);
   CLI::App* help = app.add_subcommand("help", "Shows the commands, or the options of one.");
   help->add_option("command", helpTopic, "the command to explain, or keys: the project file's keys");
   bool markdown = false;
@@ -183,9 +239,16 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
                    command.c_str());
     return 2;
   }
-  build.overrides.hasPassword = buildCommand->count("--password") > 0;
-  for (CLI::App* c : {info, list, extract, verify})
-    read.hasPassword |= c->parsed() && c->count("--password") > 0;
+  const CLI::App* commands[6] = {buildCommand, info, list, extract, verify, assembleCommand};
+  for (int i = 0; i < 6; ++i) {
+    if (!commands[i]->parsed()) continue;
+    bool given = false;
+    std::string password;
+    if (!ResolvePassword(*commands[i], passwords[i], given, password, err)) return 1;
+    if (i == 0) build.overrides.hasPassword = given, build.overrides.password = password;
+    if (i == 5) assemble.password = password;
+    if (i > 0 && i < 5) read.hasPassword = given, read.password = password;
+  }
   if (help->parsed()) return ShowHelp(app, helpTopic, markdown, out, err);
   const BuildOverrides& v = build.overrides;
   if (buildCommand->parsed() && v.lzxWindow && v.hasCompression && v.compression != cab::Compression::Lzx) {

@@ -21,8 +21,9 @@ struct ReadOptions {
   std::string setup;
   bool hasPassword = false;
   std::string password;
-  std::string to = ".";  // extract's target folder
-  std::string ca;        // verify: the authority the signature must chain to
+  std::string to = ".";    // extract's target folder
+  bool overwrite = false;  // extract: replace files that are there
+  std::string ca;          // verify: the authority the signature must chain to
   bool json = false;
 };
 
@@ -36,6 +37,11 @@ int ListCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
 int ExtractCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
 int VerifyCommand(const ReadOptions& options, std::FILE* out, std::FILE* err);
 int AssembleCommand(const AssembleOptions& options, std::FILE* out, std::FILE* err);
+
+// What the package password is, wherever it is offered.
+constexpr const char* kPasswordScramblesNote =
+    "the password scrambles the package, it does not encrypt it: anyone who has the package can read "
+    "the payload";
 
 // A text as one printable line: control bytes and bytes above 0x7E become
 // \xNN escapes, so that a script line shows what it holds.

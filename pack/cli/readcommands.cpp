@@ -11,6 +11,7 @@
 #include "pkgreader.h"
 #include "setupscript.h"
 #include "signing.h"
+#include "storednames.h"
 #include "szdd.h"
 #include "uTrans.h"
 
@@ -19,11 +20,14 @@ namespace {
 bool OpenForReading(const ReadOptions& o, std::FILE* err, PackageImage& image) {
   std::string error;
   if (!OpenPackageImage(o.setup, image, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+    std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str());
     return false;
   }
   if (image.header.PasswordProtected && !o.hasPassword) {
-    std::fprintf(err, "veltra-pack: %s is protected by a password; give --password\n", image.path.c_str());
+    std::fprintf(err,
+                 "veltra-pack: %s is protected by a password; give --password-file, --password-env or "
+                 "--password\n",
+                 image.path.c_str());
     return false;
   }
   return true;
@@ -70,22 +74,15 @@ void PrintBlocks(const PackageImage& image, std::FILE* out) {
     std::fprintf(out, " (SZDD, expands to %" PRIu32 " bytes)", szdd.expandedLength);
   else
     std::fprintf(out, " (not SZDD data)");
+  if (h.PasswordProtected) std::fprintf(out, "\npassword           %s", kPasswordScramblesNote);
   std::fprintf(out, "\ninformation cab.   offset %-10" PRId64 " size %" PRId32 " (scrambled)\n",
                image.blocks.InfoCab, h.InfoCabSize);
   std::fprintf(out, "payload cabinet    offset %-10" PRId64 " size %" PRId64 " (%s)\n", image.blocks.Payload,
                payload, h.PasswordProtected ? "scrambled" : "plain");
 }
 
-// A name or text of the package as the terminal shows it: from the package's
-// code page to UTF-8, control bytes escaped.
-std::string ShownText(const std::string& packageText) {
-  std::string out;
-  for (char c : CodePageToUtf8(packageText, kDefaultCodePage)) {
-    const bool control = uint8_t(c) < 0x20 || c == 0x7F;
-    out += control ? PrintableText(std::string(1, c)) : std::string(1, c);
-  }
-  return out;
-}
+// A name or text of the package as the terminal shows it.
+std::string ShownText(const std::string& packageText) { return TerminalText(packageText); }
 
 void PrintLanguage(const PackageImage& image, std::FILE* out) {
   std::string text, why;
@@ -154,7 +151,7 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
   std::map<std::string, std::string> files;
   std::string error;
   if (!ReadInfoCabinet(image, password, files, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+    std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str());
     return false;
   }
   SetupScript script;
@@ -248,6 +245,12 @@ int VerifyReport(const ReadOptions& o, const PackageImage& image, const PayloadW
                  std::FILE* err) {
   const SignatureFacts signature = ReadSignature(image.path, o.ca);
   std::vector<std::string> all = problems;
+  // With --ca the question is whether the file is signed by that
+  // authority: no answer, or no signature, is a no.
+  if (!o.ca.empty() && !signature.checked)
+    all.push_back("the signature cannot be checked against " + o.ca + ": " + signature.problem);
+  if (!o.ca.empty() && signature.checked && !signature.present)
+    all.push_back("the file is not signed, so it does not chain to " + o.ca);
   if (signature.present && !signature.coversFile)
     all.push_back("the signature does not cover the file as it is: changed after signing");
   if (signature.present && !o.ca.empty() && !signature.chainTrusted)
@@ -257,7 +260,7 @@ int VerifyReport(const ReadOptions& o, const PackageImage& image, const PayloadW
     std::fprintf(out, "%s\n", VerifyJson(image, walk, all, recordNote, signature).dump(2).c_str());
     return all.empty() ? 0 : 1;
   }
-  for (const std::string& p : all) std::fprintf(err, "veltra-pack: %s\n", p.c_str());
+  for (const std::string& p : all) std::fprintf(err, "veltra-pack: %s\n", EscapeControls(p).c_str());
   if (!recordNote.empty()) std::fprintf(out, "%s\n", recordNote.c_str());
   PrintSignature(signature, out);
   if (!all.empty()) return 1;
@@ -275,8 +278,9 @@ int WalkCommand(const ReadOptions& o, PayloadAction action, std::FILE* out, std:
   std::vector<std::string> problems;
   if (action == PayloadAction::Verify && !VerifyBlocks(image, o.password, infoFiles, error)) {
     problems.push_back(error);
-  } else if (!WalkPayload(image, o.password, action, o.to, walk, error)) {
-    if (action != PayloadAction::Verify) return std::fprintf(err, "veltra-pack: %s\n", error.c_str()), 1;
+  } else if (!WalkPayload(image, o.password, action, ExtractTarget{o.to, o.overwrite}, walk, error)) {
+    if (action != PayloadAction::Verify)
+      return std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str()), 1;
     problems.push_back(error);
   }
   if (action == PayloadAction::Verify) {
@@ -291,7 +295,11 @@ int WalkCommand(const ReadOptions& o, PayloadAction action, std::FILE* out, std:
   if (action == PayloadAction::List) PrintFiles(walk, out);
   std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)\n", walk.files.size(), TotalSize(walk),
                walk.volumes.size());
-  return 0;
+  for (const std::string& kept : walk.kept)
+    std::fprintf(err, "veltra-pack: %s exists; kept as it was (give --overwrite to replace it)\n",
+                 EscapeControls(kept).c_str());
+  if (!walk.kept.empty()) std::fprintf(err, "veltra-pack: %zu file(s) not extracted\n", walk.kept.size());
+  return walk.kept.empty() ? 0 : 1;
 }
 
 int InfoJsonCommand(const ReadOptions& o, const PackageImage& image, std::FILE* out, std::FILE* err) {
@@ -300,8 +308,8 @@ int InfoJsonCommand(const ReadOptions& o, const PackageImage& image, std::FILE* 
   std::string error;
   const bool locked = image.header.PasswordProtected && !o.hasPassword;
   if (!locked && (!ReadInfoCabinet(image, o.password, files, error) ||
-                  !WalkPayload(image, o.password, PayloadAction::List, "", walk, error))) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+                  !WalkPayload(image, o.password, PayloadAction::List, ExtractTarget(), walk, error))) {
+    std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str());
     return 1;
   }
   std::fprintf(out, "%s\n",
@@ -318,7 +326,7 @@ int InfoCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
   PackageImage image;
   std::string error;
   if (!OpenPackageImage(o.setup, image, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+    std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str());
     return 1;
   }
   if (o.json) return InfoJsonCommand(o, image, out, err);
@@ -326,13 +334,15 @@ int InfoCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
   PrintLanguage(image, out);
   PrintSignature(ReadSignature(image.path, ""), out);
   if (image.header.PasswordProtected && !o.hasPassword) {
-    std::fprintf(out, "protected by a password: give --password to show the setup script and the files\n");
+    std::fprintf(out,
+                 "protected by a password: give --password-file, --password-env or --password to show the "
+                 "setup script and the files\n");
     return 0;
   }
   if (!PrintInfoCabinet(image, o.password, out, err)) return 1;
   PayloadWalk walk;
-  if (!WalkPayload(image, o.password, PayloadAction::List, "", walk, error)) {
-    std::fprintf(err, "veltra-pack: %s\n", error.c_str());
+  if (!WalkPayload(image, o.password, PayloadAction::List, ExtractTarget(), walk, error)) {
+    std::fprintf(err, "veltra-pack: %s\n", EscapeControls(error).c_str());
     return 1;
   }
   std::fprintf(out, "payload            %zu files, %" PRIu64 " bytes in %zu volume(s):", walk.files.size(),

@@ -49,9 +49,9 @@ void ReadAsTheCommandsDo(const std::string& setup) {
   std::map<std::string, std::string> files;
   if (!ReadInfoCabinet(image, password, files, error)) return;
   PayloadWalk listed;
-  WalkPayload(image, password, PayloadAction::List, "", listed, error);
+  WalkPayload(image, password, PayloadAction::List, ExtractTarget(), listed, error);
   PayloadWalk verified;
-  if (!WalkPayload(image, password, PayloadAction::Verify, "", verified, error)) return;
+  if (!WalkPayload(image, password, PayloadAction::Verify, ExtractTarget(), verified, error)) return;
   const auto found = files.find(kIntegrityRecordName);
   if (found == files.end()) return;
   IntegrityRecord record;

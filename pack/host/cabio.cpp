@@ -5,6 +5,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "hostfiles.h"
+
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
@@ -76,13 +78,11 @@ bool CabVolumeOutput::Open(const std::string& path, size_t headerSize, std::stri
   headerSize_ = headerSize;
   dataSize_ = 0;
   const bool direct = headerSize != kUnknownHeader;
-  spoolPath_ = direct ? "" : path + ".part~";
+  spoolPath_ = direct ? "" : PartialNameFor(path) + "~";
+  if (!direct) RegisterPartialFile(spoolPath_);
   const std::string& target = direct ? path_ : spoolPath_;
-  file_ = std::fopen(target.c_str(), direct ? "wb" : "w+b");
-  if (!file_) {
-    error = SystemError("cannot create", target);
-    return false;
-  }
+  file_ = CreateFreshHostFile(target, !direct, error);
+  if (!file_) return false;
   std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
   if (direct && fseeko(file_, off_t(headerSize), SEEK_SET) != 0) {
     error = SystemError("cannot seek in", target);
@@ -130,11 +130,8 @@ bool CabVolumeOutput::Finish(const std::vector<uint8_t>& header, std::string& er
       return false;
     }
   } else {
-    target = std::fopen(path_.c_str(), "wb");
-    if (!target) {
-      error = SystemError("cannot create", path_);
-      return false;
-    }
+    target = CreateFreshHostFile(path_, false, error);
+    if (!target) return false;
     std::setvbuf(target, nullptr, _IOFBF, 1 << 20);
   }
   bool ok = std::fwrite(header.data(), 1, header.size(), target) == header.size();
@@ -146,7 +143,7 @@ bool CabVolumeOutput::Finish(const std::vector<uint8_t>& header, std::string& er
   }
   if (target != file_) std::fclose(file_);
   file_ = nullptr;
-  if (!spoolPath_.empty()) std::remove(spoolPath_.c_str());
+  if (!spoolPath_.empty()) std::remove(spoolPath_.c_str()), ForgetPartialFile(spoolPath_);
   spoolPath_.clear();
   return ok;
 }
@@ -155,7 +152,7 @@ void CabVolumeOutput::Abandon() {
   if (!file_) return;
   std::fclose(file_);
   file_ = nullptr;
-  if (!spoolPath_.empty()) std::remove(spoolPath_.c_str());
+  if (!spoolPath_.empty()) std::remove(spoolPath_.c_str()), ForgetPartialFile(spoolPath_);
   std::remove(path_.c_str());
 }
 

@@ -3,16 +3,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "package.h"
 #include "uObfuscate.h"
 
+#include <csignal>
+#include <random>
+
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <sys/utime.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -108,6 +115,13 @@ bool SameHostFile(const std::string& a, const std::string& b) {
          info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+std::string HostRealPath(const std::string& path) {
+  char buffer[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  if (n == 0 || n >= sizeof buffer || GetFileAttributesA(buffer) == INVALID_FILE_ATTRIBUTES) return "";
+  return std::string(buffer, n);
+}
+
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   error =
@@ -182,6 +196,14 @@ bool SameHostFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+std::string HostRealPath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return "";
+  const std::string real = resolved;
+  std::free(resolved);
+  return real;
+}
+
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   error = to + ": cannot put the finished file in place (" + std::strerror(errno) + ")";
@@ -208,6 +230,13 @@ bool DosStampOfFile(const std::string& path, cab::DosStamp& stamp) {
   return true;
 }
 #endif
+
+bool IsBelowHostFolder(const std::string& realPath, const std::string& realFolder) {
+  if (realFolder.empty() || realPath.compare(0, realFolder.size(), realFolder) != 0) return false;
+  const char last = realFolder.back();
+  return realPath.size() == realFolder.size() || last == '/' || last == '\\' ||
+         realPath[realFolder.size()] == kSeparator;
+}
 
 std::string ToHostSeparators(const std::string& path) {
   std::string host = path;
@@ -242,9 +271,8 @@ bool CopyHostFile(const std::string& from, const std::string& to, bool scramble,
     error = from + ": cannot open (" + std::strerror(errno) + ")";
     return false;
   }
-  std::FILE* out = std::fopen(to.c_str(), "wb");
+  std::FILE* out = CreateFreshHostFile(to, false, error);
   if (!out) {
-    error = to + ": cannot create (" + std::strerror(errno) + ")";
     std::fclose(in);
     return false;
   }
@@ -306,18 +334,136 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-  const std::string temp = path + ".partial";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) {
-    error = path + ": cannot create (" + std::strerror(errno) + ")";
-    return false;
-  }
+  const std::string temp = PartialNameFor(path);
+  RegisterPartialFile(temp);
+  std::FILE* f = CreateFreshHostFile(temp, false, error);
+  if (!f) return ForgetPartialFile(temp), false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   const bool closed = std::fclose(f) == 0;
   if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
     error = path + ": cannot write (" + std::strerror(errno) + ")";
     std::remove(temp.c_str());
+    ForgetPartialFile(temp);
     return false;
   }
+  ForgetPartialFile(temp);
   return true;
+}
+
+std::string PartialNameFor(const std::string& final) {
+  static const std::string token = [] {
+    std::random_device random;
+    char text[20];
+    std::snprintf(text, sizeof text, "%08x%08x", unsigned(random()), unsigned(random()));
+    return std::string(text);
+  }();
+  return final + "." + token + ".partial";
+}
+
+#ifdef _WIN32
+
+std::FILE* CreateFreshHostFile(const std::string& path, bool readBack, std::string& error) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | (readBack ? GENERIC_READ : 0), 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = path + ": cannot create (Windows error " + std::to_string(GetLastError()) + ")";
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(intptr_t(h), _O_BINARY);
+  std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, readBack ? "w+b" : "wb");
+  if (!f) {
+    if (fd < 0)
+      CloseHandle(h);
+    else
+      _close(fd);
+    DeleteFileA(path.c_str());
+    error = path + ": cannot create";
+  }
+  return f;
+}
+
+#else
+
+std::FILE* CreateFreshHostFile(const std::string& path, bool readBack, std::string& error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) unlink(path.c_str());
+  const int fd =
+      open(path.c_str(), (readBack ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  std::FILE* f = fd < 0 ? nullptr : fdopen(fd, readBack ? "w+b" : "wb");
+  if (!f) {
+    error = path + ": cannot create (" + std::strerror(errno) + ")";
+    if (fd >= 0) close(fd), unlink(path.c_str());
+  }
+  return f;
+}
+
+#endif
+
+namespace {
+
+// Changed only while the signals are held back (on Windows, where they
+// cannot be, a handler may race a change; it is best effort there).
+std::vector<std::string>* g_partials = nullptr;
+const int kCleanupSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifndef _WIN32
+    SIGHUP,
+#endif
+};
+
+void RemovePartials(int signal) {
+  if (g_partials) {
+    for (const std::string& p : *g_partials) std::remove(p.c_str());
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+#ifndef _WIN32
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : kCleanupSignals) sigaddset(&held, s);
+    sigprocmask(SIG_BLOCK, &held, &before_);
+#endif
+  }
+  ~SignalsHeld() {
+#ifndef _WIN32
+    sigprocmask(SIG_SETMASK, &before_, nullptr);
+#endif
+  }
+
+ private:
+#ifndef _WIN32
+  sigset_t before_;
+#endif
+};
+
+}  // namespace
+
+void RegisterPartialFile(const std::string& path) {
+  SignalsHeld held;
+  if (!g_partials) {
+    g_partials = new std::vector<std::string>;
+    for (int s : kCleanupSignals) {
+      // A signal the caller chose to ignore stays ignored.
+      if (std::signal(s, RemovePartials) == SIG_IGN) std::signal(s, SIG_IGN);
+    }
+  }
+  g_partials->push_back(path);
+}
+
+void ForgetPartialFile(const std::string& path) {
+  SignalsHeld held;
+  if (!g_partials) return;
+  const auto found = std::find(g_partials->begin(), g_partials->end(), path);
+  if (found != g_partials->end()) g_partials->erase(found);
 }

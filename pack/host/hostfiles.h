@@ -4,6 +4,7 @@
 // finished output in place.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,12 @@ std::string HostNameOf(const std::string& path);
 // "\" and "/" both turned into the host's separator.
 std::string ToHostSeparators(const std::string& path);
 
+// The absolute path of an existing file or folder with every link and ".."
+// resolved (on Windows: the full path name); empty when it does not exist.
+std::string HostRealPath(const std::string& path);
+// True when `path` (resolved by HostRealPath) is `folder` or lies below it.
+bool IsBelowHostFolder(const std::string& realPath, const std::string& realFolder);
+
 // True when both paths name one existing file.
 bool SameHostFile(const std::string& a, const std::string& b);
 
@@ -53,7 +60,8 @@ bool SameHostFile(const std::string& a, const std::string& b);
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string& error);
 
 // Copies a file; with `scramble`, scrambled from its position 0 with the
-// package key for `password`. Writes `to` directly and removes it on failure.
+// package key for `password`. Creates `to` afresh (CreateFreshHostFile) and
+// removes it on failure.
 bool CopyHostFile(const std::string& from, const std::string& to, bool scramble, const std::string& password,
                   std::string& error);
 
@@ -73,3 +81,19 @@ int64_t UnixTimeOfDosStamp(uint16_t dosDate, uint16_t dosTime);
 // temporary file and renames it, so a failed run leaves no partial output.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+// A name beside `final` for its output while it is being written:
+// final + "." + a token drawn once per run + ".partial", so that no file
+// lying there before (or planted there) has it.
+std::string PartialNameFor(const std::string& final);
+
+// Creates `path` as a new file for writing (and reading back with
+// `readBack`): an entry already there is removed first (a link itself, never
+// what it points to), and the file is created exclusively without following
+// a link. nullptr with `error` set.
+std::FILE* CreateFreshHostFile(const std::string& path, bool readBack, std::string& error);
+
+// Partial outputs that an interrupt must not leave behind: on SIGINT, SIGTERM
+// (and SIGHUP) the paths registered are removed before the builder ends.
+void RegisterPartialFile(const std::string& path);
+void ForgetPartialFile(const std::string& path);

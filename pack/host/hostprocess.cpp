@@ -1,6 +1,7 @@
 #include "hostprocess.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -36,9 +37,36 @@ std::string QuotedArgument(const std::string& arg) {
   return quoted + "\"";
 }
 
+// A program named without a folder, looked for in the folders of PATH only:
+// CreateProcess on its own would try the current folder and the builder's
+// own folder first, where anyone who can write there could plant one.
+std::string ProgramOnPath(const std::string& program) {
+  if (program.find_first_of("\\/:") != std::string::npos) return program;
+  const std::string file = program.find('.') == std::string::npos ? program + ".exe" : program;
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "";
+  size_t start = 0;
+  while (start <= folders.size()) {
+    size_t end = folders.find(';', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string folder = folders.substr(start, end - start);
+    start = end + 1;
+    if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"')
+      folder = folder.substr(1, folder.size() - 2);
+    // Only absolute folders: a relative one would again mean the current folder.
+    if (folder.size() < 3 || !(folder[1] == ':' || (folder[0] == '\\' && folder[1] == '\\'))) continue;
+    const std::string candidate = folder + (folder.back() == '\\' ? "" : "\\") + file;
+    const DWORD a = GetFileAttributesA(candidate.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) return candidate;
+  }
+  return "";
+}
+
 }  // namespace
 
 int RunHostProgram(const std::vector<std::string>& args, const std::string& input, std::string& output) {
+  const std::string program = ProgramOnPath(args[0]);
+  if (program.empty()) return output = "cannot run " + args[0] + " (it is not in a folder on PATH)", -1;
   std::string line;
   for (const std::string& a : args) line += (line.empty() ? "" : " ") + QuotedArgument(a);
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -56,8 +84,8 @@ int RunHostProgram(const std::vector<std::string>& args, const std::string& inpu
   start.hStdInput = inRead;
   start.hStdOutput = start.hStdError = outWrite;
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                      nullptr, &start, &process);
+  const BOOL started = CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                      nullptr, nullptr, &start, &process);
   CloseHandle(inRead);
   CloseHandle(outWrite);
   if (!started) {

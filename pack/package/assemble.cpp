@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "byteorder.h"
+#include "hostfiles.h"
 #include "package.h"
 #include "packagebase.h"
 #include "uObfuscate.h"
@@ -116,7 +117,7 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
     std::fclose(in);
     return false;
   }
-  std::FILE* out = std::fopen(outPath.c_str(), "wb");
+  std::FILE* out = CreateFreshHostFile(outPath, false, error);
   bool ok = out != nullptr;
   if (ok)
     ok = std::fwrite(prefix.data(), 1, prefix.size(), out) == prefix.size() &&
@@ -124,7 +125,7 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
   if (out && std::fclose(out) != 0) ok = false;
   std::fclose(in);
   if (!ok) {
-    error = outPath + ": cannot write the package (" + std::strerror(errno) + ")";
+    if (out) error = outPath + ": cannot write the package (" + std::strerror(errno) + ")";
     std::remove(outPath.c_str());
   }
   return ok;

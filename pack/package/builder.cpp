@@ -16,6 +16,7 @@
 #include "infocabinet.h"
 #include "integrity.h"
 #include "hostfiles.h"
+#include "outputfolder.h"
 #include "package.h"
 #include "pechecksum.h"
 #include "pkgintegrity.h"
@@ -96,13 +97,13 @@ void RemoveEmptyFolder(const std::string& path) {
 #endif
 }
 
-// Files written under temporary names, removed unless the build commits,
-// and the folders made for them.
+// Files written under temporary names, removed unless the build commits
+// (and on an interrupt, see RegisterPartialFile), and the folders made for them.
 class PendingOutputs {
  public:
   ~PendingOutputs() {
-    for (const auto& p : pending_) std::remove(p.first.c_str());
-    for (const std::string& t : scratch_) std::remove(t.c_str());
+    for (const auto& p : pending_) Drop(p.first);
+    for (const std::string& t : scratch_) Drop(t);
     for (const std::string& f : folders_) RemoveEmptyFolder(f);
   }
   // Makes `folder` and the folders above it that are missing.
@@ -117,17 +118,26 @@ class PendingOutputs {
     for (const auto& p : pending_) {
       if (p.second == final) return p.first;
     }
-    pending_.push_back({final + ".partial", final});
+    pending_.push_back({PartialNameFor(final), final});
+    RegisterPartialFile(pending_.back().first);
     return pending_.back().first;
   }
-  // A file that goes in any case.
-  std::string Scratch(const std::string& path) {
-    scratch_.push_back(path);
-    return path;
+  // A file named after `base` that goes in any case.
+  std::string Scratch(const std::string& base) {
+    scratch_.push_back(PartialNameFor(base));
+    RegisterPartialFile(scratch_.back());
+    return scratch_.back();
+  }
+  // The files that become outputs, before they do.
+  std::vector<std::string> Finals() const {
+    std::vector<std::string> finals;
+    for (const auto& p : pending_) finals.push_back(p.second);
+    return finals;
   }
   bool Commit(std::vector<std::string>& finals, std::string& error) {
     for (const auto& p : pending_) {
       if (!ReplaceHostFile(p.first, p.second, error)) return false;
+      ForgetPartialFile(p.first);
       finals.push_back(p.second);
     }
     pending_.clear();
@@ -136,6 +146,10 @@ class PendingOutputs {
   }
 
  private:
+  static void Drop(const std::string& path) {
+    std::remove(path.c_str());
+    ForgetPartialFile(path);
+  }
   std::vector<std::pair<std::string, std::string>> pending_;
   std::vector<std::string> scratch_;
   std::vector<std::string> folders_;  // deepest first
@@ -165,6 +179,8 @@ class Build {
   bool ReadSourceDateEpoch();
   int64_t SigningTime() const;
   int ProjectLine(const std::string& key, const std::string& given) const;
+  void GatherInputs();
+  bool CheckOutputs(const std::vector<std::string>& finals);
 
   SignSettings sign_;
 
@@ -174,6 +190,8 @@ class Build {
   Diagnostics& d_;
   PendingOutputs pending_;
   std::string setupPath_, payloadPath_;
+  std::string stubPath_, libraryPath_;
+  std::vector<std::pair<HostFileId, std::string>> inputs_;  // every file the build reads
   PackageParts parts_;
   std::vector<cab::Entry> entries_;
   CabSetSummary givenSet_;
@@ -217,6 +235,7 @@ bool Build::LoadStub() {
     }
   }
   std::string error;
+  stubPath_ = path;
   if (!ReadWholeFile(path, parts_.Stub)) return Error("Stub", path + ": cannot read the stub"), false;
   if (FindPackageBaseField(parts_.Stub, error) < 0) return Error("Stub", path + ": " + error), false;
   return true;
@@ -243,6 +262,7 @@ bool Build::LoadCabinetLibrary() {
     }
   }
   std::string error;
+  libraryPath_ = path;
   if (!CabinetLibraryBlock(path, parts_.CabLib, error)) return Error("CabinetLibrary", error), false;
   return true;
 }
@@ -302,7 +322,7 @@ bool Build::WriteInfoCabinet(const std::string& record) {
   cab::WriteOptions options;
   options.level = 9;
   cab::WriteResult written;
-  const std::string temp = pending_.Scratch(setupPath_ + ".info.partial");
+  const std::string temp = pending_.Scratch(setupPath_ + ".info");
   if (!cab::WriteCabinet(info, options, temp, HostCabinetFiles(), written, error) ||
       !ReadWholeFile(temp, parts_.InfoCab))
     return d_.Error(p_.path, 0, "information cabinet: " + error), false;
@@ -333,14 +353,16 @@ bool Build::WritePayload() {
     options.firstVolumeSize = uint32_t(p_.volumeSize - before);
   }
   const bool scramble = !parts_.Password.empty();
-  payloadPath_ = pending_.Scratch(setupPath_ + ".payload.partial");
+  payloadPath_ = pending_.Scratch(setupPath_ + ".payload");
   std::vector<std::string> plainVolumes;
   cab::VolumeNamer namer = [&](int index) {
     if (index == 0) return cab::VolumeName{payloadPath_, HostNameOf(setupPath_), "Disk 1"};
     const std::string name = VolumeFileName(setupPath_, index + 1);
     const std::string final = JoinHostPath(HostFolderOf(setupPath_), name);
-    return cab::VolumeName{scramble ? final + ".plain.partial" : final + ".partial", name,
-                           "Disk " + std::to_string(index + 1)};
+    // A plain volume is written where Add(final) below expects it.
+    std::string path = scramble ? pending_.Scratch(final + ".plain") : PartialNameFor(final);
+    if (!scramble) RegisterPartialFile(path);
+    return cab::VolumeName{path, name, "Disk " + std::to_string(index + 1)};
   };
   cab::WriteResult written;
   std::string error;
@@ -353,7 +375,7 @@ bool Build::WritePayload() {
     const std::string target = pending_.Add(final);
     storedVolumes_.push_back({name, target});
     if (scramble) {
-      const std::string plain = pending_.Scratch(written.volumes[i].path);
+      const std::string& plain = written.volumes[i].path;
       if (!CopyHostFile(plain, target, true, parts_.Password, error))
         return d_.Error(p_.path, 0, error), false;
       std::remove(plain.c_str());
@@ -527,10 +549,39 @@ int64_t Build::SigningTime() const {
   return newest;
 }
 
+void Build::GatherInputs() {
+  std::vector<std::string> paths = {p_.path,          stubPath_,         libraryPath_,      p_.sidePicture,
+                                    p_.headerPicture, p_.language,       sign_.certificate, sign_.key,
+                                    sign_.pkcs12,     sign_.passwordFile};
+  paths.insert(paths.end(), givenSet_.volumePaths.begin(), givenSet_.volumePaths.end());
+  for (const PayloadFile& f : p_.files) paths.push_back(f.sourcePath);
+  HostFileId id;
+  for (const std::string& path : paths) {
+    if (!path.empty() && HostFileIdOf(path, id)) inputs_.push_back({id, path});
+  }
+}
+
+// An output must not replace a file the build reads: the project file, the
+// stub, the library, a source or any other input.
+bool Build::CheckOutputs(const std::vector<std::string>& finals) {
+  HostFileId id;
+  for (const std::string& final : finals) {
+    if (!HostFileIdOf(final, id)) continue;
+    for (const auto& input : inputs_) {
+      if (input.first == id)
+        return d_.Error(p_.path, 0,
+                        "the output " + final + " is the input " + input.second +
+                            "; it would be written over: choose another output"),
+               false;
+    }
+  }
+  return true;
+}
+
 bool Build::WriteSetup() {
   std::string error;
   const std::string packagePath =
-      sign_.Requested() ? pending_.Scratch(setupPath_ + ".unsigned.partial") : pending_.Add(setupPath_);
+      sign_.Requested() ? pending_.Scratch(setupPath_ + ".unsigned") : pending_.Add(setupPath_);
   if (!WritePackageFile(parts_, payloadPath_, packagePath, error)) return d_.Error(p_.path, 0, error), false;
   if (sign_.Requested()) {
     if (!SignFile(sign_, SigningTime(), packagePath, pending_.Add(setupPath_), error))
@@ -545,6 +596,7 @@ bool Build::WriteSetup() {
   }
   // Setup.exe goes first in the list of outputs.
   std::vector<std::string> finals;
+  if (!CheckOutputs(pending_.Finals())) return false;
   if (!pending_.Commit(finals, error)) return d_.Error(p_.path, 0, error), false;
   r_.outputs.assign(finals.rbegin(), finals.rbegin() + 1);
   r_.outputs.insert(r_.outputs.end(), finals.begin(), finals.end() - 1);
@@ -569,12 +621,14 @@ bool Build::Run() {
   ok &= CheckSigning();
   ok &= LoadStub();
   ok &= LoadCabinetLibrary();
-  if (!ok || d_.HasErrors()) return false;
+  if (!ok || d_.HasErrors() || !PlanPayload()) return false;
+  GatherInputs();
+  if (!CheckOutputs({setupPath_})) return false;
   if (!pending_.MakeFolder(HostFolderOf(setupPath_)))
     return d_.Error(p_.path, ProjectLine("Output", o_.output),
                     "cannot make the output folder " + HostFolderOf(setupPath_)),
            false;
-  if (!PlanPayload() || !WritePayloadAndRecord() || !WriteSetup()) return false;
+  if (!WritePayloadAndRecord() || !WriteSetup()) return false;
   const std::string stale =
       JoinHostPath(HostFolderOf(setupPath_), VolumeFileName(setupPath_, int(r_.outputs.size()) + 1));
   if (HostKindOf(stale) == HostKind::File)

@@ -1,5 +1,6 @@
 #include "cabinspect.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "byteorder.h"
@@ -39,6 +40,7 @@ bool ParseFiles(const std::string& b, size_t at, size_t count, CabHeaderSummary&
     if (at + cab::kFileFixedSize > b.size()) return false;
     CabHeaderSummary::File file;
     file.size = Le32(b, at);
+    file.folderOffset = Le32(b, at + 4);
     file.folderIndex = Le16(b, at + 8);
     at += cab::kFileFixedSize;
     if (!ReadText(b, at, file.name)) return false;
@@ -50,20 +52,45 @@ bool ParseFiles(const std::string& b, size_t at, size_t count, CabHeaderSummary&
 }  // namespace
 
 bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::string& error) {
+  uint64_t size = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f || fseeko(f, 0, SEEK_END) != 0 || ftello(f) < 0) {
+    if (f) std::fclose(f);
+    return error = path + ": cannot read", false;
+  }
+  size = uint64_t(ftello(f));
+  std::fclose(f);
+  const CabHeadReader read = [&path](size_t limit, std::string& bytes) {
+    return ReadHead(path, limit, bytes);
+  };
+  return ReadCabHeaderSummary(read, size, path, s, error);
+}
+
+bool ReadCabHeaderSummary(const CabHeadReader& read, uint64_t available, const std::string& path,
+                          CabHeaderSummary& s, std::string& error) {
   s = CabHeaderSummary();
   std::string b;
-  if (!ReadHead(path, 65536, b)) return error = path + ": cannot read", false;
+  const size_t head = size_t(std::min<uint64_t>(available, 65536));
+  if (!read(head, b)) return error = path + ": cannot read", false;
   if (b.size() < cab::kHeaderSize || b.compare(0, 4, "MSCF") != 0)
     return error = path + ": not a cabinet file", false;
   if (b[24] != cab::kVersionMinor || b[25] != cab::kVersionMajor)
     return error = path + ": a cabinet of an unknown format version", false;
   s.cabinetSize = Le32(b, 8);
+  s.folderCount = Le16(b, 26);
   const size_t filesAt = Le32(b, 16), fileCount = Le16(b, 28);
+  if (s.cabinetSize > available)
+    return error = path + ": the cabinet header claims " + std::to_string(s.cabinetSize) +
+                   " bytes, there are " + std::to_string(available),
+           false;
+  if (filesAt < cab::kHeaderSize || filesAt >= s.cabinetSize)
+    return error = path + ": damaged cabinet header (the file list lies outside the cabinet)", false;
   // The file list may reach beyond the first read: a file entry takes at
-  // most its fixed part and a longest name with its NUL.
-  const size_t listEnd = filesAt + fileCount * (cab::kFileFixedSize + cab::kMaxNameSize + 1);
-  if (b.size() == 65536 && listEnd > b.size() && !ReadHead(path, listEnd, b))
-    return error = path + ": cannot read", false;
+  // most its fixed part and a longest name with its NUL, and no more than
+  // the cabinet holds.
+  const size_t listEnd = size_t(std::min<uint64_t>(
+      uint64_t(filesAt) + fileCount * (cab::kFileFixedSize + cab::kMaxNameSize + 1), s.cabinetSize));
+  if (listEnd > b.size() && !read(listEnd, b)) return error = path + ": cannot read", false;
   const uint16_t flags = Le16(b, 30);
   s.setId = Le16(b, 32);
   s.index = Le16(b, 34);
@@ -81,6 +108,25 @@ bool ReadCabHeaderSummary(const std::string& path, CabHeaderSummary& s, std::str
     return error = path + ": damaged cabinet header", false;
   if ((flags & cab::kFlagPrevCabinet) && s.prevName.empty()) s.prevName = "?";
   return true;
+}
+
+std::string CheckFileOrder(const CabHeaderSummary& s) {
+  // Where each folder's entries have reached; files carried over from or
+  // into a neighbouring volume belong to its first or last folder.
+  std::vector<std::pair<uint32_t, uint64_t>> ends;
+  for (const CabHeaderSummary::File& f : s.files) {
+    uint32_t folder = f.folderIndex;
+    if (cab::ContinuesFromPrev(f.folderIndex))
+      folder = 0;
+    else if (cab::ContinuesToNext(f.folderIndex))
+      folder = s.folderCount ? s.folderCount - 1u : 0u;
+    auto at = std::find_if(ends.begin(), ends.end(), [folder](const auto& e) { return e.first == folder; });
+    if (at == ends.end()) at = ends.insert(ends.end(), {folder, 0});
+    if (f.folderOffset < at->second)
+      return "the entry " + f.name + " overlaps or precedes the one before it in its folder";
+    at->second = uint64_t(f.folderOffset) + f.size;
+  }
+  return "";
 }
 
 bool ReadCabSet(const std::string& firstPath, CabSetSummary& set, std::string& error) {

@@ -7,12 +7,15 @@
 
 #include "byteorder.h"
 #include "cabinet_writer.h"
+#include "cabinspect.h"
 #include "codepage.h"
 #include "crc32.h"
 #include "fdi_interface.h"
 #include "hostfiles.h"
+#include "outputfolder.h"
 #include "package.h"
 #include "packagebase.h"
+#include "storednames.h"
 #include "uObfuscate.h"
 
 bool OpenPackageImage(const std::string& path, PackageImage& image, std::string& error) {
@@ -75,8 +78,9 @@ struct Stream {
   int64_t length = -1;  // Cabinet: bytes available from `start`
   bool scrambled = false;
   int64_t position = 0;
-  std::string name;  // the stored name of an output
-  std::string path;  // the host path of a File output
+  std::string name;                // the stored name of an output
+  std::vector<std::string> parts;  // a File output's place below the target
+  bool finished = false;           // a File output is complete
   std::string memory;
   uint64_t expected = 0;
   uint32_t crc = 0;      // of what was written
@@ -95,8 +99,10 @@ struct Session {
   bool embeddedScrambled = false;
   bool volumesScrambled = false;
   PayloadAction action = PayloadAction::List;
-  bool info = false;  // reading the information cabinet into `infoFiles`
-  std::string target;
+  bool info = false;               // reading the information cabinet into `infoFiles`
+  OutputFolder* output = nullptr;  // Extract's target
+  bool overwrite = false;
+  uint64_t infoBytes = 0;  // of the information cabinet's entries so far
   std::vector<std::unique_ptr<Stream>> streams;
   std::map<std::string, std::string>* infoFiles = nullptr;
   PayloadWalk* walk = nullptr;
@@ -183,18 +189,6 @@ long FDIAPI SeekStream(intptr_t h, long distance, int origin) {
 
 namespace {
 
-// Where a stored name lands below the target folder; empty when the name
-// could leave it.
-std::string ExtractPath(const std::string& target, const std::string& stored) {
-  if (!cab::CheckStoredName(stored).empty()) return "";
-  std::string relative;
-  for (char c : stored) {
-    if (c != '<' && c != '>') relative += c;
-  }
-  // Names are stored in the package's code page; the host names files in its own.
-  return JoinHostPath(target, HostNameOfUtf8(CodePageToUtf8(relative, kDefaultCodePage)));
-}
-
 intptr_t CopyFile(FDINOTIFICATION* n) {
   Session& s = *g_session;
   PackageFile file{n->psz1, uint32_t(n->cb), n->date, n->time, n->attribs, s.volume};
@@ -202,6 +196,10 @@ intptr_t CopyFile(FDINOTIFICATION* n) {
   out->name = file.name;
   out->expected = file.size;
   if (s.info) {
+    // Checked against the whole cabinet before; this keeps the bound
+    // whatever FDI is told.
+    s.infoBytes += file.size;
+    if (s.infoBytes > kMaxInfoCabinetBytes) return s.error = "the entries hold too much data", -1;
     out->kind = Stream::Memory;
     return AddStream(std::move(out));
   }
@@ -209,10 +207,17 @@ intptr_t CopyFile(FDINOTIFICATION* n) {
   out->fileIndex = s.walk->files.size() - 1;
   if (s.action == PayloadAction::List) return 0;
   if (s.action == PayloadAction::Extract) {
-    out->path = ExtractPath(s.target, file.name);
-    if (out->path.empty()) return s.error = "refusing to write the stored name " + file.name, -1;
-    if (!MakeHostFolders(HostFolderOf(out->path)) || !(out->file = std::fopen(out->path.c_str(), "wb")))
-      return s.error = "cannot create " + out->path, -1;
+    const std::string why = MapExtractName(file.name, out->parts);
+    if (!why.empty())
+      return s.error = "refusing to write the stored name " + TerminalText(file.name) + ": " + why, -1;
+    // Names are stored in the package's code page; the host names files in its own.
+    for (std::string& part : out->parts) part = HostNameOfUtf8(CodePageToUtf8(part, kDefaultCodePage));
+    std::string shown;
+    switch (s.output->Create(out->parts, s.overwrite, out->file, shown, s.error)) {
+      case OutputFolder::Outcome::Refused: return s.error = TerminalText(s.error), -1;
+      case OutputFolder::Outcome::Kept: s.walk->kept.push_back(shown); return 0;
+      case OutputFolder::Outcome::Created: break;
+    }
     out->kind = Stream::File;
   }
   return AddStream(std::move(out));
@@ -222,19 +227,23 @@ intptr_t CloseFile(FDINOTIFICATION* n) {
   Session& s = *g_session;
   Stream* out = StreamOf(n->hf);
   if (!out) return 0;
-  const bool closed = CloseStream(n->hf) == 0;
+  bool closed = true;
+  if (out->kind == Stream::File) {
+    closed = s.output->Finish(out->file, n->date, n->time, uint16_t(n->attribs & cab::kAttrAllowed));
+    out->file = nullptr;
+  } else {
+    closed = CloseStream(n->hf) == 0;
+  }
   if (!closed || uint64_t(out->position) != out->expected) {
-    s.error = out->name + ": " + (closed ? "the data does not have the stored size" : "cannot write");
+    s.error =
+        TerminalText(out->name) + ": " + (closed ? "the data does not have the stored size" : "cannot write");
     return -1;
   }
+  out->finished = true;
   if (s.info) (*s.infoFiles)[out->name] = out->memory;
   if (!s.info) {
     s.walk->bytes += out->expected;
     s.walk->files[out->fileIndex].crc = out->crc;
-  }
-  if (out->kind == Stream::File) {
-    SetHostFileStamp(out->path, n->date, n->time);
-    SetHostFileAttributes(out->path, uint16_t(n->attribs & cab::kAttrAllowed));
   }
   return 1;
 }
@@ -253,16 +262,18 @@ intptr_t FDIAPI Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
     case fdintNEXT_CABINET: {
       // Follow-up volumes lie beside Setup.exe, where the stub looks first.
       const std::string folder = HostFolderOf(s.image->path);
+      if (std::strpbrk(n->psz1, "/\\:") || std::strcmp(n->psz1, "..") == 0)
+        return s.error = "the next volume's name " + TerminalText(n->psz1) + " is not a bare file name", -1;
       const std::string path = JoinHostPath(folder, n->psz1);
       if (n->fdie != FDIERROR_NONE || HostKindOf(path) != HostKind::File) {
-        s.error =
-            "the volume " + path + (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
+        s.error = "the volume " + TerminalText(path) +
+                  (n->fdie != FDIERROR_NONE ? " does not continue the set" : " is missing");
         return -1;
       }
       const std::string withSlash = JoinHostPath(folder, "");
       if (withSlash.size() + 1 >= CB_MAX_CAB_PATH) return s.error = "the folder path is too long for FDI", -1;
       if (!s.info && !s.seen.insert(n->psz1).second)
-        return s.error = "the set goes back to the volume " + std::string(n->psz1) + ", already read", -1;
+        return s.error = "the set goes back to the volume " + TerminalText(n->psz1) + ", already read", -1;
       std::strcpy(n->psz3, withSlash.c_str());
       s.located = n->psz1;
       if (!s.info) s.walk->volumes.push_back(s.located);
@@ -289,11 +300,54 @@ const char* FdiErrorText(int code) {
   return code >= 0 && code <= 12 ? texts[code] : "unknown error";
 }
 
+// The file table of the cabinet FDI is about to run, read the way
+// OpenCabinet presents it. Every folder is to be decoded once, so entries
+// must follow one another; the information cabinet's entries must also fit
+// kMaxInfoCabinetBytes. False with s.error set.
+bool CheckCabinetTable(const std::string& name, const std::string& folder) {
+  Session& s = *g_session;
+  const bool embedded = name == kVirtualCabName;
+  const std::string path = embedded ? s.image->path : folder + name;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f || fseeko(f.get(), 0, SEEK_END) != 0) return s.error = "cannot open " + TerminalText(path), false;
+  const int64_t start = embedded ? s.embeddedStart : 0;
+  const int64_t available =
+      embedded && s.embeddedLength >= 0 ? s.embeddedLength : int64_t(ftello(f.get())) - start;
+  const bool scrambled = embedded ? s.embeddedScrambled : s.volumesScrambled;
+  const CabHeadReader read = [&](size_t limit, std::string& bytes) {
+    bytes.assign(limit, '\0');
+    if (fseeko(f.get(), start, SEEK_SET) != 0) return false;
+    bytes.resize(std::fread(&bytes[0], 1, limit, f.get()));
+    if (scrambled) DescrambleAt(reinterpret_cast<uint8_t*>(&bytes[0]), s.invertedKey, bytes.size(), 0);
+    return !std::ferror(f.get());
+  };
+  CabHeaderSummary summary;
+  std::string error;
+  if (available < 0 || !ReadCabHeaderSummary(read, uint64_t(available),
+                                             TerminalText(embedded ? "the cabinet" : name), summary, error))
+    return s.error = error, false;
+  error = CheckFileOrder(summary);
+  if (!error.empty()) return s.error = TerminalText(error), false;
+  if (!s.info) return true;
+  uint64_t total = 0, reach = 0;
+  for (const CabHeaderSummary::File& file : summary.files) {
+    total += file.size;
+    reach = std::max<uint64_t>(reach, uint64_t(file.folderOffset) + file.size);
+  }
+  if (total > kMaxInfoCabinetBytes || reach > kMaxInfoCabinetBytes)
+    return s.error = "its entries claim " + std::to_string(std::max(total, reach)) +
+                     " bytes, more than the " + std::to_string(kMaxInfoCabinetBytes >> 20) +
+                     " MiB an information cabinet may hold",
+           false;
+  return true;
+}
+
 // Runs FDICopy once on one cabinet; false with s.error set.
 bool RunCopy(HFDI fdi, ERF& erf, const std::string& name, const std::string& folder) {
   Session& s = *g_session;
   s.nextName = "\x01";  // the first CABINET_INFO of the run names the next volume
   s.located.clear();
+  if (!CheckCabinetTable(name, folder)) return false;
   std::string nameBuffer = name, folderBuffer = folder;
   if (FDICopy(fdi, &nameBuffer[0], &folderBuffer[0], 0, Notify, nullptr, nullptr)) return true;
   if (s.error.empty()) s.error = std::string("FDI: ") + FdiErrorText(erf.erfOper);
@@ -341,29 +395,22 @@ bool ReadInfoCabinet(const PackageImage& image, const std::string& password,
   return true;
 }
 
-bool WalkPayload(const PackageImage& image, const std::string& password, PayloadAction action,
-                 const std::string& targetFolder, PayloadWalk& walk, std::string& error) {
-  Session s;
-  s.action = action;
-  s.target = targetFolder;
-  s.walk = &walk;
-  s.embeddedStart = image.blocks.Payload;
-  s.embeddedScrambled = s.volumesScrambled = image.header.PasswordProtected != 0;
-  SessionScope scope(s, image, password);
-  if (!scope.Fdi()) return error = "cannot set up FDI", false;
+namespace {
+
+// Runs FDI over the payload volume after volume, the way the stub does.
+bool WalkVolumes(SessionScope& scope, Session& s, const PackageImage& image, PayloadWalk& walk,
+                 std::string& error) {
   std::string name = kVirtualCabName, folder;
-  walk.volumes.push_back(HostNameOf(image.path));
-  s.seen.insert(HostNameOf(image.path));
   while (true) {
     if (!RunCopy(scope.Fdi(), scope.Erf(), name, folder))
       return error = "payload volume " + std::to_string(s.volume) + ": " + s.error, false;
-    if (action == PayloadAction::List) {
+    if (s.action == PayloadAction::List) {
       // Only the file lists are read, so every volume is opened in turn.
       if (s.nextName.empty() || s.nextName == "\x01") return true;
       name = s.nextName;
       if (!s.seen.insert(name).second)
-        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name +
-                       ", already read",
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " +
+                       TerminalText(name) + ", already read",
                false;
       walk.volumes.push_back(name);
     } else if (!s.located.empty()) {
@@ -374,8 +421,8 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
       // ...or, when no file carried FDI across, in the volume announced.
       name = s.nextName;
       if (!s.seen.insert(name).second)
-        return error = "payload volume " + std::to_string(s.volume) + " names the volume " + name +
-                       ", already read",
+        return error = "payload volume " + std::to_string(s.volume) + " names the volume " +
+                       TerminalText(name) + ", already read",
                false;
       walk.volumes.push_back(name);
     } else {
@@ -383,6 +430,60 @@ bool WalkPayload(const PackageImage& image, const std::string& password, Payload
     }
     folder = JoinHostPath(HostFolderOf(image.path), "");
     if (HostKindOf(folder + name) != HostKind::File)
-      return error = "the volume " + folder + name + " is missing", false;
+      return error = "the volume " + TerminalText(folder + name) + " is missing", false;
   }
+}
+
+// Extract's preparation: the whole set listed first, so that every name is
+// checked before anything is written and the package's own files (found by
+// the listing) are protected from being written over.
+bool PrepareExtract(const PackageImage& image, const std::string& password, const ExtractTarget& target,
+                    OutputFolder& output, std::string& error) {
+  PayloadWalk listed;
+  if (!WalkPayload(image, password, PayloadAction::List, target, listed, error)) return false;
+  std::vector<std::string> parts;
+  for (const PackageFile& f : listed.files) {
+    const std::string why = MapExtractName(f.name, parts);
+    if (!why.empty())
+      return error = "refusing to write the stored name " + TerminalText(f.name) + ": " + why +
+                     "; nothing written",
+             false;
+  }
+  if (!output.Open(target.folder, error)) return false;
+  HostFileId id;
+  if (HostFileIdOf(image.path, id)) output.Protect(id);
+  for (size_t i = 1; i < listed.volumes.size(); ++i) {
+    if (HostFileIdOf(JoinHostPath(HostFolderOf(image.path), listed.volumes[i]), id)) output.Protect(id);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WalkPayload(const PackageImage& image, const std::string& password, PayloadAction action,
+                 const ExtractTarget& target, PayloadWalk& walk, std::string& error) {
+  OutputFolder output;
+  if (action == PayloadAction::Extract && !PrepareExtract(image, password, target, output, error))
+    return false;
+  Session s;
+  s.action = action;
+  s.output = &output;
+  s.overwrite = target.overwrite;
+  s.walk = &walk;
+  s.embeddedStart = image.blocks.Payload;
+  s.embeddedScrambled = s.volumesScrambled = image.header.PasswordProtected != 0;
+  SessionScope scope(s, image, password);
+  if (!scope.Fdi()) return error = "cannot set up FDI", false;
+  walk.volumes.push_back(HostNameOf(image.path));
+  s.seen.insert(HostNameOf(image.path));
+  const bool done = WalkVolumes(scope, s, image, walk, error);
+  // A file left unfinished by a failure does not stay behind half written.
+  for (const auto& stream : s.streams) {
+    if (stream->kind == Stream::File && !stream->finished) {
+      if (stream->file) std::fclose(stream->file);
+      stream->file = nullptr;
+      output.Discard(stream->parts);
+    }
+  }
+  return done;
 }

@@ -35,7 +35,10 @@ struct PackageFile {
   uint32_t crc = 0;  // of the content, after a Verify or Extract walk
 };
 
-// The files of the information cabinet, extracted in memory.
+// The files of the information cabinet, extracted in memory. The cabinet is
+// refused before anything is decoded when its entries overlap or together
+// hold more than kMaxInfoCabinetBytes.
+constexpr uint32_t kMaxInfoCabinetBytes = 32u << 20;
 bool ReadInfoCabinet(const PackageImage& image, const std::string& password,
                      std::map<std::string, std::string>& files, std::string& error);
 
@@ -43,6 +46,14 @@ struct PayloadWalk {
   std::vector<PackageFile> files;
   std::vector<std::string> volumes;  // "Setup.exe" for the first, then the volume files read
   uint64_t bytes = 0;                // uncompressed bytes extracted or checked
+  std::vector<std::string> kept;     // Extract: existing files left as they were (host paths)
+};
+
+// Where Extract writes: the folder, and whether files already there are
+// replaced (never the package itself or one of its volumes).
+struct ExtractTarget {
+  std::string folder = ".";
+  bool overwrite = false;
 };
 
 enum class PayloadAction {
@@ -52,9 +63,11 @@ enum class PayloadAction {
 };
 
 // Walks the payload and its follow-up volumes. For Extract, stored names go
-// below `targetFolder` with their folders; a placeholder's angle brackets are
-// dropped ("<SYS>\x.dll" lands in SYS/x.dll); names that would leave the
-// folder are refused. Time stamps are set as stored (taken as UTC). The set
-// is followed forward only: a volume that names one already read is refused.
+// below the target folder with their folders, mapped by MapExtractName
+// ("<SYS>\x.dll" lands in SYS/x.dll); when any name is refused nothing is
+// written. Files are created without following links (OutputFolder); time
+// stamps are set as stored (taken as UTC). The set is followed forward only:
+// a volume that names one already read is refused, and so is a cabinet whose
+// entries overlap (which would have its folder decoded once per entry).
 bool WalkPayload(const PackageImage& image, const std::string& password, PayloadAction action,
-                 const std::string& targetFolder, PayloadWalk& walk, std::string& error);
+                 const ExtractTarget& target, PayloadWalk& walk, std::string& error);

@@ -96,6 +96,7 @@ class FilesCollector {
   void Error(int line, const std::string& text) { d_.Error(p_.path, line, text); }
   void AddFile(const std::string& stored, const std::string& source, int line);
   void AddFolder(const std::string& prefix, const std::string& folder, int line, int depth);
+  void WarnAboutOutsiders();
 
   Project& p_;
   Diagnostics& d_;
@@ -158,6 +159,24 @@ void FilesCollector::Entry(const IniEntry& e) {
   }
 }
 
+// Sources reached through a link or ".." outside the project's folder are
+// packed (a shared file kept elsewhere is common), but each such line says
+// so, so that a link planted in a source tree does not go unnoticed.
+void FilesCollector::WarnAboutOutsiders() {
+  const std::string folder = HostRealPath(p_.folder.empty() ? "." : p_.folder);
+  std::map<int, std::pair<size_t, std::string>> outside;  // line -> count, first file
+  for (const PayloadFile& f : p_.files) {
+    const std::string real = HostRealPath(f.sourcePath);
+    if (IsBelowHostFolder(real, folder)) continue;
+    auto& entry = outside[f.line];
+    if (entry.first++ == 0) entry.second = real.empty() ? f.sourcePath : real;
+  }
+  for (const auto& [line, found] : outside)
+    d_.Warning(p_.path, line,
+               std::to_string(found.first) + " source file(s) lie outside the project's folder " + folder +
+                   " (through a link or \"..\"), e.g. " + found.second);
+}
+
 // Windows takes names that differ only in case as one, and a name cannot be
 // a file and a folder at once.
 void FilesCollector::Finish() {
@@ -184,6 +203,7 @@ void FilesCollector::Finish() {
                                      p_.codePage));
     }
   }
+  WarnAboutOutsiders();
   std::sort(p_.files.begin(), p_.files.end(), [](const PayloadFile& a, const PayloadFile& b) {
     return StoredNameLess(a.storedName, b.storedName);
   });

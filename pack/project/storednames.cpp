@@ -1,9 +1,11 @@
 #include "storednames.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "cabinet_writer.h"
+#include "codepage.h"
 #include "pathops.h"
 #include "placeholdertable.h"
 
@@ -115,4 +117,53 @@ std::string FoldedName(const std::string& storedName) {
     if (b == 0xFF) c = char(0x9F);
   }
   return folded;
+}
+
+std::string MapExtractName(const std::string& storedName, std::vector<std::string>& parts) {
+  parts.clear();
+  std::string mapped;
+  for (char c : storedName) {
+    if (c != '<' && c != '>') mapped += c;
+  }
+  if (mapped.empty() || mapped.size() > cab::kMaxNameSize) return "the name is empty or too long";
+  size_t start = 0;
+  while (start <= mapped.size()) {
+    size_t end = mapped.find_first_of("\\/", start);
+    if (end == std::string::npos) end = mapped.size();
+    const std::string part = mapped.substr(start, end - start);
+    // An empty part is a leading separator (an absolute or UNC path) or two in a row.
+    if (part.empty()) return "it maps to an absolute path or has an empty part";
+    if (part == "." || part == "..") return "it climbs out of the folder";
+    for (char c : part) {
+      if (uint8_t(c) < 0x20 || uint8_t(c) == 0x7F || std::strchr(":*?\"|", c))
+        return "it holds a drive, a stream or a character Windows does not allow";
+    }
+    if (part.back() == '.' || part.back() == ' ') return "a part ends in \".\" or a blank";
+    if (IsDeviceName(part)) return "\"" + part + "\" is a device name on Windows";
+    parts.push_back(part);
+    start = end + 1;
+  }
+  return "";
+}
+
+std::string EscapeControls(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const uint8_t b = uint8_t(utf8[i]);
+    // C1 controls are U+0080 to U+009F: C2 80 to C2 9F in UTF-8.
+    const bool c1 =
+        b == 0xC2 && i + 1 < utf8.size() && uint8_t(utf8[i + 1]) >= 0x80 && uint8_t(utf8[i + 1]) <= 0x9F;
+    if (b >= 0x20 && b != 0x7F && !c1) {
+      out += char(b);
+      continue;
+    }
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02X", c1 ? uint8_t(utf8[++i]) : b);
+    out += escape;
+  }
+  return out;
+}
+
+std::string TerminalText(const std::string& packageText) {
+  return EscapeControls(CodePageToUtf8(packageText, kDefaultCodePage));
 }

@@ -13,6 +13,7 @@
 //     COM1 to COM9 and LPT1 to LPT9, with or without an extension.
 #pragma once
 #include <string>
+#include <vector>
 
 // Empty when the stub can write the stored name, otherwise why not.
 std::string CheckInstallName(const std::string& storedName);
@@ -23,3 +24,20 @@ bool IsPlaceholderName(const std::string& storedName);
 // Case-folded form (of a name in code page 1252) for spotting two names that
 // Windows takes as one.
 std::string FoldedName(const std::string& storedName);
+
+// Where `extract` puts a stored name below its target folder: the name with
+// the angle brackets of its placeholders dropped ("<SYS>\\x.dll" becomes
+// SYS, x.dll), split at "\\" and "/". The mapped name is checked, not the
+// stored one, so that dropping brackets cannot make a path: every part must
+// be a plain name (not empty, ".", "..", a drive, a device name, or ending in
+// "." or a blank) without ":", control or wildcard characters. Empty, with
+// the parts in `parts`, when the name may be written; otherwise why not.
+std::string MapExtractName(const std::string& storedName, std::vector<std::string>& parts);
+
+// A stored name or text as a terminal may show it: converted from the
+// package's code page to UTF-8, control characters (C0, DEL and C1) as \xNN.
+std::string TerminalText(const std::string& packageText);
+
+// UTF-8 text (already converted) with its control characters escaped as in
+// TerminalText, so that no escape sequence reaches a terminal.
+std::string EscapeControls(const std::string& utf8);

@@ -97,8 +97,9 @@ class WindowsBuilderTest(unittest.TestCase):
 
     def run_pack(self, windows, *args):
         command = [WINE, WINDOWS] if windows else [HOST]
-        done = subprocess.run(command + list(args), cwd=self.root, capture_output=True, text=True,
-                              timeout=600)
+        environment = dict(os.environ, VELTRA_TEST_PW="Wine & Linux")
+        done = subprocess.run(command + list(args), cwd=self.root, capture_output=True, text=True, errors="replace",
+                              timeout=600, env=environment)
         return done.returncode, done.stdout, done.stderr
 
     def build_both(self, project):
@@ -139,6 +140,27 @@ class WindowsBuilderTest(unittest.TestCase):
         self.assertRegex(listings[0], r"R--A +9  locked\.txt")  # read-only
         self.assertRegex(listings[0], r"-H-A +20  \.config")     # a dot file is hidden
         code, out, err = self.run_pack(True, "verify", "windows/Setup.exe", "--password", "Wine & Linux")
+        self.assertEqual(0, code, out + err)
+
+    def test_windows_extract_writes_what_the_host_does_and_keeps_files(self):
+        self.build_both(PROJECT.format(package=VARIANTS["split-password"]))
+        trees = []
+        for name, windows in (("out-linux", False), ("out-windows", True)):
+            code, out, err = self.run_pack(windows, "extract", "windows/Setup.exe", "--to", name,
+                                           "--password-env", "VELTRA_TEST_PW")
+            self.assertEqual(0, code, out + err)
+            root = self.root / name
+            trees.append({str(p.relative_to(root)).lower(): p.read_bytes()
+                          for p in sorted(root.rglob("*")) if p.is_file()})
+        self.assertEqual(trees[0], trees[1])
+        self.assertIn("sys/same.ini", trees[0])
+        # A second run keeps what is there; --overwrite replaces it, never the package.
+        code, out, err = self.run_pack(True, "extract", "windows/Setup.exe", "--to", "out-windows",
+                                       "--password-env", "VELTRA_TEST_PW")
+        self.assertEqual(1, code, out + err)
+        self.assertIn("kept as it was", err)
+        code, out, err = self.run_pack(True, "extract", "windows/Setup.exe", "--to", "out-windows",
+                                       "--password-env", "VELTRA_TEST_PW", "--overwrite")
         self.assertEqual(0, code, out + err)
 
     def test_same_errors_and_nothing_written(self):
