@@ -3,8 +3,11 @@
 // Quirks handled here:
 //  - Version: 1.3 is what every known writer produces; anything above 1.3 is
 //    refused as an unknown version, older ones are read.
-//  - A cabinet without folders or without files cannot be extracted and is
-//    refused as corrupt, as is a folder index that names no folder.
+//  - A cabinet with neither folders nor files is what a writer produces
+//    when nothing was added: valid, with nothing to extract (coffFiles then
+//    points at its end). File entries without a folder, or a folder that no
+//    file names (what a file count cut to zero leaves), are refused as
+//    corrupt, as is a folder index that names no folder.
 //  - Names and disk texts longer than FDI's 256-byte buffers are corrupt.
 //  - File entries are read where coffFiles says, not where the folders end,
 //    since writers may leave a gap.
@@ -58,9 +61,10 @@ Status ReadHeader(InputStream& s, CabinetHeader& h) {
     if (!s.ReadString(h.nextName, kNameCapacity) || !s.ReadString(h.nextDisk, kNameCapacity))
       return Status::kCorrupt;
   }
-  if (h.folderCount == 0 || h.fileCount == 0) return Status::kCorrupt;
-  if (h.filesOffset < s.Position() || (h.cabinetSize != 0 && h.filesOffset >= h.cabinetSize))
-    return Status::kCorrupt;
+  const bool empty = h.folderCount == 0 && h.fileCount == 0;
+  if (!empty && (h.folderCount == 0 || h.fileCount == 0)) return Status::kCorrupt;
+  const bool filesPastEnd = h.filesOffset > h.cabinetSize || (!empty && h.filesOffset == h.cabinetSize);
+  if (h.filesOffset < s.Position() || (h.cabinetSize != 0 && filesPastEnd)) return Status::kCorrupt;
   return Status::kOk;
 }
 
@@ -82,6 +86,7 @@ Status Cabinet::Load() {
 }
 
 Status Cabinet::LoadFolders() {
+  if (header_.folderCount == 0) return Status::kOk;
   folders_ = static_cast<FolderEntry*>(mem_.Get(sizeof(FolderEntry) * header_.folderCount));
   if (!folders_) return Status::kAllocFail;
   for (uint32_t i = 0; i < header_.folderCount; ++i) {
@@ -95,6 +100,10 @@ Status Cabinet::LoadFolders() {
 }
 
 Status Cabinet::LoadFiles() {
+  if (header_.fileCount == 0) {
+    filesEnd_ = header_.filesOffset;
+    return Status::kOk;
+  }
   files_ = static_cast<FileEntry*>(mem_.Get(sizeof(FileEntry) * header_.fileCount));
   if (!files_) return Status::kAllocFail;
   if (!stream_.Seek(header_.filesOffset)) return Status::kCorrupt;

@@ -2,6 +2,14 @@
 // caller did not ask for, stores the reason of a failure in the error record
 // given to FDICreate, and lets no exception out: an exception raised by a
 // callback ends the call as a user abort.
+//
+// FDICreate itself needs only alloc and free; a caller that never copies may
+// leave out the file callbacks, as the system's library allows. A call that
+// needs one that is missing fails before it starts: FDIIsCabinet without
+// read, and FDICopy without open, read, seek or close, as CABINET_NOT_FOUND
+// (the cabinet cannot be reached) with ERROR_BAD_ARGUMENTS in erfType.
+// FDICopy without write fails with TARGET_FILE only when the caller hands
+// it a file to write (fdi_copy.cpp).
 #include <new>
 
 #include "fdi_context.h"
@@ -35,8 +43,8 @@ extern "C" HFDI FDIAPI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfn
                                  PERF perf) {
   (void)cpuType;  // FDI picks nothing by processor here
   if (!perf) return nullptr;
-  if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) {
-    perf->erfOper = FDIERROR_NONE;
+  if (!pfnalloc || !pfnfree) {  // the context itself cannot be had
+    perf->erfOper = FDIERROR_ALLOC_FAIL;
     perf->erfType = kErrorBadArguments;
     perf->fError = 1;
     return nullptr;
@@ -68,6 +76,10 @@ extern "C" int FDIAPI FDIIsCabinet(HFDI hfdi, intptr_t hf, PFDICABINETINFO pfdic
     return 0;
   }
   FDI_TRY {
+    if (!ctx->io.read) {
+      ctx->fail(FDIERROR_CABINET_NOT_FOUND, kErrorBadArguments);
+      return 0;
+    }
     if (hf == -1) {
       ctx->fail(FDIERROR_NOT_A_CABINET);
       return 0;
@@ -96,6 +108,10 @@ extern "C" int FDIAPI FDICopy(HFDI hfdi, char* pszCabinet, char* pszCabPath, int
   if (!ctx) return 0;
   if (!pfnfdin) {
     ctx->fail(FDIERROR_NONE, kErrorBadArguments);
+    return 0;
+  }
+  if (!ctx->io.open || !ctx->io.read || !ctx->io.seek || !ctx->io.close) {
+    ctx->fail(FDIERROR_CABINET_NOT_FOUND, kErrorBadArguments);
     return 0;
   }
   FDI_TRY {

@@ -17,6 +17,9 @@
 //    as cb = 1 instead, as FDI documents.
 //  - When extraction fails with a target file open, FDI closes it through
 //    the close callback; the caller then deletes it.
+//  - A context made without a write callback extracts nothing: a target
+//    handed back at fdintCOPY_FILE is closed again and the copy ends with
+//    TARGET_FILE.
 #include <cstring>
 
 #include "cabinet_reader.h"
@@ -228,7 +231,7 @@ FDIERROR CopyRun::handleFile(uint32_t i) {
   intptr_t target = tell(fdintCOPY_FILE, n);
   if (target == -1) return FDIERROR_USER_ABORT;
   if (target == 0) return FDIERROR_NONE;
-  FDIERROR e = extract(f, folder, target);
+  FDIERROR e = ctx_.io.write ? extract(f, folder, target) : FDIERROR_TARGET_FILE;
   if (e != FDIERROR_NONE) {
     ctx_.io.close(target);
     return e;

@@ -142,7 +142,9 @@ const KnownDifference kKnownDifferences[] = {
     {"*", "volume-path",
      "for a follow-up volume ours gives psz3 as the folder where that volume was found, not FDICopy's path"},
     {"*", "iscabinet-error", "ours stores the reason of a refused FDIIsCabinet in the error record"},
-    {"bad_nofiles.cab", "accepted", "ours refuses a cabinet without file entries as corrupt"},
+    {"bad_nofiles.cab", "accepted",
+     "ours refuses a folder that no file names (a file count cut to zero) as corrupt; an empty cabinet "
+     "without folders is accepted by both"},
     {"exec.cab", "exec-bit",
      "ours moves the execute bit from attribs to cb at fdintCLOSE_FILE_INFO, as FDI documents"},
 };
@@ -234,6 +236,98 @@ TEST(DllAgainstSystemCabinet, ExecuteBit) {
     for (size_t i = 0; i < a.size() && i < b.size(); ++i)
       if (a[i] != b[i]) std::printf("  system: %s\n  ours:   %s\n", a[i].c_str(), b[i].c_str());
     EXPECT_TRUE(known("exec.cab", "exec-bit")) << "exec.cab: notifications";
+  }
+}
+
+// Cabinets that hold nothing, as a writer flushes them with nothing added.
+TEST(DllAgainstSystemCabinet, EmptyCabinets) {
+  FdiApi sys{};
+  ASSERT_TRUE(loadSystemApi(sys)) << "no system cabinet.dll";
+  struct Row {
+    const char* name;
+    std::function<Blob()> make;
+  };
+  const Row rows[] = {
+      {"empty.cab", emptyCab},
+      {"empty-reserve.cab",
+       [] {
+         CabSpec spec;
+         spec.folderTypes.clear();
+         spec.headerReserve = 6;
+         return buildCab(spec);
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Blob cab = r.make();
+    Prepare add = [&] { addFile(r.name, cab); };
+    Outcome s = runThrough(sys, g_peerDir, r.name, add), o = runThrough(g_ours, g_peerDir, r.name, add);
+    EXPECT_TRUE(s.isCabinet && s.copied) << r.name << ": the system's library accepts it";
+    EXPECT_TRUE(o.isCabinet && o.copied && o.extracted.empty()) << r.name << ": ours accepts it";
+    compareOutcomes(r.name, s, o);
+  }
+}
+
+// A context made without a callback that the calls made on it never use.
+// Only such calls are made: with the callback needed, the system's library
+// calls through the null pointer (ours refuses; see fdi_conformance_test).
+struct MissingCallbackRow {
+  Callback missing;
+  bool isCabinet;  // FDIIsCabinet on a handle opened here (needs read and seek there)
+  bool copy;       // FDICopy that skips every file (needs open, read, seek and close there)
+};
+
+struct MissingOutcome {
+  bool created;
+  bool erfUntouched;
+  bool isCabinet;
+  FDICABINETINFO info;
+  bool copied;
+  std::vector<std::string> events;
+};
+
+MissingOutcome runWithout(const FdiApi& lib, const MissingCallbackRow& row) {
+  api() = lib;
+  loadPeerCabinets(g_peerDir);
+  MissingOutcome o{};
+  ERF erf{0x1abe11ed, 0x5eed1e55, 0x1ead1e55};
+  HFDI hfdi = createContextWithout(erf, row.missing);
+  o.created = hfdi != nullptr;
+  // Some versions of the system's library clear the record on success.
+  o.erfUntouched = (erf.erfOper == 0x1abe11ed && erf.erfType == 0x5eed1e55 && erf.fError == 0x1ead1e55) ||
+                   (erf.erfOper == 0 && erf.erfType == 0 && erf.fError == 0);
+  if (!hfdi) return o;
+  if (row.isCabinet) {
+    intptr_t hf = openForRead("mixed.cab");
+    o.isCabinet = api().isCabinet(hfdi, hf, &o.info) != 0;
+    closeHandle(hf);
+  }
+  if (row.copy) {
+    Handler h;
+    h.onCopy = [](Event&, PFDINOTIFICATION) -> intptr_t { return 0; };
+    o.copied = copySet(hfdi, "mixed.cab", h);
+    o.events = comparable(h.events, true, false);  // fdintENUMERATE: see kKnownDifferences
+  }
+  api().destroy(hfdi);
+  return o;
+}
+
+TEST(DllAgainstSystemCabinet, CallbacksNeverUsedMayBeNull) {
+  FdiApi sys{};
+  ASSERT_TRUE(loadSystemApi(sys)) << "no system cabinet.dll";
+  const MissingCallbackRow rows[] = {
+      {Callback::kOpen, true, false},  {Callback::kRead, false, false}, {Callback::kWrite, true, true},
+      {Callback::kClose, true, false}, {Callback::kSeek, false, false},
+  };
+  for (const MissingCallbackRow& r : rows) {
+    SCOPED_TRACE(callbackName(r.missing));
+    MissingOutcome s = runWithout(sys, r), o = runWithout(g_ours, r);
+    EXPECT_TRUE(s.created && o.created) << "FDICreate without " << callbackName(r.missing);
+    EXPECT_TRUE(s.erfUntouched && o.erfUntouched) << "the error record after FDICreate";
+    EXPECT_TRUE(s.isCabinet == r.isCabinet && o.isCabinet == r.isCabinet) << "FDIIsCabinet";
+    EXPECT_TRUE(s.info.cFiles == o.info.cFiles && s.info.cbCabinet == o.info.cbCabinet) << "FDICABINETINFO";
+    EXPECT_TRUE(s.copied == r.copy && o.copied == r.copy) << "FDICopy skipping every file";
+    EXPECT_TRUE(s.events == o.events) << "notifications (without fdintENUMERATE)";
   }
 }
 

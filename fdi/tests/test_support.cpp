@@ -201,6 +201,19 @@ HFDI createContext(ERF& erf) {
                       &erf);
 }
 
+const char* callbackName(Callback c) {
+  static const char* const names[] = {"alloc", "free", "open", "read", "write", "close", "seek", "none"};
+  return names[int(c)];
+}
+
+HFDI createContextWithout(ERF& erf, Callback missing) {
+  auto pick = [missing](Callback c, auto fn) { return c == missing ? nullptr : fn; };
+  return api().create(pick(Callback::kAlloc, memAlloc), pick(Callback::kFree, memFree),
+                      pick(Callback::kOpen, fileOpen), pick(Callback::kRead, fileRead),
+                      pick(Callback::kWrite, fileWrite), pick(Callback::kClose, fileClose),
+                      pick(Callback::kSeek, fileSeek), cpuUNKNOWN, &erf);
+}
+
 intptr_t openForRead(const std::string& name) {
   std::string copy = name;
   return fileOpen(&copy[0], 0, 0);
@@ -453,6 +466,12 @@ Blob buildCab(const CabSpec& spec) {
   }
   WriteLe32(cab.data() + 8, uint32_t(cab.size()));
   return cab;
+}
+
+Blob emptyCab() {
+  CabSpec spec;
+  spec.folderTypes.clear();
+  return buildCab(spec);
 }
 
 }  // namespace fdt

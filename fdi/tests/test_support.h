@@ -60,6 +60,11 @@ struct FdiApi {
 FdiApi& api();
 
 HFDI createContext(ERF& erf);
+// FDICreate's callbacks, in its order; createContextWithout passes a null
+// pointer for the one named.
+enum class Callback { kAlloc, kFree, kOpen, kRead, kWrite, kClose, kSeek, kNone };
+const char* callbackName(Callback c);
+HFDI createContextWithout(ERF& erf, Callback missing);
 intptr_t openForRead(const std::string& name);
 void closeHandle(intptr_t hf);
 // Handles still open; FDI must close every one it opened.
@@ -120,6 +125,9 @@ struct CabSpec {
   std::vector<std::vector<std::pair<Blob, uint16_t>>> rawBlocks;
 };
 Blob buildCab(const CabSpec& spec);
+// What a cabinet writer flushes with nothing added: the 36-byte header, no
+// folders, no files, coffFiles and cbCabinet both 36.
+Blob emptyCab();
 Blob patternData(size_t size, uint32_t seed);
 
 }  // namespace fdt
