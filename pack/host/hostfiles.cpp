@@ -9,10 +9,13 @@
 #include "uObfuscate.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <sys/utime.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -321,3 +324,33 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   }
   return true;
 }
+
+#ifdef _WIN32
+std::FILE* OpenRegularHostFile(const std::string& path) {
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool regular = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+                       !(info.dwFileAttributes &
+                         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+  const int fd = regular ? _open_osfhandle(intptr_t(h), _O_RDONLY | _O_BINARY) : -1;
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, "rb");
+  if (!f) _close(fd);
+  return f;
+}
+#else
+std::FILE* OpenRegularHostFile(const std::string& path) {
+  // Non-blocking, so that opening a FIFO cannot wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (!f) close(fd);
+  return f;
+}
+#endif

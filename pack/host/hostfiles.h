@@ -4,6 +4,7 @@
 // finished output in place.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -73,3 +74,8 @@ int64_t UnixTimeOfDosStamp(uint16_t dosDate, uint16_t dosTime);
 // temporary file and renames it, so a failed run leaves no partial output.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+// Opens a regular file for reading ("rb"), never through a link and never a
+// device, pipe or folder (a name that some record merely gives could name
+// any of those); null otherwise.
+std::FILE* OpenRegularHostFile(const std::string& path);
