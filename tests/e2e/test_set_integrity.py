@@ -11,6 +11,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+import zlib
 
 import damage
 import e2e
@@ -65,17 +66,93 @@ def set_next_name(path, name):
     path.write_bytes(bytes(data))
 
 
-def hide_record(folder):
-    """The package as made before the record existed: "~DAT3." renamed in the
-    information cabinet's file list. Scrambling is a fixed XOR per position,
-    so the difference of the two names is XORed in where it stands."""
+def hide_record(folder, names=(b"~DAT3.", b"~DAT4.")):
+    """The package as made before the record existed (its files renamed in
+    the information cabinet's file list) or, hiding "~DAT4." alone, as the
+    previous builder made it, with the version-1 record only. Scrambling is
+    a fixed XOR per position, so the difference of the two names is XORed
+    in where each stands."""
     setup = folder / "Setup.exe"
     data = bytearray(setup.read_bytes())
     first, end = damage.Layout(data).blocks["information cabinet"]
     key = b"RUVEKA"
     plain = bytes(data[first + i] ^ (~key[i % len(key)] & 0xFF) for i in range(end - first))
-    data[first + plain.index(b"~DAT3.\0") + 4] ^= ord("3") ^ ord("9")
+    for name in names:
+        data[first + plain.index(name + b"\0") + 4] ^= name[4] ^ ord("9")
     setup.write_bytes(bytes(data))
+
+
+def force_crc32(data, at, target):
+    """Sets data[at:at+4] so that zlib.crc32(data) == target. Four bytes XORed
+    into the CRC register before four zero bytes reach any register value:
+    the register those zero bytes must start from comes from running the
+    rest of the data and them backwards."""
+    table = []
+    for i in range(256):
+        c = i
+        for _ in range(8):
+            c = 0xEDB88320 ^ (c >> 1) if c & 1 else c >> 1
+        table.append(c)
+    by_top = {t >> 24: i for i, t in enumerate(table)}
+
+    def back(reg, byte):
+        i = by_top[reg >> 24]
+        return (((reg ^ table[i]) << 8) & 0xFFFFFFFF) | (i ^ byte)
+
+    reg = target ^ 0xFFFFFFFF
+    for byte in reversed(data[at + 4:]):
+        reg = back(reg, byte)
+    for _ in range(4):
+        reg = back(reg, 0)
+    before = zlib.crc32(bytes(data[:at])) ^ 0xFFFFFFFF
+    data[at:at + 4] = struct.pack("<I", reg ^ before)
+
+
+def cab_checksum(data, seed):
+    words = len(data) // 4
+    for (word,) in struct.iter_unpack("<I", data[:4 * words]):
+        seed ^= word
+    rest = 0
+    for byte in data[4 * words:]:
+        rest = (rest << 8) | byte
+    return seed ^ rest
+
+
+def forge_volume(name, rel):
+    """Changes 64 bytes of the payload file `rel` where a stored data block of
+    volume `name` holds them, and keeps every CRC that could tell: the
+    file's (4 more bytes of it chosen), the block's checksum (recomputed)
+    and the volume's (4 bytes of the cabinet header's reserved field
+    chosen)."""
+    original = dict(FILES, **EXTRA)[rel]
+
+    def apply(folder):
+        path = folder / name
+        volume = bytearray(path.read_bytes())
+        volume_crc = zlib.crc32(bytes(volume))
+        block, end = volume_areas(bytes(volume))["data blocks"]
+        while block < end:
+            size = struct.unpack_from("<H", volume, block + 4)[0]
+            data = block + 8
+            for inside in range(0, size - 200, 100):
+                in_file = original.find(bytes(volume[data + inside:data + inside + 100]))
+                if in_file < 0:
+                    continue
+                forged = bytearray(original)
+                forged[in_file:in_file + 64] = b"forged!\0" * 8
+                force_crc32(forged, in_file + 64, zlib.crc32(original))
+                volume[data + inside:data + inside + 100] = forged[in_file:in_file + 100]
+                struct.pack_into("<I", volume, block,
+                                 cab_checksum(bytes(volume[block + 4:block + 8]),
+                                              cab_checksum(bytes(volume[data:data + size]), 0)))
+                force_crc32(volume, 4, volume_crc)
+                assert zlib.crc32(bytes(forged)) == zlib.crc32(original) and forged != original
+                assert zlib.crc32(bytes(volume)) == volume_crc
+                path.write_bytes(bytes(volume))
+                return
+            block = data + size
+        raise AssertionError("%s holds no stored bytes of %s" % (name, rel))
+    return apply
 
 
 def volume_areas(data):
@@ -179,9 +256,10 @@ class SetIntegrityTest(e2e.E2ETestCase):
             build(cls.built[name], split, password, cablib)
         for name in list(cls.built):
             if name.startswith("split"):
-                cls.built[name + "-bare"] = cls.root / (name + "-bare")
-                shutil.copytree(cls.built[name], cls.built[name + "-bare"])
-                hide_record(cls.built[name + "-bare"])
+                for suffix, names in (("-bare", (b"~DAT3.", b"~DAT4.")), ("-v1", (b"~DAT4.",))):
+                    cls.built[name + suffix] = cls.root / (name + suffix)
+                    shutil.copytree(cls.built[name], cls.built[name + suffix])
+                    hide_record(cls.built[name + suffix], names)
         volumes = sorted(cls.built["split"].glob("Setup-*.cab"))
         assert len(volumes) >= 4, volumes
 
@@ -272,6 +350,26 @@ class SetIntegrityTest(e2e.E2ETestCase):
             with self.subTest(field):
                 outcome = self.run_damaged("split", patch_file_entry("Setup.exe", field))
                 self.assertNotIn(ALPHA, self.assert_outcome(outcome, 1))
+
+    def test_volumes_forged_to_keep_their_crcs_fail(self):
+        # The SHA-256 entries refuse a volume whose file, data block and own
+        # CRCs were kept; a package with the version-1 record alone (as the
+        # previous builder made it) installs and refuses damage as before.
+        vol2 = "Setup-2.cab"
+        cases = (
+            ("split", "forged volume", forge_volume(vol2, "sub/b.bin"), 1),
+            ("split-own", "forged volume", forge_volume(vol2, "sub/b.bin"), 1),
+            ("split-v1", "sound", lambda f: None, 0),
+            ("split-v1", "data block of a follow-up volume", flip_in_volume(vol2, "data blocks"), 1),
+            ("split-own-v1", "sound", lambda f: None, 0),
+        )
+        for variant, name, apply, code in cases:
+            if variant not in self.built:
+                continue
+            with self.subTest(variant=variant, case=name):
+                outcome = self.assert_outcome(self.run_damaged(variant, apply), code, variant)
+                if code == 0:
+                    self.assertEqual(expected_tree(variant), outcome)
 
     def test_bytes_appended_after_the_payload_are_not_checked(self):
         for variant in ("split", "plain", "password"):
