@@ -542,7 +542,7 @@ class Bench:
         w, dest = self.work, self.dest
         folder = w / "split"
         folder.mkdir(exist_ok=True)
-        volume = 16 * MiB
+        volume = max(MiB, os.path.getsize(self.cab) // 5 // MiB * MiB)  # about five follow-up volumes
         write_project(w / "split.ini", w / "tree", dest, self.stub["win64"], self.dll["win64"],
                       package=["VolumeSize = %d" % volume])
         run([self.pack, "build", w / "split.ini", "-o", folder / "Setup.exe"])
