@@ -5,12 +5,15 @@
 #include "byteorder.h"
 #include "crc32.h"
 
-
 namespace {
 
 const char kMagic[9] = "VLTRCRC1";
 constexpr size_t kRecordHeaderSize = 16;
 constexpr size_t kEntryHeaderSize = 12;
+
+size_t EntryHeaderSize(uint16_t version) {
+  return version >= 2 ? kEntryHeaderSize + kSha256Size : kEntryHeaderSize;
+}
 
 void Put16(std::string& out, uint16_t v) {
   out += char(v & 0xFF);
@@ -31,7 +34,7 @@ bool KnownKind(uint8_t kind) { return kind >= 1 && kind <= 6; }
 
 std::string WriteIntegrityRecord(const IntegrityRecord& record) {
   std::string out(kMagic, 8);
-  Put16(out, kIntegrityVersion);
+  Put16(out, record.version);
   Put16(out, 0);
   Put32(out, uint32_t(record.entries.size()));
   for (const IntegrityEntry& e : record.entries) {
@@ -40,6 +43,7 @@ std::string WriteIntegrityRecord(const IntegrityRecord& record) {
     Put16(out, uint16_t(e.name.size()));
     Put32(out, e.length);
     Put32(out, e.crc);
+    if (record.version >= 2) out.append(reinterpret_cast<const char*>(e.sha256), kSha256Size);
     out += e.name;
   }
   return out;
@@ -48,22 +52,25 @@ std::string WriteIntegrityRecord(const IntegrityRecord& record) {
 IntegrityStatus ParseIntegrityRecord(const uint8_t* data, size_t size, IntegrityRecord& record) {
   record.entries.clear();
   if (size < kRecordHeaderSize || std::memcmp(data, kMagic, 8) != 0) return IntegrityStatus::Damaged;
-  if (Get16(data + 8) > kIntegrityVersion) return IntegrityStatus::NewerVersion;
-  if (Get16(data + 8) != kIntegrityVersion) return IntegrityStatus::Damaged;
+  record.version = Get16(data + 8);
+  if (record.version > kIntegrityVersion) return IntegrityStatus::NewerVersion;
+  if (record.version == 0) return IntegrityStatus::Damaged;
   const uint32_t count = ReadLe32(data + 12);
+  const size_t entryHeaderSize = EntryHeaderSize(record.version);
   size_t at = kRecordHeaderSize;
-  // Each entry takes at least its 12-byte head, which bounds the count
-  // before anything is reserved for it.
-  if (count > (size - at) / kEntryHeaderSize) return IntegrityStatus::Damaged;
+  // Each entry takes at least its head, which bounds the count before
+  // anything is reserved for it.
+  if (count > (size - at) / entryHeaderSize) return IntegrityStatus::Damaged;
   record.entries.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    if (size - at < kEntryHeaderSize || !KnownKind(data[at])) return IntegrityStatus::Damaged;
+    if (size - at < entryHeaderSize || !KnownKind(data[at])) return IntegrityStatus::Damaged;
     IntegrityEntry e;
     e.kind = IntegrityKind(data[at]);
     const size_t nameLength = Get16(data + at + 2);
     e.length = ReadLe32(data + at + 4);
     e.crc = ReadLe32(data + at + 8);
-    at += kEntryHeaderSize;
+    if (record.version >= 2) std::memcpy(e.sha256, data + at + kEntryHeaderSize, kSha256Size);
+    at += entryHeaderSize;
     if (size - at < nameLength) return IntegrityStatus::Damaged;
     e.name.assign(reinterpret_cast<const char*>(data + at), nameLength);
     at += nameLength;

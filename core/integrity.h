@@ -1,11 +1,20 @@
 // The integrity record: one more file in the information cabinet, "~DAT3.",
 // with a CRC-32 (crc32.h) of every part of a package that nothing else
-// guards end to end. A stub that does not know the name leaves it unread.
+// guards end to end, and since version 2 a second file, "~DAT4.", with a
+// SHA-256 (sha256.h) of every part that a signature of Setup.exe does not
+// cover: the follow-up volumes. A CRC-32 finds damage but can be forged by
+// choosing four bytes; the SHA-256 ties a volume to a signed Setup.exe.
+// A stub that does not know a name leaves that file unread.
 //
-// Layout, all numbers little-endian, no padding:
+// Version 2 keeps "~DAT3." at version 1, byte for byte as before, so that a
+// stub that knows only version 1 still checks every CRC-32 of a new package
+// instead of meeting a newer version and checking nothing; "~DAT4." holds
+// the version-2 entries. A package without follow-up volumes has no "~DAT4.".
+//
+// Layout of both files, all numbers little-endian, no padding:
 //
 //   +0   8  magic "VLTRCRC1"
-//   +8   2  version, 1
+//   +8   2  version: 1 in "~DAT3.", 2 in "~DAT4."
 //   +10  2  reserved, 0 (readers ignore it)
 //   +12  4  entry count
 //   +16     the entries, one after the other:
@@ -14,7 +23,8 @@
 //            +2  2  name length N (0 for kinds without a name)
 //            +4  4  length: how many bytes the CRC covers
 //            +8  4  CRC-32
-//            +12 N  name, not terminated
+//            +12 32 SHA-256 of the same bytes (version 2 only)
+//            +12 N  name, not terminated (+44 in version 2)
 //
 // What each kind covers:
 //   Header        the 33 header bytes at PackageBase with InfoCabSize (its
@@ -33,9 +43,11 @@
 //                 name; length is its size
 // The information cabinet itself is not covered: the record lies inside it,
 // and its data blocks carry checksums of their own.
+// "~DAT4." lists one Volume entry for each follow-up volume, in set order;
+// with it, a volume without its entry there is damage.
 //
 // A reader meets a newer version as IntegrityStatus::NewerVersion and leaves
-// the package unchecked; anything else that does not parse is damage.
+// that file unchecked; anything else that does not parse is damage.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +55,7 @@
 #include <vector>
 
 #include "infocabinet.h"
-
+#include "sha256.h"
 
 enum class IntegrityKind : uint8_t {
   Header = 1,
@@ -59,14 +71,18 @@ struct IntegrityEntry {
   std::string name;
   uint32_t length = 0;
   uint32_t crc = 0;
+  uint8_t sha256[kSha256Size] = {};  // version 2 only
 };
 
 struct IntegrityRecord {
+  uint16_t version = 1;
   std::vector<IntegrityEntry> entries;
 };
 
-constexpr uint16_t kIntegrityVersion = 1;
+// The newest version this code reads and writes.
+constexpr uint16_t kIntegrityVersion = 2;
 
+// In the layout of record.version.
 std::string WriteIntegrityRecord(const IntegrityRecord& record);
 
 enum class IntegrityStatus { Ok, Damaged, NewerVersion };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <string>
 
 #include "crc32.h"
@@ -90,10 +91,10 @@ TEST(IntegrityRecord, SearchFromAHintFindsEveryEntryInAnyOrder) {
     int foundAt;  // -1: not found
     size_t hintAfter;
   } cases[] = {
-      {IntegrityKind::File, "a", 0, 0, 1},  {IntegrityKind::File, "b", 1, 1, 2},
-      {IntegrityKind::File, "d", 2, 3, 4},  {IntegrityKind::File, "a", 4, 0, 1},
-      {IntegrityKind::File, "c", 5, 2, 3},  {IntegrityKind::File, "c", 99, 2, 3},
-      {IntegrityKind::File, "e", 2, -1, 2}, {IntegrityKind::File, "z", 3, -1, 3},
+      {IntegrityKind::File, "a", 0, 0, 1},   {IntegrityKind::File, "b", 1, 1, 2},
+      {IntegrityKind::File, "d", 2, 3, 4},   {IntegrityKind::File, "a", 4, 0, 1},
+      {IntegrityKind::File, "c", 5, 2, 3},   {IntegrityKind::File, "c", 99, 2, 3},
+      {IntegrityKind::File, "e", 2, -1, 2},  {IntegrityKind::File, "z", 3, -1, 3},
       {IntegrityKind::Volume, "e", 0, 4, 5},
   };
   for (const auto& c : cases) {
@@ -107,6 +108,37 @@ TEST(IntegrityRecord, SearchFromAHintFindsEveryEntryInAnyOrder) {
   EXPECT_EQ(nullptr, FindIntegrityEntry(empty, IntegrityKind::File, "a", hint));
 }
 
+// Version 2 puts each entry's SHA-256 between its CRC and its name; version
+// 1 stays as it was, so that readers of version 1 take it as before. Read
+// as the other version, each layout is damage.
+TEST(IntegrityRecord, VersionTwoCarriesDigestsAndVersionOneStaysAsItWas) {
+  IntegrityRecord two = SampleRecord();
+  two.version = 2;
+  for (size_t i = 0; i < two.entries.size(); ++i)
+    for (size_t b = 0; b < kSha256Size; ++b) two.entries[i].sha256[b] = uint8_t(i * 40 + b);
+  const std::string bytes = WriteIntegrityRecord(two);
+  EXPECT_EQ(std::string("VLTRCRC1\x02\x00\x00\x00\x05\x00\x00\x00", 16), bytes.substr(0, 16));
+  EXPECT_EQ(16 + 5 * 44 + 11 + 31, int(bytes.size()));  // the names of the volume and the file
+  EXPECT_EQ(std::string("\x00\x01\x02", 3), bytes.substr(16 + 12, 3));
+  IntegrityRecord read;
+  ASSERT_EQ(IntegrityStatus::Ok, ParseIntegrityRecord(Bytes(bytes), bytes.size(), read));
+  EXPECT_EQ(2, read.version);
+  ASSERT_EQ(two.entries.size(), read.entries.size());
+  for (size_t i = 0; i < read.entries.size(); ++i) {
+    EXPECT_EQ(two.entries[i].name, read.entries[i].name);
+    EXPECT_EQ(two.entries[i].crc, read.entries[i].crc);
+    EXPECT_EQ(0, std::memcmp(two.entries[i].sha256, read.entries[i].sha256, kSha256Size)) << i;
+  }
+
+  const std::string one = WriteIntegrityRecord(SampleRecord());
+  EXPECT_EQ(16 + 5 * 12 + 11 + 31, int(one.size()));
+  std::string oneAsTwo = one, twoAsOne = bytes;
+  oneAsTwo[8] = 2;
+  twoAsOne[8] = 1;
+  EXPECT_EQ(IntegrityStatus::Damaged, ParseIntegrityRecord(Bytes(oneAsTwo), oneAsTwo.size(), read));
+  EXPECT_EQ(IntegrityStatus::Damaged, ParseIntegrityRecord(Bytes(twoAsOne), twoAsOne.size(), read));
+}
+
 TEST(IntegrityRecord, DamagedOrNewerRecordsAreToldApart) {
   const std::string good = WriteIntegrityRecord(SampleRecord());
   struct Case {
@@ -115,7 +147,7 @@ TEST(IntegrityRecord, DamagedOrNewerRecordsAreToldApart) {
     IntegrityStatus status;
   };
   std::string newer = good, older = good, unknownKind = good, hugeCount = good, longName = good;
-  newer[8] = 2;
+  newer[8] = 3;
   older[8] = 0;
   unknownKind[16] = 7;
   hugeCount[15] = '\x7F';

@@ -134,6 +134,19 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
                s.LicenseText.size());
 }
 
+// The version-2 entries, when the package has them (NewerVersion without).
+IntegrityStatus ReadDigests(const std::map<std::string, std::string>& files, IntegrityRecord& digests) {
+  const auto found = files.find(kIntegrityDigestsName);
+  if (found == files.end()) return IntegrityStatus::NewerVersion;
+  return ParseIntegrityRecord(reinterpret_cast<const uint8_t*>(found->second.data()), found->second.size(),
+                              digests);
+}
+
+std::string DigestsNote(IntegrityStatus status, const IntegrityRecord& digests) {
+  if (status != IntegrityStatus::Ok) return "";
+  return ", " + std::to_string(digests.entries.size()) + " follow-up volume(s) by SHA-256";
+}
+
 // What the record in the information cabinet is, for `info`.
 std::string RecordSummary(const std::map<std::string, std::string>& files) {
   const auto found = files.find(kIntegrityRecordName);
@@ -143,7 +156,11 @@ std::string RecordSummary(const std::map<std::string, std::string>& files) {
                                                       found->second.size(), record);
   if (status == IntegrityStatus::NewerVersion) return "of a newer version, not understood";
   if (status == IntegrityStatus::Damaged) return "damaged";
-  return std::to_string(record.entries.size()) + " CRC-32 entries (verify checks them)";
+  IntegrityRecord digests;
+  const IntegrityStatus digestStatus = ReadDigests(files, digests);
+  return std::to_string(record.entries.size()) + " CRC-32 entries" + DigestsNote(digestStatus, digests) +
+         (digestStatus == IntegrityStatus::Damaged ? ", SHA-256 entries damaged" : "") +
+         " (verify checks them)";
 }
 
 bool PrintInfoCabinet(const PackageImage& image, const std::string& password, std::FILE* out,
@@ -231,11 +248,18 @@ void CheckRecord(const PackageImage& image, const std::map<std::string, std::str
       return;
     case IntegrityStatus::Ok: break;
   }
+  IntegrityRecord digests;
+  const IntegrityStatus digestStatus = ReadDigests(infoFiles, digests);
+  if (digestStatus == IntegrityStatus::Damaged)
+    problems.push_back(std::string("damaged package: the SHA-256 entries ") + kIntegrityDigestsName +
+                       " cannot be read");
   std::vector<std::string> differences;
-  CheckPackageIntegrity(image, record, walk, differences);
+  CheckPackageIntegrity(image, record, digestStatus == IntegrityStatus::Ok ? &digests : nullptr, walk,
+                        differences);
   for (const std::string& d : differences) problems.push_back("damaged package: " + d);
   if (differences.empty())
-    note = "integrity record: all " + std::to_string(record.entries.size()) + " entries match";
+    note = "integrity record: all " + std::to_string(record.entries.size()) + " entries match" +
+           DigestsNote(digestStatus, digests);
 }
 
 // Verify's problems, each on a line of its own on stderr; a signature that

@@ -59,7 +59,7 @@ void ReadAsTheCommandsDo(const std::string& setup) {
                            record) != IntegrityStatus::Ok)
     return;
   std::vector<std::string> problems;
-  CheckPackageIntegrity(image, record, verified, problems);
+  CheckPackageIntegrity(image, record, &record, verified, problems);
 }
 
 }  // namespace

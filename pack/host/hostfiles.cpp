@@ -467,3 +467,33 @@ void ForgetPartialFile(const std::string& path) {
   const auto found = std::find(g_partials->begin(), g_partials->end(), path);
   if (found != g_partials->end()) g_partials->erase(found);
 }
+
+#ifdef _WIN32
+std::FILE* OpenRegularHostFile(const std::string& path) {
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool regular = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+                       !(info.dwFileAttributes &
+                         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+  const int fd = regular ? _open_osfhandle(intptr_t(h), _O_RDONLY | _O_BINARY) : -1;
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, "rb");
+  if (!f) _close(fd);
+  return f;
+}
+#else
+std::FILE* OpenRegularHostFile(const std::string& path) {
+  // Non-blocking, so that opening a FIFO cannot wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (!f) close(fd);
+  return f;
+}
+#endif

@@ -97,3 +97,8 @@ std::FILE* CreateFreshHostFile(const std::string& path, bool readBack, std::stri
 // (and SIGHUP) the paths registered are removed before the builder ends.
 void RegisterPartialFile(const std::string& path);
 void ForgetPartialFile(const std::string& path);
+
+// Opens a regular file for reading ("rb"), never through a link and never a
+// device, pipe or folder (a name that some record merely gives could name
+// any of those); null otherwise.
+std::FILE* OpenRegularHostFile(const std::string& path);

@@ -155,6 +155,14 @@ class PendingOutputs {
   std::vector<std::string> folders_;  // deepest first
 };
 
+// The integrity record's two files in the information cabinet: the CRCs
+// ("~DAT3.", version 1) and the volumes' SHA-256 ("~DAT4.", version 2;
+// empty for a package without follow-up volumes).
+struct IntegrityFiles {
+  std::string crcs;
+  std::string digests;
+};
+
 class Build {
  public:
   Build(const Project& project, const BuildOverrides& overrides, BuildResult& result, Diagnostics& d)
@@ -169,8 +177,8 @@ class Build {
   bool LoadCabinetLibrary();
   bool PlanPayload();
   bool WritePayloadAndRecord();
-  bool WriteInfoCabinet(const std::string& record);
-  bool RecordOfParts(int volumes, bool placeholder, std::string& record) const;
+  bool WriteInfoCabinet(const IntegrityFiles& record);
+  bool RecordOfParts(int volumes, bool placeholder, IntegrityFiles& record) const;
   bool WritePayload();
   bool CopyGivenVolumes();
   bool WriteSetup();
@@ -306,7 +314,7 @@ bool Build::PlanPayload() {
   return true;
 }
 
-bool Build::WriteInfoCabinet(const std::string& record) {
+bool Build::WriteInfoCabinet(const IntegrityFiles& record) {
   SetupScript script = p_.script;
   if (!p_.minFreeGiven) script.MinFree = int64_t(r_.payloadBytes);
   r_.minFree = script.MinFree;
@@ -318,7 +326,9 @@ bool Build::WriteInfoCabinet(const std::string& record) {
     info.push_back(cab::Entry{kSidePictureName, p_.sidePicture, "", cab::DosStamp(), cab::kAttrArchive});
   if (!p_.headerPicture.empty())
     info.push_back(cab::Entry{kHeaderPictureName, p_.headerPicture, "", cab::DosStamp(), cab::kAttrArchive});
-  info.push_back(cab::Entry{kIntegrityRecordName, "", record, cab::DosStamp(), cab::kAttrArchive});
+  info.push_back(cab::Entry{kIntegrityRecordName, "", record.crcs, cab::DosStamp(), cab::kAttrArchive});
+  if (!record.digests.empty())
+    info.push_back(cab::Entry{kIntegrityDigestsName, "", record.digests, cab::DosStamp(), cab::kAttrArchive});
   cab::WriteOptions options;
   options.level = 9;
   cab::WriteResult written;
@@ -418,7 +428,7 @@ bool Build::WritePayloadAndRecord() {
   int volumes = p_.cabinet.empty() ? 1 : int(givenSet_.volumeNames.size()) + 1;
   size_t reserved = 0;
   while (true) {
-    std::string record;
+    IntegrityFiles record;
     if (!RecordOfParts(volumes, true, record) || !WriteInfoCabinet(record)) return false;
     reserved = parts_.InfoCab.size() + kInfoCabinetSlack;
     infoReserve_ = kInfoCabinetSlack;
@@ -426,7 +436,7 @@ bool Build::WritePayloadAndRecord() {
     if (int(storedVolumes_.size()) + 1 <= volumes) break;
     volumes = int(storedVolumes_.size()) + 1;
   }
-  std::string record;
+  IntegrityFiles record;
   if (!RecordOfParts(int(storedVolumes_.size()) + 1, false, record))
     return d_.Error(p_.path, 0, "cannot read back the payload for the integrity record"), false;
   if (!WriteInfoCabinet(record)) return false;
@@ -437,12 +447,13 @@ bool Build::WritePayloadAndRecord() {
   return true;
 }
 
-bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) const {
+bool Build::RecordOfParts(int volumes, bool placeholder, IntegrityFiles& record) const {
   // Placeholders are as incompressible as real CRCs, so the cabinet that
   // holds them has the real one's size within the slack.
   uint32_t fake = 0x9E3779B9u;
   auto crcOr = [&](uint32_t real) { return placeholder ? (fake = fake * 1664525u + 1013904223u) : real; };
-  IntegrityRecord r;
+  IntegrityRecord r, digests;
+  digests.version = 2;
   uint8_t header[kPackageHeaderSize];
   EncodePackageHeader(MakePackageHeader(int32_t(parts_.LangText.size()), int32_t(parts_.CabLib.size()), 0,
                                         !parts_.Password.empty()),
@@ -464,16 +475,23 @@ bool Build::RecordOfParts(int volumes, bool placeholder, std::string& record) co
     crc = 0;
     length = p_.volumeSize;
     const size_t at = size_t(i - 2);
-    if (!placeholder && !CrcOfFile(storedVolumes_.at(at).second, -1, false, "", crc, length)) return false;
-    const std::string name =
-        at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
-    r.entries.push_back({IntegrityKind::Volume, name, uint32_t(length), crcOr(crc)});
+    IntegrityEntry volume;
+    if (!placeholder && !CrcOfFile(storedVolumes_.at(at).second, -1, false, "", crc, length, volume.sha256))
+      return false;
+    for (uint8_t& b : volume.sha256) b = placeholder ? uint8_t(crcOr(0) >> 24) : b;
+    volume.kind = IntegrityKind::Volume;
+    volume.name = at < storedVolumes_.size() ? storedVolumes_[at].first : VolumeFileName(setupPath_, i);
+    volume.length = uint32_t(length);
+    volume.crc = crcOr(crc);
+    r.entries.push_back(volume);
+    digests.entries.push_back(volume);
   }
   for (size_t i = 0; i < entries_.size(); ++i) {
     const uint64_t size = p_.files[i].size;
     r.entries.push_back({IntegrityKind::File, entries_[i].storedName, uint32_t(size), fileCrcs_[i]});
   }
-  record = WriteIntegrityRecord(r);
+  record.crcs = WriteIntegrityRecord(r);
+  record.digests = digests.entries.empty() ? std::string() : WriteIntegrityRecord(digests);
   return true;
 }
 

@@ -1,7 +1,9 @@
 #include "integritycheck.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
+#include <cstring>
 #include <vector>
 
 #include "byteorder.h"
@@ -16,6 +18,8 @@ namespace {
 
 IntegrityRecord Record;
 bool HaveRecord = false;
+IntegrityRecord Digests;  // the version-2 entries: the volumes' SHA-256
+bool HaveDigests = false;
 bool RecordListsFiles = false;  // packages made around a finished cabinet list none
 size_t NextFileEntry = 0;       // where the search for the next file's entry starts
 
@@ -63,18 +67,29 @@ bool ReadAt(HANDLE file, int64_t offset, void* buffer, DWORD length) {
          ReadFile(file, buffer, length, &read, nullptr) && read == length;
 }
 
-// False when the file holds fewer than `length` bytes from `offset`.
-bool CrcOfRange(HANDLE file, int64_t offset, uint64_t length, uint32_t& crc) {
+// False when the file holds fewer than `length` bytes from `offset`. The
+// SHA-256 too unless `sha256` is null, in the same pass.
+bool CrcOfRange(HANDLE file, int64_t offset, uint64_t length, uint32_t& crc, uint8_t* sha256 = nullptr) {
   std::vector<uint8_t> buffer(kReadChunk);
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  if (sha256 && (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
+                 !CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)))
+    return false;
   crc = 0;
-  while (length > 0) {
+  bool ok = true;
+  while (ok && length > 0) {
     const DWORD want = length < kReadChunk ? static_cast<DWORD>(length) : kReadChunk;
-    if (!ReadAt(file, offset, buffer.data(), want)) return false;
+    ok = ReadAt(file, offset, buffer.data(), want) && (!hash || CryptHashData(hash, buffer.data(), want, 0));
     crc = Crc32Update(crc, buffer.data(), want);
     offset += want;
     length -= want;
   }
-  return true;
+  DWORD size = kSha256Size;
+  if (hash) ok = ok && CryptGetHashParam(hash, HP_HASHVAL, sha256, &size, 0) && size == kSha256Size;
+  if (hash) CryptDestroyHash(hash);
+  if (provider) CryptReleaseContext(provider, 0);
+  return ok;
 }
 
 bool MatchesEntry(HANDLE file, int64_t offset, int64_t size, const IntegrityEntry* entry) {
@@ -84,11 +99,12 @@ bool MatchesEntry(HANDLE file, int64_t offset, int64_t size, const IntegrityEntr
 }
 
 // A record that does not parse is damage like any other; one of a newer
-// version is left unread, as a stub that predates the record would.
-void LoadRecord() {
-  const std::string path = SetupParams.WorkDir + kIntegrityRecordName;
+// version is left unread, as a stub that predates the record would. True
+// when `record` holds what the file held.
+bool LoadRecord(const char* name, IntegrityRecord& record) {
+  const std::string path = SetupParams.WorkDir + name;
   const HANDLE file = OpenForReading(path);
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
   std::vector<uint8_t> bytes;
   bool read = GetFileSizeEx(file, &size) && size.QuadPart <= kMaxRecordSize;
@@ -99,10 +115,9 @@ void LoadRecord() {
   CloseHandle(file);
   DeleteFileA(path.c_str());
   const IntegrityStatus status =
-      read ? ParseIntegrityRecord(bytes.data(), bytes.size(), Record) : IntegrityStatus::Damaged;
+      read ? ParseIntegrityRecord(bytes.data(), bytes.size(), record) : IntegrityStatus::Damaged;
   if (status == IntegrityStatus::Damaged) FailDamaged(OwnExecutablePath());
-  HaveRecord = status == IntegrityStatus::Ok;
-  for (const IntegrityEntry& e : Record.entries) RecordListsFiles |= e.kind == IntegrityKind::File;
+  return status == IntegrityStatus::Ok;
 }
 
 // The payload is covered as far as its own header says it runs, so that
@@ -134,7 +149,9 @@ bool PackageMatchesRecord(HANDLE file) {
 }  // namespace
 
 void CheckPackageIntegrity() {
-  LoadRecord();
+  HaveRecord = LoadRecord(kIntegrityRecordName, Record);
+  HaveDigests = LoadRecord(kIntegrityDigestsName, Digests);
+  for (const IntegrityEntry& e : Record.entries) RecordListsFiles |= e.kind == IntegrityKind::File;
   if (!HaveRecord) return;
   const std::string path = OwnExecutablePath();
   const HANDLE file = OpenForReading(path);
@@ -143,14 +160,28 @@ void CheckPackageIntegrity() {
   if (!sound) FailDamaged(path);
 }
 
+// With the version-2 entries, a volume's SHA-256 is read in the pass that
+// reads its CRC: the CRC finds damage, the SHA-256 a volume made to keep it.
 void CheckVolumeIntegrity(const std::string& path, const std::string& name) {
-  if (!HaveRecord) return;
+  if (!HaveRecord && !HaveDigests) return;
+  const IntegrityEntry* entry =
+      HaveRecord ? FindIntegrityEntry(Record, IntegrityKind::Volume, name) : nullptr;
+  const IntegrityEntry* digest =
+      HaveDigests ? FindIntegrityEntry(Digests, IntegrityKind::Volume, name) : nullptr;
+  // Each list that is there must name the volume, with one length, which
+  // the file must have before anything is read.
+  const IntegrityEntry* expected = entry ? entry : digest;
   const HANDLE file = OpenForReading(path);
   LARGE_INTEGER size;
-  const bool sound =
-      file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) &&
-      MatchesEntry(file, 0, size.QuadPart, FindIntegrityEntry(Record, IntegrityKind::Volume, name));
+  uint32_t crc = 0;
+  uint8_t sha256[kSha256Size];
+  bool sound = file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && (!HaveRecord || entry) &&
+               (!HaveDigests || digest) && size.QuadPart == int64_t(expected->length) &&
+               (!digest || digest->length == expected->length) &&
+               CrcOfRange(file, 0, expected->length, crc, digest ? sha256 : nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (sound && entry) sound = crc == entry->crc;
+  if (sound && digest) sound = std::memcmp(sha256, digest->sha256, kSha256Size) == 0;
   if (!sound) FailDamaged(path);
 }
 

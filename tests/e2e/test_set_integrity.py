@@ -11,6 +11,7 @@ import struct
 import subprocess
 import tempfile
 import unittest
+import zlib
 
 import damage
 import e2e
@@ -65,17 +66,101 @@ def set_next_name(path, name):
     path.write_bytes(bytes(data))
 
 
-def hide_record(folder):
-    """The package as made before the record existed: "~DAT3." renamed in the
-    information cabinet's file list. Scrambling is a fixed XOR per position,
-    so the difference of the two names is XORed in where it stands."""
+def hide_record(folder, names=(b"~DAT3.", b"~DAT4.")):
+    """The package as made before the record existed (its files renamed in
+    the information cabinet's file list) or, hiding "~DAT4." alone, as the
+    previous builder made it, with the version-1 record only. Scrambling is
+    a fixed XOR per position, so the difference of the two names is XORed
+    in where each stands."""
     setup = folder / "Setup.exe"
     data = bytearray(setup.read_bytes())
     first, end = damage.Layout(data).blocks["information cabinet"]
     key = b"RUVEKA"
     plain = bytes(data[first + i] ^ (~key[i % len(key)] & 0xFF) for i in range(end - first))
-    data[first + plain.index(b"~DAT3.\0") + 4] ^= ord("3") ^ ord("9")
+    for name in names:  # "~DAT9." and "~DAT8.": two files of one name would clash in the stub's folder
+        data[first + plain.index(name + b"\0") + 4] ^= name[4] ^ (ord("9") - name[4] + ord("3"))
     setup.write_bytes(bytes(data))
+
+
+def cab_checksum(data, seed):
+    words = len(data) // 4
+    for (word,) in struct.iter_unpack("<I", data[:4 * words]):
+        seed ^= word
+    rest = 0
+    for byte in data[4 * words:]:
+        rest = (rest << 8) | byte
+    return seed ^ rest
+
+
+def solve_gf2(columns, target):
+    """x with the XOR of columns[i] over the bits i of x equal to target."""
+    basis = {}  # top bit -> (vector, combination of columns)
+    for i, column in enumerate(columns):
+        vector, combination = column, 1 << i
+        while vector:
+            top = vector.bit_length() - 1
+            if top not in basis:
+                basis[top] = (vector, combination)
+                break
+            vector ^= basis[top][0]
+            combination ^= basis[top][1]
+    x = 0
+    while target:
+        top = target.bit_length() - 1
+        target ^= basis[top][0]
+        x ^= basis[top][1]
+    return x
+
+
+def forge_volume(name, rel):
+    """Changes 64 bytes of the payload file `rel` where a stored data block of
+    volume `name` holds them, and keeps every CRC that could tell: the
+    file's, the block's checksum (recomputed) and the volume's. CRC-32 and
+    the block checksum are affine over GF(2), so 8 more bytes of the file
+    that make both CRCs come out as before are found by solving a linear
+    system; nothing outside the file's bytes and the block checksum
+    changes."""
+    original = dict(FILES, **EXTRA)[rel]
+
+    def apply(folder):
+        path = folder / name
+        volume = bytes(path.read_bytes())
+        block, end = volume_areas(volume)["data blocks"]
+        while block < end:
+            size = struct.unpack_from("<H", volume, block + 4)[0]
+            data = block + 8
+            for inside in range(0, size - 200, 100):
+                in_file = original.find(volume[data + inside:data + inside + 100])
+                if in_file >= 0:
+                    break
+            else:
+                block = data + size
+                continue
+            forged = bytearray(original)
+            forged[in_file:in_file + 64] = b"forged!\0" * 8
+
+            def place(x):
+                forged[in_file + 64:in_file + 72] = x.to_bytes(8, "little")
+                out = bytearray(volume)
+                out[data + inside:data + inside + 100] = forged[in_file:in_file + 100]
+                struct.pack_into("<I", out, block, cab_checksum(bytes(out[block + 4:block + 8]),
+                                                                cab_checksum(bytes(out[data:data + size]), 0)))
+                return out
+
+            def crcs(x):
+                out = place(x)
+                return zlib.crc32(bytes(forged)) | zlib.crc32(bytes(out)) << 32
+
+            zero = crcs(0)
+            columns = [crcs(1 << i) ^ zero for i in range(64)]
+            wanted = zlib.crc32(original) | zlib.crc32(volume) << 32
+            forged_volume = bytes(place(solve_gf2(columns, wanted ^ zero)))
+            assert zlib.crc32(bytes(forged)) == zlib.crc32(original) and bytes(forged) != original
+            assert zlib.crc32(forged_volume) == zlib.crc32(volume) and forged_volume[:36] == volume[:36]
+            path.write_bytes(forged_volume)
+            return
+        raise AssertionError("%s holds no stored bytes of %s" % (name, rel))
+    return apply
 
 
 def volume_areas(data):
@@ -179,9 +264,10 @@ class SetIntegrityTest(e2e.E2ETestCase):
             build(cls.built[name], split, password, cablib)
         for name in list(cls.built):
             if name.startswith("split"):
-                cls.built[name + "-bare"] = cls.root / (name + "-bare")
-                shutil.copytree(cls.built[name], cls.built[name + "-bare"])
-                hide_record(cls.built[name + "-bare"])
+                for suffix, names in (("-bare", (b"~DAT3.", b"~DAT4.")), ("-v1", (b"~DAT4.",))):
+                    cls.built[name + suffix] = cls.root / (name + suffix)
+                    shutil.copytree(cls.built[name], cls.built[name + suffix])
+                    hide_record(cls.built[name + suffix], names)
         volumes = sorted(cls.built["split"].glob("Setup-*.cab"))
         assert len(volumes) >= 4, volumes
 
@@ -272,6 +358,27 @@ class SetIntegrityTest(e2e.E2ETestCase):
             with self.subTest(field):
                 outcome = self.run_damaged("split", patch_file_entry("Setup.exe", field))
                 self.assertNotIn(ALPHA, self.assert_outcome(outcome, 1))
+
+    def test_volumes_forged_to_keep_their_crcs_fail(self):
+        # The SHA-256 entries refuse a volume whose file, data block and own
+        # CRCs were kept; a package with the version-1 record alone (as the
+        # previous builder made it) installs and refuses damage as before.
+        vol2 = "Setup-2.cab"
+        cases = (
+            ("split", "sound", lambda f: None, 0),
+            ("split", "forged volume", forge_volume(vol2, "sub/b.bin"), 1),
+            ("split-own", "forged volume", forge_volume(vol2, "sub/b.bin"), 1),
+            ("split-v1", "sound", lambda f: None, 0),
+            ("split-v1", "data block of a follow-up volume", flip_in_volume(vol2, "data blocks"), 1),
+            ("split-own-v1", "sound", lambda f: None, 0),
+        )
+        for variant, name, apply, code in cases:
+            if variant not in self.built:
+                continue
+            with self.subTest(variant=variant, case=name):
+                outcome = self.assert_outcome(self.run_damaged(variant, apply), code, variant)
+                if code == 0:
+                    self.assertEqual(expected_tree(variant), outcome)
 
     def test_bytes_appended_after_the_payload_are_not_checked(self):
         for variant in ("split", "plain", "password"):
