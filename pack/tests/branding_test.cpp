@@ -22,32 +22,6 @@ namespace {
 bool FileExists(const std::string& path) { return RunTool("test -f '" + path + "'", "/dev/null"); }
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
-void Le(std::string& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += char(v >> (8 * i));
-}
-
-// An icon file of 32-bit bitmaps, one of each size.
-std::string MakeIcon(const std::vector<int>& sizes) {
-  std::string directory, images;
-  Le(directory, 0, 2), Le(directory, 1, 2), Le(directory, uint32_t(sizes.size()), 2);
-  size_t offset = 6 + 16 * sizes.size();
-  for (int s : sizes) {
-    std::string image;
-    Le(image, 40, 4), Le(image, uint32_t(s), 4), Le(image, uint32_t(2 * s), 4), Le(image, 1, 2),
-        Le(image, 32, 2);
-    image += std::string(24, '\0');
-    for (int p = 0; p < s * s; ++p) Le(image, 0xFF3070C0u + uint32_t(p % 7), 4);
-    image += std::string(size_t((s + 31) / 32 * 4 * s), '\0');
-    directory += char(s == 256 ? 0 : s), directory += char(s == 256 ? 0 : s), directory += '\0',
-        directory += '\0';
-    Le(directory, 1, 2), Le(directory, 32, 2), Le(directory, uint32_t(image.size()), 4),
-        Le(directory, uint32_t(offset), 4);
-    offset += image.size();
-    images += image;
-  }
-  return directory + images;
-}
-
 // The value of a string of a version resource: the key in UTF-16, its
 // terminator, padding to 32 bits, then the value up to its terminator.
 std::string VersionString(const std::string& raw, const std::string& key) {
@@ -64,8 +38,8 @@ std::string VersionString(const std::string& raw, const std::string& key) {
 class Branding : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.Write("app.ico", MakeIcon({16, 32, 48}));
-    dir_.Write("big.ico", MakeIcon({16, 256}));
+    dir_.Write("app.ico", packtest::SmallIcon({16, 32, 48}));
+    dir_.Write("big.ico", packtest::SmallIcon({16, 256}));
   }
   std::string Project(const std::string& package) const {
     return "[Setup]\nAppName = Brand Demo\nUnattended = 1\n[Package]\nStub = " + stub_ +
@@ -221,7 +195,7 @@ TEST_F(BrandingRealStub, StubsThatCannotBeRewrittenAreRefused) {
 // enough since the build never reaches it.
 TEST_F(Branding, BadValuesAreRefusedAtTheirLine) {
   stub_ = "stub.exe";
-  const std::string good = MakeIcon({16});
+  const std::string good = packtest::SmallIcon({16});
   std::string outside = good, neither = good;
   outside[6 + 12] = char(0xF0);  // the image's offset points past the end
   neither[6 + 16] = 'X';         // neither a 40-byte bitmap header nor PNG
