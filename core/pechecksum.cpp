@@ -46,3 +46,25 @@ bool WritePeChecksum(uint8_t* data, size_t size) {
   WriteLe32(data + facts.checksumOffset, ComputePeChecksum(data, size, facts.checksumOffset));
   return true;
 }
+
+void PeChecksumStream::Add(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i, ++at_) {
+    const uint32_t byte = at_ >= field_ && at_ < field_ + 4 ? 0 : data[i];
+    if ((at_ & 1) == 0) {
+      low_ = byte;
+      continue;
+    }
+    sum_ += low_ | byte << 8;
+    sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+  }
+}
+
+uint32_t PeChecksumStream::Finish() const {
+  uint32_t sum = sum_;
+  if (at_ & 1) {
+    sum += low_;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return sum + uint32_t(at_);
+}

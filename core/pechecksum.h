@@ -26,3 +26,19 @@ uint32_t ComputePeChecksum(const uint8_t* data, size_t size, size_t checksumOffs
 
 // Stores the computed checksum in the field; false when the bytes are no PE image.
 bool WritePeChecksum(uint8_t* data, size_t size);
+
+// ComputePeChecksum over a file that comes in pieces, in order, so that a
+// large file need not be held whole.
+class PeChecksumStream {
+ public:
+  explicit PeChecksumStream(size_t checksumOffset) : field_(checksumOffset) {}
+  void Add(const uint8_t* data, size_t size);
+  // As ComputePeChecksum over every byte added.
+  uint32_t Finish() const;
+
+ private:
+  size_t field_;
+  uint64_t at_ = 0;  // bytes added so far
+  uint32_t sum_ = 0;
+  uint32_t low_ = 0;  // the first byte of a word whose second is still to come
+};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -209,6 +210,13 @@ TEST(PeChecksum, MatchesKnownValues) {
     EXPECT_TRUE(facts.isDll);
     EXPECT_EQ(c.stored, facts.storedChecksum);
     EXPECT_EQ(c.expected, ComputePeChecksum(Bytes(image), image.size(), facts.checksumOffset)) << c.size;
+    // In pieces of odd and even lengths, so that words and the field are cut.
+    for (size_t piece : {size_t(1), size_t(3), size_t(90), size_t(4096)}) {
+      PeChecksumStream stream(facts.checksumOffset);
+      for (size_t at = 0; at < image.size(); at += piece)
+        stream.Add(Bytes(image) + at, std::min(piece, image.size() - at));
+      EXPECT_EQ(c.expected, stream.Finish()) << c.size << " in pieces of " << piece;
+    }
     ASSERT_TRUE(WritePeChecksum(reinterpret_cast<uint8_t*>(&image[0]), image.size()));
     ASSERT_TRUE(ReadPeImageFacts(Bytes(image), image.size(), facts));
     EXPECT_EQ(c.expected, facts.storedChecksum);

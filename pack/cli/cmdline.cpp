@@ -107,6 +107,21 @@ void AddSignOptions(CLI::App& build, SignSettings& s, bool& noSign) {
   }
 }
 
+// --icon, --product-name and so on: each brand key as an option, named by
+// the key in lower case with dashes between its words.
+void AddBrandOptions(CLI::App& build, BrandSettings& s) {
+  for (const std::string& key : BrandKeys()) {
+    std::string option = "--";
+    for (char c : key) {
+      if (c >= 'A' && c <= 'Z' && option.size() > 2) option += '-';
+      option += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    const ProjectKey* k = FindProjectKey("Package", key);
+    build.add_option(option, *BrandField(s, key), std::string(k->meaning) + " (over " + key + ")")
+        ->group("Branding (over the project's keys)");
+  }
+}
+
 // -D NAME=VALUE, any number of times, for ${NAME} in the project.
 void AddDefineOption(CLI::App& build, Defines& defines) {
   build
@@ -160,6 +175,7 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o, PasswordSource& passwo
        "show progress even when stderr is not a terminal")
       ->excludes(quiet);
   AddSignOptions(*c, v.sign, v.noSign);
+  AddBrandOptions(*c, v.brand);
   AddDefineOption(*c, o.defines);
   return c;
 }

@@ -8,6 +8,7 @@
 #include "hostfiles.h"
 #include "package.h"
 #include "packagebase.h"
+#include "pechecksum.h"
 #include "uObfuscate.h"
 
 int64_t FindPackageBaseField(const Bytes& stub, std::string& error) {
@@ -76,6 +77,7 @@ bool AssemblePackage(const PackageParts& parts, Bytes& out, std::string& error) 
   Bytes payload = parts.Payload;
   if (!parts.Password.empty()) ScrambleStream(payload, parts.Password);
   Append(out, payload.data(), payload.size());
+  if (parts.FileChecksum) WritePeChecksum(out.data(), out.size());
   return true;
 }
 
@@ -88,7 +90,7 @@ uint64_t FileSizeOf(std::FILE* f) {
   return size < 0 ? UINT64_MAX : uint64_t(size);
 }
 
-bool CopyPayload(std::FILE* in, std::FILE* out, const std::string& password) {
+bool CopyPayload(std::FILE* in, std::FILE* out, const std::string& password, PeChecksumStream& checksum) {
   const std::string key = InvertKey(MakeScrambleKey(password));
   Bytes chunk(1 << 20);
   uint64_t position = 0;
@@ -96,6 +98,7 @@ bool CopyPayload(std::FILE* in, std::FILE* out, const std::string& password) {
   while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
     if (!password.empty()) DescrambleAt(chunk.data(), key, n, uint32_t(position));
     if (std::fwrite(chunk.data(), 1, n, out) != n) return false;
+    checksum.Add(chunk.data(), n);
     position += n;
   }
   return !std::ferror(in);
@@ -117,11 +120,20 @@ bool WritePackageFile(const PackageParts& parts, const std::string& payloadPath,
     std::fclose(in);
     return false;
   }
+  PeImageFacts facts;
+  const bool checksummed = parts.FileChecksum && ReadPeImageFacts(prefix.data(), prefix.size(), facts);
+  PeChecksumStream checksum(facts.checksumOffset);
+  checksum.Add(prefix.data(), prefix.size());
   std::FILE* out = CreateFreshHostFile(outPath, false, error);
   bool ok = out != nullptr;
   if (ok)
     ok = std::fwrite(prefix.data(), 1, prefix.size(), out) == prefix.size() &&
-         CopyPayload(in, out, parts.Password);
+         CopyPayload(in, out, parts.Password, checksum);
+  if (ok && checksummed) {
+    uint8_t field[4];
+    WriteLe32(field, checksum.Finish());
+    ok = fseeko(out, off_t(facts.checksumOffset), SEEK_SET) == 0 && std::fwrite(field, 1, 4, out) == 4;
+  }
   if (out && std::fclose(out) != 0) ok = false;
   std::fclose(in);
   if (!ok) {

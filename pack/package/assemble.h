@@ -15,6 +15,9 @@ struct PackageParts {
   Bytes InfoCab;         // plain cabinet; scrambled here
   Bytes Payload;         // plain cabinet (first volume); scrambled here with a password
   std::string Password;  // empty: not protected
+  // Store the PE checksum of the whole file (a rewritten stub's was made
+  // for the stub alone); off for a stub as built, whose bytes stay as they are.
+  bool FileChecksum = false;
 };
 
 // Where the PackageBase value sits in `stub`; -1 with `error` set when the tag

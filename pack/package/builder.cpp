@@ -10,6 +10,7 @@
 #endif
 
 #include "assemble.h"
+#include "branding.h"
 #include "cabinspect.h"
 #include "cabio.h"
 #include "crc32.h"
@@ -637,7 +638,7 @@ bool Build::Run() {
   bool ok = CheckOutputFolder();
   ok &= ReadSourceDateEpoch();
   ok &= CheckSigning();
-  ok &= LoadStub();
+  ok &= LoadStub() && BrandSetupStub(p_, o_.brand, parts_, d_);
   ok &= LoadCabinetLibrary();
   if (!ok || d_.HasErrors() || !PlanPayload()) return false;
   GatherInputs();

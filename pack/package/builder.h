@@ -26,6 +26,7 @@ struct BuildOverrides {
   cab::Compression compression = cab::Compression::MsZip;
   int lzxWindow = 0;  // --lzx-window; 0: the project's
   SignSettings sign;  // the fields set replace the project's [Sign]
+  BrandSettings brand;  // the fields set replace the project's brand keys
   bool noSign = false;
   // Called as payload files go into the cabinet: files and bytes done so far.
   std::function<void(uint64_t files, uint64_t bytes)> progress;

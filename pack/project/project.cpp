@@ -89,6 +89,7 @@ class Loader {
   void ExpandEntries(IniFile& ini);
   std::string PathOf(const std::string& value) const { return JoinHostPath(p_.folder, ExpandHome(value)); }
   void OutputKey(const IniEntry& e);
+  void BrandKey(const IniEntry& e, std::string& field);
   void CheckCombination();
 
   Project& p_;
@@ -384,7 +385,22 @@ void Loader::PackageKey(const IniEntry& e) {
       Error(e.line, "VolumeSize must be a byte count below 2G (like 1440K or 100M), or 0, not " + e.value);
   } else if (SameIniName(k, "Cabinet")) {
     PathKey(e, HostKind::File, p_.cabinet);
+  } else if (std::string* field = BrandField(p_.brand, k)) {
+    BrandKey(e, *field);
   }
+}
+
+void Loader::BrandKey(const IniEntry& e, std::string& field) {
+  if (e.value.empty()) return;
+  const bool isIcon = SameIniName(e.key, "Icon");
+  if (isIcon) {
+    PathKey(e, HostKind::File, field);
+    if (HostKindOf(field) != HostKind::File) return;
+  } else {
+    field = e.value;
+  }
+  const std::string why = CheckBrandValue(e.key, field);
+  if (!why.empty()) Error(e.line, why);
 }
 
 // The output is a file: a folder here would fail only once everything is

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "brandsettings.h"
 #include "cabinet_writer.h"
 #include "codepage.h"
 #include "setupscript.h"
@@ -63,6 +64,7 @@ struct Project {
   int lzxWindow = 21;
   uint64_t volumeSize = 0;  // 0: one cabinet
   std::string cabinet;      // an existing cabinet used as the payload
+  BrandSettings brand;      // the icon, version information and execution level of Setup.exe
 
   SignSettings sign;  // [Sign]
 

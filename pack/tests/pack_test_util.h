@@ -33,6 +33,31 @@ inline std::string SmallBitmap() {
   return b;
 }
 
+// An icon file of 32-bit bitmaps, one of each size.
+inline std::string SmallIcon(const std::vector<int>& sizes = {16, 32}) {
+  auto le = [](std::string& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += char(v >> (8 * i));
+  };
+  std::string directory, images;
+  le(directory, 0, 2), le(directory, 1, 2), le(directory, uint32_t(sizes.size()), 2);
+  size_t offset = 6 + 16 * sizes.size();
+  for (int s : sizes) {
+    std::string image;
+    le(image, 40, 4), le(image, uint32_t(s), 4), le(image, uint32_t(2 * s), 4), le(image, 1, 2),
+        le(image, 32, 2);
+    image += std::string(24, '\0');
+    for (int p = 0; p < s * s; ++p) le(image, 0xFF3070C0u + uint32_t(p % 7), 4);
+    image += std::string(size_t((s + 31) / 32 * 4 * s), '\0');
+    directory += char(s == 256 ? 0 : s), directory += char(s == 256 ? 0 : s),
+        directory += std::string(2, '\0');
+    le(directory, 1, 2), le(directory, 32, 2), le(directory, uint32_t(image.size()), 4);
+    le(directory, uint32_t(offset), 4);
+    offset += image.size();
+    images += image;
+  }
+  return directory + images;
+}
+
 // What the builder needs of a stub: the PackageBase tag with a zero value,
 // somewhere in a file that is not a package yet.
 inline std::string FakeStub() {

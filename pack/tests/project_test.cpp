@@ -392,6 +392,7 @@ TEST(ProjectFile, TheReadmeExampleLoads) {
   dir.Write("texts/german.txt", WriteLangText(DefaultLangTable()));
   dir.Write("art/side.bmp", packtest::SmallBitmap());
   dir.Write("art/header.bmp", packtest::SmallBitmap());
+  dir.Write("art/acme.ico", packtest::SmallIcon());
   const Loaded l = Load(dir, readme.substr(start + 7, end - start - 7));
   ASSERT_TRUE(l.ok) << l.AllErrors();
   EXPECT_TRUE(l.diagnostics.Warnings().empty());
@@ -399,6 +400,9 @@ TEST(ProjectFile, TheReadmeExampleLoads) {
   EXPECT_EQ("/quiet \"<INSTALL>\"", l.project.script.RunParams);
   EXPECT_EQ(dir.File("dist/AcmeSetup.exe"), l.project.output);
   EXPECT_TRUE(l.project.password.empty());
+  EXPECT_EQ(dir.File("art/acme.ico"), l.project.brand.icon);
+  EXPECT_EQ("3.1.0.42", l.project.brand.fileVersion);
+  EXPECT_EQ("requireAdministrator", l.project.brand.executionLevel);
   std::vector<std::string> names;
   for (const PayloadFile& f : l.project.files) names.push_back(f.storedName);
   const std::vector<std::string> expected = {"<PROGRAM FILES>\\<APPNAME>\\shared.dat",

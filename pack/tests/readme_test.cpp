@@ -45,6 +45,7 @@ bool MakeSigner(const ProjectDir& dir, const std::string& cert, const std::strin
 // and [Files] source, of the kind the key wants.
 struct StandIns {
   bool signs = false;
+  bool brands = false;  // an icon is rewritten into the stub, which must be a real one
   bool Make(const ProjectDir& dir, const std::string& home, const IniFile& ini) {
     for (const IniSection& s : ini.sections) {
       for (const IniEntry& e : s.entries) {
@@ -68,6 +69,8 @@ struct StandIns {
           Place(dir, v, packtest::FakeStub());
         else if (SameIniName(e.key, "CabinetLibrary"))
           Place(dir, v, packtest::FakeLibrary());
+        else if (SameIniName(e.key, "Icon"))
+          Place(dir, v, packtest::SmallIcon()), brands = true;
         else if (SameIniName(e.key, "PasswordFile"))
           cabtest::WriteFile(v[0] == '~' ? home + v.substr(1) : dir.File(v),
                              std::string(kKeyPassword) + "\n");
@@ -121,7 +124,9 @@ TEST(Readme, EveryProjectExampleBuilds) {
     ASSERT_TRUE(standIns.Make(dir, dir.File("home"), ini)) << ReadFile(dir.File("openssl.log"));
     dir.Write("example.ini", text);
     const bool sign = standIns.signs && canSign;
-    const std::string stub = sign ? std::string("'") + VELTRA_WIN32_STUB + "'" : "stub.exe";
+    if (standIns.brands && !FileExists(VELTRA_WIN32_STUB)) continue;  // nothing to rewrite
+    const std::string stub =
+        sign || standIns.brands ? std::string("'") + VELTRA_WIN32_STUB + "'" : "stub.exe";
     std::string out;
     EXPECT_EQ(0, RunPack("build example.ini -D VERSION=1.0 --stub " + stub + " --cablib lib.dll" +
                              (standIns.signs && !sign ? " --no-sign" : ""),

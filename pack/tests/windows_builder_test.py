@@ -8,6 +8,7 @@ import os
 import pathlib
 import random
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -51,6 +52,18 @@ def make_tree(root):
     (root / "license.txt").write_bytes(b"\n\nLicence\nterms\n")
     (root / "stub.exe").write_bytes(b"MZ" + bytes(3000) + TAG + bytes(4) + bytes(2000))
     (root / "lib.dll").write_bytes(b"MZ" + b"FDICopy FDICreate " * 3000)
+
+
+def icon_file(sizes):
+    """An .ico of 32-bit bitmaps, one of each size."""
+    directory = struct.pack("<HHH", 0, 1, len(sizes))
+    images = [struct.pack("<IiiHHIIiiII", 40, s, 2 * s, 1, 32, 0, 0, 0, 0, 0, 0) + bytes(4 * s * s + s * 4)
+              for s in sizes]
+    offset = len(directory) + 16 * len(sizes)
+    for s, image in zip(sizes, images):
+        directory += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return directory + b"".join(images)
 
 
 PROJECT = """[Setup]
@@ -111,6 +124,20 @@ class WindowsBuilderTest(unittest.TestCase):
             self.assertEqual(0, code, name + ": " + out + err)
             results[name] = outputs(self.root / name)
         return results
+
+    def test_same_bytes_when_branded(self):
+        # The resources are rewritten by the builder's own code on both hosts.
+        stub = pathlib.Path(WINDOWS).resolve().parent.parent / "stub" / "veltra-stub.exe"
+        if not stub.is_file():
+            self.skipTest("no win32 stub beside the Windows builder's tree: %s" % stub)
+        shutil.copyfile(stub, self.root / "real.exe")
+        (self.root / "app.ico").write_bytes(icon_file([16, 32]))
+        project = PROJECT.replace("Stub = stub.exe", "Stub = real.exe").format(package=(
+            "Icon = app.ico\nCompanyName = Zwölf Böxe\nFileVersion = 1.2.3.4\n"
+            "ExecutionLevel = highestAvailable"))
+        results = self.build_both(project)
+        self.assertEqual(results["linux"], results["windows"])
+        self.assertIn(b"highestAvailable", results["linux"]["Setup.exe"])
 
     def test_same_bytes_for_every_variant(self):
         for variant, package in VARIANTS.items():
