@@ -12,6 +12,9 @@ enum ExitCode : unsigned {
   // The program to run after extraction could not be started. A run that
   // waited for its program to end ends with that program's own code instead.
   kExitNotStarted = 5,
+  // A switch on the command line that Setup.exe does not know, or a folder
+  // switch without its folder (ERROR_INVALID_PARAMETER's number).
+  kExitBadSwitch = 87,
 };
 
 // Set by extraction once it begins: what a run that ends now must undo

@@ -14,12 +14,23 @@
 #include "setupscript.h"
 #include "uTrans.h"
 
+// What the administrator's switches on the command line asked for; all off
+// without any.
+struct SwitchesRecord {
+  bool Quiet = false;       // /quiet, /q: no window at all
+  bool ShowUsage = false;   // /?
+  bool Unknown = false;     // a switch that is none of these, or a folder switch without its folder
+  std::string Destination;  // /D=folder
+  std::string ExtractOnly;  // /extract=folder: the files only, nothing run
+};
+
 // The setup script's fields (AppName ... LicenseText) come from core's
 // SetupScript, which the start-up fills in one piece.
 struct SetupParamsRecord : SetupScript {
   SetupParamsRecord() { AppName = "???"; }
 
   // Start-up.
+  SwitchesRecord Switches;
   HWND MainWindow = nullptr;  // owner of message boxes once the wizard exists
   volatile bool WorkerRunning = false;
   std::string SourceDir;  // folder of the stub's own file
@@ -67,4 +78,3 @@ extern SetupParamsRecord& SetupParams;
 // The messages of the package's language text.
 extern LangTable& Lang;
 inline const std::string& Message(LangMessage message) { return Lang[message]; }
-

@@ -1,5 +1,5 @@
-// Entry point of the stub. It takes no command-line options: all it needs
-// comes from the package appended to its own file.
+// Entry point of the stub. All it installs comes from the package appended to
+// its own file; the command line's switches only choose how (see switches.h).
 #include <windows.h>
 
 #include "startup.h"

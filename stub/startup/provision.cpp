@@ -70,8 +70,10 @@ void ProvideCabinetLibrary() {
     SetupParams.CabinetLib = nullptr;
   }
   if (!SetupParams.CabinetLib) {
-    MessageBoxA(SetupParams.MainWindow, Message(kMsgCabinetDllFailed).c_str(), kFixedCaption,
-                MB_OK | MB_ICONEXCLAMATION);
+    if (!SetupParams.Switches.Quiet) {
+      MessageBoxA(SetupParams.MainWindow, Message(kMsgCabinetDllFailed).c_str(), kFixedCaption,
+                  MB_OK | MB_ICONEXCLAMATION);
+    }
     CloseOwnFile();
     ExitSetup(kExitFailed);
   }

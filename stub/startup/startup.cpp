@@ -21,6 +21,7 @@
 #include "resource.h"
 #include "setupparams.h"
 #include "setupscript_reader.h"
+#include "switches.h"
 #include "worker.h"
 
 namespace {
@@ -35,9 +36,20 @@ HBITMAP LoadPicture(const std::string& path) {
   return static_cast<HBITMAP>(image);
 }
 
+const char kUsage[] =
+    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/?]\r\n\r\n"
+    "/quiet, /q\tno window at all; the outcome is in the exit code\r\n"
+    "/D=folder\tinstall into this folder instead of the package's\r\n"
+    "/extract=folder\tonly place the files in this folder, run nothing\r\n"
+    "/?\t\tshow this text\r\n\r\n"
+    "A folder is a full path: X:\\... or \\\\server\\share\\...";
+
 // Boxes shown before the language text is loaded carry fixed English texts.
+// A quiet run shows none: the exit code says what happened.
 [[noreturn]] void FailEarly(const char* text) {
-  MessageBoxA(SetupParams.MainWindow, text, kFixedCaption, MB_OK | MB_ICONEXCLAMATION);
+  if (!SetupParams.Switches.Quiet) {
+    MessageBoxA(SetupParams.MainWindow, text, kFixedCaption, MB_OK | MB_ICONEXCLAMATION);
+  }
   CloseOwnFile();
   ExitSetup(kExitFailed);
 }
@@ -53,15 +65,44 @@ uint32_t ReadTempPath(char* buffer, uint32_t size) { return GetTempPathA(size, b
 uint32_t ReadSystemDirectory(char* buffer, uint32_t size) { return GetSystemDirectoryA(buffer, size); }
 uint32_t ReadWindowsDirectory(char* buffer, uint32_t size) { return GetWindowsDirectoryA(buffer, size); }
 
+// The usage box, unless the run is quiet, then the end with `code`.
+[[noreturn]] void ExitWithUsage(ExitCode code) {
+  if (!SetupParams.Switches.Quiet) MessageBoxA(nullptr, kUsage, kFixedCaption, MB_OK | MB_ICONINFORMATION);
+  ExitSetup(code);
+}
+
+// A folder from the command line passes the same test as the script's
+// destination in an unattended run, before anything is written.
+bool IsAcceptedFolder(const std::string& folder) {
+  return folder.empty() || IsFullFolderPath(AddTrailingBackslash(folder));
+}
+
 }  // namespace
+
+void ReadCommandLine() {
+  ParseSwitches(GetCommandLineA());
+  const SwitchesRecord& switches = SetupParams.Switches;
+  if (switches.Unknown) ExitWithUsage(kExitBadSwitch);
+  if (switches.ShowUsage) ExitWithUsage(kExitDone);
+  if (!IsAcceptedFolder(switches.Destination) || !IsAcceptedFolder(switches.ExtractOnly)) {
+    ExitWithUsage(kExitFailed);
+  }
+  // Set before the script is read, so that the failures on the way there
+  // show no box either.
+  if (switches.Quiet) SetupParams.Unattended = true;
+}
 
 void InitRunState() {
   SetupParams.MainWindow = nullptr;
   SetupParams.WorkerRunning = false;
   InitCommonControls();
   // The information cabinet is extracted before the setup script can say
-  // that the run is unattended.
-  UseWizardForExtraction();
+  // that the run is unattended; a quiet run has no one to ask from the start.
+  if (SetupParams.Switches.Quiet) {
+    ExtractionUi = {};
+  } else {
+    UseWizardForExtraction();
+  }
 }
 
 void LearnFolders() {
@@ -99,12 +140,16 @@ void PrepareInfoCabinet() {
   SetupParams.ExtractDir = SetupParams.WorkDir;
   SetupParams.CabinetScrambled = true;
   SetupParams.ScrambleKey = kScramblePrefix;
-  if (SetupParams.Header.PasswordProtected != 0) SetupParams.ScrambleKey += AskPassword();
+  if (SetupParams.Header.PasswordProtected == 0) return;
+  // A quiet run cannot ask, and the information cabinet would not open.
+  if (SetupParams.Switches.Quiet) ExitSetup(kExitStopped);
+  SetupParams.ScrambleKey += AskPassword();
 }
 
 // An information cabinet that does not descramble into a cabinet means a
 // wrong password or a damaged package.
 void ReportWrongPassword() {
+  if (SetupParams.Switches.Quiet) return;
   MessageBoxA(SetupParams.MainWindow, Message(kMsgWrongPassword).c_str(), Message(kMsgErrorTitle).c_str(),
               MB_OK | MB_ICONHAND);
 }
@@ -121,15 +166,29 @@ void ReadScript() {
   const bool read = ReadSetupScript(path);
   DeleteFileA(path.c_str());
   if (!read) {
-    MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
+    if (!SetupParams.Switches.Quiet) MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
     ExitSetup(kExitBadScript);
   }
+}
+
+void ApplySwitches() {
+  const SwitchesRecord& switches = SetupParams.Switches;
+  if (!switches.Destination.empty()) SetupParams.DestDir = switches.Destination;
+  if (switches.Quiet) SetupParams.Unattended = true;
+  if (switches.ExtractOnly.empty()) return;
+  // The files alone: no question before, no program, no message after.
+  SetupParams.DestDir = switches.ExtractOnly;
+  SetupParams.Unattended = true;
+  SetupParams.StartQuestion.clear();
+  SetupParams.RunProgram.clear();
+  SetupParams.FinalMessage.clear();
 }
 
 void ExpandCaption() { Lang[kMsgSetupTitle] = ExpandPlaceholders(Lang[kMsgSetupTitle], false); }
 
 void AskStartQuestion() {
-  if (SetupParams.StartQuestion.empty()) return;
+  // Starting a quiet run is the administrator's answer.
+  if (SetupParams.StartQuestion.empty() || SetupParams.Switches.Quiet) return;
   const std::string question = ExpandPlaceholders(SetupParams.StartQuestion, true);
   if (MessageBoxA(SetupParams.MainWindow, question.c_str(), Message(kMsgSetupTitle).c_str(),
                   MB_OKCANCEL | MB_ICONQUESTION) == IDCANCEL) {
@@ -153,7 +212,7 @@ void RunUnattended() {
   // the run is done. This thread may have owned the password prompt or the
   // start-up question, so it keeps answering what is sent to it meanwhile.
   AwaitWithMessages(SetupParams.WorkerThread);
-  if (!SetupParams.FinalMessage.empty()) {
+  if (!SetupParams.FinalMessage.empty() && !SetupParams.Switches.Quiet) {
     MessageBoxA(nullptr, ExpandPlaceholders(SetupParams.FinalMessage, true).c_str(),
                 Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONINFORMATION);
   }
@@ -173,6 +232,7 @@ void RunSetup() {
   // and by name only system libraries that its imports have loaded already.
   LimitLibrarySearchToSystem();
   InstallFaultGuard();
+  ReadCommandLine();
   InitRunState();
   LearnFolders();
   CheckPackage();
@@ -183,6 +243,7 @@ void RunSetup() {
   ExtractInfoCabinet();
   LoadPictures();
   ReadScript();
+  ApplySwitches();
   ExpandCaption();
   AskStartQuestion();
   if (SetupParams.Unattended) RunUnattended();

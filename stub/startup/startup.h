@@ -2,6 +2,7 @@
 // Every step that cannot go on ends the process through ExitSetup.
 #pragma once
 
+void ReadCommandLine();  // fills SetupParams.Switches; ends the run on a wrong switch
 void InitRunState();
 void LearnFolders();
 void CheckPackage();
@@ -11,6 +12,7 @@ void PrepareInfoCabinet();
 void ExtractInfoCabinet();
 void LoadPictures();
 void ReadScript();
+void ApplySwitches();  // the command line's folders and quietness over the script's
 void ExpandCaption();
 void AskStartQuestion();
 [[noreturn]] void RunUnattended();

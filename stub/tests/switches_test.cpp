@@ -1,0 +1,73 @@
+// Reading the administrator's switches from a command line as Windows gives it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "setupparams.h"
+#include "switches.h"
+
+namespace {
+
+struct Expected {
+  bool quiet;
+  bool usage;
+  bool unknown;
+  const char* destination;
+  const char* extract;
+};
+
+SwitchesRecord Parse(const char* line) {
+  SetupParams.Switches = SwitchesRecord();
+  ParseSwitches(line);
+  const SwitchesRecord parsed = SetupParams.Switches;
+  SetupParams.Switches = SwitchesRecord();
+  return parsed;
+}
+
+}  // namespace
+
+TEST(Switches, ReadFromTheWholeCommandLine) {
+  const struct {
+    const char* line;
+    Expected expected;
+  } cases[] = {
+      {"Setup.exe", {false, false, false, "", ""}},
+      {"\"C:\\My Files\\Setup.exe\"   ", {false, false, false, "", ""}},
+      // A name with /q in it is the program's, not a switch.
+      {"\"C:\\a /q\\Setup.exe\"", {false, false, false, "", ""}},
+      {"Setup.exe /quiet", {true, false, false, "", ""}},
+      {"Setup.exe /Q", {true, false, false, "", ""}},
+      {"Setup.exe\t-QUIET", {true, false, false, "", ""}},
+      {"Setup.exe /?", {false, true, false, "", ""}},
+      {"Setup.exe /D=C:\\Apps\\Acme", {false, false, false, "C:\\Apps\\Acme", ""}},
+      {"Setup.exe /d:C:\\Apps", {false, false, false, "C:\\Apps", ""}},
+      {"Setup.exe \"/D=C:\\Program Files\\Acme\" /q", {true, false, false, "C:\\Program Files\\Acme", ""}},
+      {"Setup.exe /D=\"C:\\Program Files\\Acme\"", {false, false, false, "C:\\Program Files\\Acme", ""}},
+      {"Setup.exe /extract=\\\\srv\\share\\x /quiet", {true, false, false, "", "\\\\srv\\share\\x"}},
+      {"Setup.exe /D=", {false, false, true, "", ""}},
+      {"Setup.exe /D", {false, false, true, "", ""}},
+      {"Setup.exe /extract", {false, false, true, "", ""}},
+      {"Setup.exe /quiet=yes", {false, false, true, "", ""}},
+      {"Setup.exe /qq", {false, false, true, "", ""}},
+      {"Setup.exe /bogus /quiet", {true, false, true, "", ""}},
+      {"Setup.exe C:\\Apps", {false, false, true, "", ""}},
+      {"Setup.exe \"\"", {false, false, true, "", ""}},
+      {"Setup.exe /", {false, false, true, "", ""}},
+  };
+  for (const auto& c : cases) {
+    const SwitchesRecord parsed = Parse(c.line);
+    EXPECT_EQ(c.expected.quiet, parsed.Quiet) << c.line;
+    EXPECT_EQ(c.expected.usage, parsed.ShowUsage) << c.line;
+    EXPECT_EQ(c.expected.unknown, parsed.Unknown) << c.line;
+    EXPECT_EQ(c.expected.destination, parsed.Destination) << c.line;
+    EXPECT_EQ(c.expected.extract, parsed.ExtractOnly) << c.line;
+  }
+}
+
+TEST(Switches, ArgumentsKeepTheirBlanksInsideQuotes) {
+  const char* line = "  a\"b c\"d  \"e f\" g";
+  EXPECT_EQ("ab cd", NextArgument(line));
+  EXPECT_EQ("e f", NextArgument(line));
+  EXPECT_EQ("g", NextArgument(line));
+  EXPECT_EQ("", NextArgument(line));
+}
