@@ -8,9 +8,9 @@ import time
 import unittest
 
 import cabfile
-import driver
 import e2e
 import faults
+from e2e import driver
 
 STAMP = cabfile.dos_stamp(2023, 5, 6, 7, 8, 10)
 SCRIPT_DEST = "C:\\veltra-e2e\\switches-script"
