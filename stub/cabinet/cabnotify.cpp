@@ -10,6 +10,7 @@
 #include "integritycheck.h"
 #include "pausegate.h"
 #include "pathops.h"
+#include "setuplog.h"
 #include "placeholders.h"
 #include "setupparams.h"
 #include "streamio.h"
@@ -123,9 +124,11 @@ intptr_t OnCloseFileInfo(PFDINOTIFICATION pfdin) {
   while (!MoveFileOver(PartialPath(target), target)) {
     if (AskRetry(target)) continue;
     AbandonTarget();  // Ignore: the file there stays as it was
+    LogLine("Not replaced: " + target);
     return 1;
   }
   ForgetTarget();
+  LogLine("File: " + target);
   // A file just created has the archive attribute and no other.
   const unsigned attributes = pfdin->attribs & kApplicableAttributes;
   if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(target.c_str(), attributes);

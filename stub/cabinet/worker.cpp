@@ -8,6 +8,7 @@
 #include "integritycheck.h"
 #include "launch.h"
 #include "placeholders.h"
+#include "setuplog.h"
 #include "setupparams.h"
 #include "streamio.h"
 
@@ -31,6 +32,7 @@ void RunPackageProgram() {
   SetupParams.RunProgram = ExpandPlaceholders(SetupParams.RunProgram, false);
   SetupParams.RunParams = ExpandPlaceholders(SetupParams.RunParams, false);
   if (SetupParams.RunProgram.empty()) return;
+  LogLine("Running: " + SetupParams.RunProgram + " " + SetupParams.RunParams);
   const FileRun run =
       ExecuteFile(SetupParams.RunProgram, SetupParams.RunParams, SetupParams.WindowsDir, true);
   if (!run.Started) {
@@ -40,6 +42,7 @@ void RunPackageProgram() {
     ExitSetup(kExitNotStarted);
   }
   SetupParams.ProgramExitCode = run.ExitCode;
+  LogNumber("The program ended with ", run.ExitCode);
   // A file the shell handed on without a process may still be opening: its
   // unpacked files stay rather than go from under it.
   if (!run.Ended) SetupParams.RemoveAfter = false;

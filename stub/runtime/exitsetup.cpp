@@ -7,6 +7,7 @@
 #include "fileops.h"
 #include "pathops.h"
 #include "setupparams.h"
+#include "setuplog.h"
 
 void (*ExitCleanup)() = nullptr;
 
@@ -74,12 +75,14 @@ void ReleaseRun() {
 }
 
 void ExitSetup(ExitCode code) {
+  LogNumber("Exit code: ", code);
   ReleaseRun();
   std::exit(static_cast<int>(code));
 }
 
 bool ShowSetupError(const std::string& text) {
   const std::string composed = Message(kMsgCannotContinue) + "\r\n" + text;
+  LogLine("Failure: " + text);
   if (!SetupParams.Unattended) {
     MessageBoxA(SetupParams.MainWindow, composed.c_str(), Message(kMsgSetupTitle).c_str(),
                 MB_OK | MB_ICONHAND);

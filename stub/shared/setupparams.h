@@ -22,6 +22,7 @@ struct SwitchesRecord {
   bool Unknown = false;     // a switch that is none of these, or a folder switch without its folder
   std::string Destination;  // /D=folder
   std::string ExtractOnly;  // /extract=folder: the files only, nothing run
+  std::string LogFile;      // /log=file
 };
 
 // The setup script's fields (AppName ... LicenseText) come from core's

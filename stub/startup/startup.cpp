@@ -20,6 +20,7 @@
 #include "provision.h"
 #include "resource.h"
 #include "setupparams.h"
+#include "setuplog.h"
 #include "setupscript_reader.h"
 #include "switches.h"
 #include "worker.h"
@@ -37,16 +38,18 @@ HBITMAP LoadPicture(const std::string& path) {
 }
 
 const char kUsage[] =
-    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/?]\r\n\r\n"
+    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/?]\r\n\r\n"
     "/quiet, /q\tno window at all; the outcome is in the exit code\r\n"
     "/D=folder\tinstall into this folder instead of the package's\r\n"
     "/extract=folder\tonly place the files in this folder, run nothing\r\n"
+    "/log=file\tadd every step, file, failure and the exit code to this file\r\n"
     "/?\t\tshow this text\r\n\r\n"
     "A folder is a full path: X:\\... or \\\\server\\share\\...";
 
 // Boxes shown before the language text is loaded carry fixed English texts.
 // A quiet run shows none: the exit code says what happened.
 [[noreturn]] void FailEarly(const char* text) {
+  LogLine(std::string("Failure: ") + text);
   if (!SetupParams.Switches.Quiet) {
     MessageBoxA(SetupParams.MainWindow, text, kFixedCaption, MB_OK | MB_ICONEXCLAMATION);
   }
@@ -84,7 +87,10 @@ void ReadCommandLine() {
   const SwitchesRecord& switches = SetupParams.Switches;
   if (switches.Unknown) ExitWithUsage(kExitBadSwitch);
   if (switches.ShowUsage) ExitWithUsage(kExitDone);
+  if (!switches.LogFile.empty() && !OpenSetupLog(switches.LogFile)) ExitWithUsage(kExitFailed);
+  LogLine(std::string("Command line: ") + GetCommandLineA());
   if (!IsAcceptedFolder(switches.Destination) || !IsAcceptedFolder(switches.ExtractOnly)) {
+    LogLine("Failure: a folder on the command line is not a full path");
     ExitWithUsage(kExitFailed);
   }
   // Set before the script is read, so that the failures on the way there
@@ -142,13 +148,17 @@ void PrepareInfoCabinet() {
   SetupParams.ScrambleKey = kScramblePrefix;
   if (SetupParams.Header.PasswordProtected == 0) return;
   // A quiet run cannot ask, and the information cabinet would not open.
-  if (SetupParams.Switches.Quiet) ExitSetup(kExitStopped);
+  if (SetupParams.Switches.Quiet) {
+    LogLine("Failure: the package has a password, and a quiet run cannot ask for it");
+    ExitSetup(kExitStopped);
+  }
   SetupParams.ScrambleKey += AskPassword();
 }
 
 // An information cabinet that does not descramble into a cabinet means a
 // wrong password or a damaged package.
 void ReportWrongPassword() {
+  LogLine("Failure: the information cabinet was not recognised (wrong password or damaged package)");
   if (SetupParams.Switches.Quiet) return;
   MessageBoxA(SetupParams.MainWindow, Message(kMsgWrongPassword).c_str(), Message(kMsgErrorTitle).c_str(),
               MB_OK | MB_ICONHAND);
@@ -166,6 +176,7 @@ void ReadScript() {
   const bool read = ReadSetupScript(path);
   DeleteFileA(path.c_str());
   if (!read) {
+    LogLine("Failure: the setup script could not be read");
     if (!SetupParams.Switches.Quiet) MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
     ExitSetup(kExitBadScript);
   }
@@ -202,7 +213,11 @@ void RunUnattended() {
   SetupParams.CabinetScrambled = SetupParams.Header.PasswordProtected != 0;
   SetupParams.ExtractDir = AddTrailingBackslash(ExpandPlaceholders(SetupParams.DestDir, false));
   // Nobody sees where a relative destination would land.
-  if (!IsFullFolderPath(SetupParams.ExtractDir)) ExitSetup(kExitFailed);
+  if (!IsFullFolderPath(SetupParams.ExtractDir)) {
+    LogLine("Failure: the destination is not a full path: " + SetupParams.ExtractDir);
+    ExitSetup(kExitFailed);
+  }
+  LogLine("Extracting into " + SetupParams.ExtractDir);
   ExtractionUi = {};  // no one to ask: the answers that extractionui.h gives
   if (!StartExtractionWorker()) {
     ShowSetupError(kTextCannotPrepare);

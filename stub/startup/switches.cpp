@@ -19,7 +19,7 @@ std::string SplitSwitch(const std::string& argument, std::string& value, bool& h
   return name;
 }
 
-// A folder switch needs a folder: "/D=" alone is not one.
+// A folder or file switch needs its name: "/D=" alone is not one.
 void TakeFolder(std::string& field, const std::string& value, bool hasValue) {
   if (!hasValue || value.empty()) SetupParams.Switches.Unknown = true;
   field = value;
@@ -37,6 +37,8 @@ void ApplySwitch(const std::string& argument) {
     SetupParams.Switches.ShowUsage = true;
   } else if (name == "d") {
     TakeFolder(SetupParams.Switches.Destination, value, hasValue);
+  } else if (name == "log") {
+    TakeFolder(SetupParams.Switches.LogFile, value, hasValue);
   } else if (name == "extract") {
     TakeFolder(SetupParams.Switches.ExtractOnly, value, hasValue);
   } else {

@@ -64,6 +64,12 @@ TEST(Switches, ReadFromTheWholeCommandLine) {
   }
 }
 
+TEST(Switches, LogFileIsTakenAsGiven) {
+  EXPECT_EQ("C:\\Logs\\setup run.log", Parse("Setup.exe /q \"/LOG=C:\\Logs\\setup run.log\"").LogFile);
+  EXPECT_EQ("setup.log", Parse("Setup.exe /log:setup.log").LogFile);
+  EXPECT_TRUE(Parse("Setup.exe /log=").Unknown);
+}
+
 TEST(Switches, ArgumentsKeepTheirBlanksInsideQuotes) {
   const char* line = "  a\"b c\"d  \"e f\" g";
   EXPECT_EQ("ab cd", NextArgument(line));
