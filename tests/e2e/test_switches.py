@@ -15,7 +15,7 @@ from e2e import driver
 STAMP = cabfile.dos_stamp(2023, 5, 6, 7, 8, 10)
 SCRIPT_DEST = "C:\\veltra-e2e\\switches-script"
 OTHER_DEST = "C:\\veltra-e2e\\switches other"  # a blank, so the argument travels quoted
-USAGE_START = "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/?]"
+USAGE_START = "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/?]"
 BAD_SWITCH, FAILED, STOPPED = 87, 1, 2
 FILES = {"app.txt": b"app\r\n", "sub\\data.bin": bytes(range(256)) * 40}
 QUIET_TIMEOUT_S = 120
@@ -110,6 +110,33 @@ class SwitchesTest(e2e.E2ETestCase):
                 self.assertEqual(in_other, self.files_under(OTHER_DEST))
                 self.assertEqual(set(), self.new_work_folders())
 
+    def test_log_holds_every_file_and_the_exit_code(self):
+        log = self.tmp / "setup.log"
+        cases = [
+            # name, script fields, password, args, lines the log must hold
+            ("a quiet run with its program", TALKATIVE, None, ["/quiet"],
+             ["File: " + SCRIPT_DEST + "\\app.txt", "File: " + SCRIPT_DEST + "\\sub\\data.bin",
+              "Extracting into " + SCRIPT_DEST + "\\", "The program ended with 7", "Exit code: 7"]),
+            ("a protected package, quiet", TALKATIVE, "secret", ["/q"],
+             ["Failure: the package has a password, and a quiet run cannot ask for it", "Exit code: 2"]),
+            ("a relative destination", TALKATIVE, None, ["/quiet", "/D=apps"],
+             ["Failure: a folder on the command line is not a full path", "Exit code: 1"]),
+        ]
+        for name, script, password, args, expected in cases:
+            with self.subTest(name):
+                shutil.rmtree(e2e.prefix_path(SCRIPT_DEST), ignore_errors=True)
+                log.unlink(missing_ok=True)
+                setup = self.package(password=password, **script)
+                code, shown = self.run_watched(setup, args + ["/log=" + e2e.wine_path(log)])
+                self.assertEqual([], shown)
+                lines = log.read_bytes().decode("latin-1").split("\r\n")
+                self.assertTrue(lines[0].startswith("Command line: "), lines)
+                self.assertEqual("", lines[-1], "every line ends with CR LF")
+                for line in expected:
+                    self.assertIn(line, lines)
+                self.assertEqual(expected[-1], lines[-2], "the exit code comes last")
+                self.assertEqual(int(expected[-1].split()[-1]), code)
+
     def test_usage_box(self):
         cases = [
             ("/? shows the usage and ends well", ["/?"], 0),
@@ -117,6 +144,7 @@ class SwitchesTest(e2e.E2ETestCase):
             ("a bare word", ["C:\\apps"], BAD_SWITCH),
             ("a destination switch without its folder", ["/D="], BAD_SWITCH),
             ("a relative extract folder", ["/extract=apps"], FAILED),
+            ("a log switch without its file", ["/log"], BAD_SWITCH),
         ]
         setup = self.package(**TALKATIVE)
         for name, args, code in cases:
