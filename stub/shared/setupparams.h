@@ -17,12 +17,13 @@
 // What the administrator's switches on the command line asked for; all off
 // without any.
 struct SwitchesRecord {
-  bool Quiet = false;       // /quiet, /q: no window at all
-  bool ShowUsage = false;   // /?
-  bool Unknown = false;     // a switch that is none of these, or a folder switch without its folder
-  std::string Destination;  // /D=folder
-  std::string ExtractOnly;  // /extract=folder: the files only, nothing run
-  std::string LogFile;      // /log=file
+  bool Quiet = false;        // /quiet, /q: no window at all
+  bool ShowUsage = false;    // /?
+  bool Unknown = false;      // a switch that is none of these, or a folder switch without its folder
+  std::string Destination;   // /D=folder
+  std::string ExtractOnly;   // /extract=folder: the files only, nothing run
+  std::string LogFile;       // /log=file
+  std::string PasswordFile;  // /password-file=file: the password of a protected package
 };
 
 // The setup script's fields (AppName ... LicenseText) come from core's

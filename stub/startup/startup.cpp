@@ -38,11 +38,12 @@ HBITMAP LoadPicture(const std::string& path) {
 }
 
 const char kUsage[] =
-    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/?]\r\n\r\n"
+    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/password-file=file] [/?]\r\n\r\n"
     "/quiet, /q\tno window at all; the outcome is in the exit code\r\n"
     "/D=folder\tinstall into this folder instead of the package's\r\n"
     "/extract=folder\tonly place the files in this folder, run nothing\r\n"
     "/log=file\tadd every step, file, failure and the exit code to this file\r\n"
+    "/password-file=file\ta protected package's password: the file's first line\r\n"
     "/?\t\tshow this text\r\n\r\n"
     "A folder is a full path: X:\\... or \\\\server\\share\\...";
 
@@ -62,6 +63,18 @@ const char kUsage[] =
 std::string SystemFolder(SizedTextReader read) {
   const std::string folder = ReadSizedText(read);
   return folder.empty() ? folder : AddTrailingBackslash(folder);
+}
+
+// The first line of the password file; false when it cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(path, bytes)) return false;
+  password.clear();
+  for (const uint8_t byte : bytes) {
+    if (byte == '\r' || byte == '\n') break;
+    password += static_cast<char>(byte);
+  }
+  return true;
 }
 
 uint32_t ReadTempPath(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
@@ -147,6 +160,16 @@ void PrepareInfoCabinet() {
   SetupParams.CabinetScrambled = true;
   SetupParams.ScrambleKey = kScramblePrefix;
   if (SetupParams.Header.PasswordProtected == 0) return;
+  const std::string& passwordFile = SetupParams.Switches.PasswordFile;
+  if (!passwordFile.empty()) {
+    std::string password;
+    if (!ReadPasswordFile(passwordFile, password)) {
+      LogLine("Failure: the password file could not be read: " + passwordFile);
+      ExitSetup(kExitFailed);
+    }
+    SetupParams.ScrambleKey += password;
+    return;
+  }
   // A quiet run cannot ask, and the information cabinet would not open.
   if (SetupParams.Switches.Quiet) {
     LogLine("Failure: the package has a password, and a quiet run cannot ask for it");

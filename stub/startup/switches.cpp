@@ -37,6 +37,8 @@ void ApplySwitch(const std::string& argument) {
     SetupParams.Switches.ShowUsage = true;
   } else if (name == "d") {
     TakeFolder(SetupParams.Switches.Destination, value, hasValue);
+  } else if (name == "password-file") {
+    TakeFolder(SetupParams.Switches.PasswordFile, value, hasValue);
   } else if (name == "log") {
     TakeFolder(SetupParams.Switches.LogFile, value, hasValue);
   } else if (name == "extract") {

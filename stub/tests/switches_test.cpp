@@ -64,7 +64,10 @@ TEST(Switches, ReadFromTheWholeCommandLine) {
   }
 }
 
-TEST(Switches, LogFileIsTakenAsGiven) {
+TEST(Switches, FileSwitchesTakeTheirNamesAsGiven) {
+  EXPECT_EQ("Z:\\keys\\pw.txt", Parse("Setup.exe /Password-File=Z:\\keys\\pw.txt").PasswordFile);
+  EXPECT_TRUE(Parse("Setup.exe /password-file").Unknown);
+  EXPECT_TRUE(Parse("Setup.exe /passwordfile=x").Unknown);
   EXPECT_EQ("C:\\Logs\\setup run.log", Parse("Setup.exe /q \"/LOG=C:\\Logs\\setup run.log\"").LogFile);
   EXPECT_EQ("setup.log", Parse("Setup.exe /log:setup.log").LogFile);
   EXPECT_TRUE(Parse("Setup.exe /log=").Unknown);

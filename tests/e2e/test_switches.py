@@ -15,7 +15,7 @@ from e2e import driver
 STAMP = cabfile.dos_stamp(2023, 5, 6, 7, 8, 10)
 SCRIPT_DEST = "C:\\veltra-e2e\\switches-script"
 OTHER_DEST = "C:\\veltra-e2e\\switches other"  # a blank, so the argument travels quoted
-USAGE_START = "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/?]"
+USAGE_START = "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/password-file=file] [/?]"
 BAD_SWITCH, FAILED, STOPPED = 87, 1, 2
 FILES = {"app.txt": b"app\r\n", "sub\\data.bin": bytes(range(256)) * 40}
 QUIET_TIMEOUT_S = 120
@@ -137,6 +137,24 @@ class SwitchesTest(e2e.E2ETestCase):
                 self.assertEqual(expected[-1], lines[-2], "the exit code comes last")
                 self.assertEqual(int(expected[-1].split()[-1]), code)
 
+    def test_password_file(self):
+        right, wrong, absent = self.tmp / "right.txt", self.tmp / "wrong.txt", self.tmp / "absent.txt"
+        right.write_bytes(b"s3cret word\r\nnot part of it\r\n")
+        wrong.write_bytes(b"s3cret\r\n")
+        cases = [
+            ("the right password, quiet", right, 7, FILES.keys() | {"tool.exe", "tool.exe.ran"}),
+            ("a wrong password", wrong, STOPPED, set()),
+            ("a password file that is not there", absent, FAILED, set()),
+        ]
+        for name, path, code, files in cases:
+            with self.subTest(name):
+                shutil.rmtree(e2e.prefix_path(SCRIPT_DEST), ignore_errors=True)
+                setup = self.package(password="s3cret word", **TALKATIVE)
+                args = ["/quiet", "/password-file=" + e2e.wine_path(path)]
+                self.assertEqual((code, []), self.run_watched(setup, args))
+                self.assertEqual(set(files), self.files_under(SCRIPT_DEST))
+                self.assertEqual(set(), self.new_work_folders())
+
     def test_usage_box(self):
         cases = [
             ("/? shows the usage and ends well", ["/?"], 0),
@@ -145,6 +163,7 @@ class SwitchesTest(e2e.E2ETestCase):
             ("a destination switch without its folder", ["/D="], BAD_SWITCH),
             ("a relative extract folder", ["/extract=apps"], FAILED),
             ("a log switch without its file", ["/log"], BAD_SWITCH),
+            ("a password file switch without its file", ["/password-file="], BAD_SWITCH),
         ]
         setup = self.package(**TALKATIVE)
         for name, args, code in cases:
