@@ -10,6 +10,7 @@ import unittest
 import cabfile
 import e2e
 import faults
+import wizardkit
 from e2e import driver
 
 STAMP = cabfile.dos_stamp(2023, 5, 6, 7, 8, 10)
@@ -179,6 +180,21 @@ class SwitchesTest(e2e.E2ETestCase):
                     e2e.stop_process(process)
                 self.assertEqual(set(), self.files_under(SCRIPT_DEST))
                 self.assertEqual(set(), self.new_work_folders())
+
+
+class WizardDestinationTest(wizardkit.WizardTestCase):
+    def test_destination_switch_is_the_folder_the_wizard_proposes(self):
+        script = wizardkit.setup_script(show_unpack=True, dest=SCRIPT_DEST)
+        setup = wizardkit.build_package(self.tmp, script, {"hello.txt": b"hello\r\n"})
+        process = driver.launch(str(setup), "/D=" + OTHER_DEST)
+        self.addCleanup(e2e.stop_process, process)
+        frame = self.frame()
+        self.click(frame, 1)
+        page = self.wait_title(frame, wizardkit.expanded(13))
+        self.assertEqual(OTHER_DEST + "\\", page["controls"][60]["text"])
+        self.click(frame, 2)
+        self.answer_box("Exit Setup", "Yes")
+        self.expect_exit(process, 0)
 
 
 if __name__ == "__main__":
