@@ -3,32 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "pack_test_util.h"
+#include "project_loading.h"
 #include "projectfiles.h"
 #include "storednames.h"
 
+using packtest::Load;
+using packtest::Loaded;
 using packtest::ProjectDir;
-
-namespace {
-
-struct Loaded {
-  bool ok = false;
-  Project project;
-  Diagnostics diagnostics;
-  std::string AllErrors() const {
-    std::string all;
-    for (const std::string& e : diagnostics.Errors()) all += e + "\n";
-    return all;
-  }
-};
-
-Loaded Load(const ProjectDir& dir, const std::string& text) {
-  dir.Write("p.ini", text);
-  Loaded l;
-  l.ok = LoadProject(dir.File("p.ini"), l.project, l.diagnostics);
-  return l;
-}
-
-}  // namespace
 
 // Every kind of mistake names the project file and the line it is on.
 TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {

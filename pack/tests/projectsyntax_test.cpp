@@ -10,12 +10,15 @@
 #include <regex>
 
 #include "pack_test_util.h"
+#include "project_loading.h"
 #include "packjson.h"
 #include "project.h"
 
 using cabtest::FileExists;
 using cabtest::ReadFile;
 using cabtest::RunTool;
+using packtest::Load;
+using packtest::Loaded;
 using packtest::ProjectDir;
 using packtest::RunPack;
 
@@ -24,24 +27,6 @@ namespace {
 const char kHead[] = "[Setup]\nAppName = X\n";
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-struct Loaded {
-  bool ok = false;
-  Project project;
-  Diagnostics diagnostics;
-  std::string AllErrors() const {
-    std::string all;
-    for (const std::string& e : diagnostics.Errors()) all += e + "\n";
-    return all;
-  }
-};
-
-Loaded Load(const ProjectDir& dir, const std::string& text) {
-  dir.Write("p.ini", text);
-  Loaded l;
-  l.ok = LoadProject(dir.File("p.ini"), l.project, l.diagnostics);
-  return l;
-}
 
 // A project that builds with the stand-in stub and library.
 std::string Buildable(const std::string& setup, const std::string& package = "",

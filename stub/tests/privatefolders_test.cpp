@@ -14,6 +14,7 @@
 
 #include "exitsetup.h"
 #include "fileops.h"
+#include "scratchfolder.h"
 #include "librarysearch.h"
 #include "pathops.h"
 
@@ -100,28 +101,7 @@ bool MakeFolderLink(const std::string& link, const std::string& target) {
 
 const int kRacedNames = 60;
 
-class PrivateFolders : public ::testing::Test {
- protected:
-  std::string root_;
-
-  void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    root_ = std::string(temp) + "veltra-private-" + std::to_string(GetCurrentProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-    RemoveFolderTree(root_);
-    ASSERT_TRUE(CreateFolderPath(root_));
-  }
-  void TearDown() override { RemoveFolderTree(root_); }
-
-  void WriteFile(const std::string& path, const std::string& bytes = "data") {
-    const HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
-    DWORD written;
-    ::WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-  }
-};
+using PrivateFolders = ScratchFolder;
 
 struct AceFacts {
   std::string Sid;

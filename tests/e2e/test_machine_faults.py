@@ -77,6 +77,18 @@ class FaultTestCase(WizardTestCase):
         with faults.small_drive(DRIVE, size_kib) as host:
             yield host
 
+    @contextlib.contextmanager
+    def temp_on_a_full_drive(self):
+        """TMP and TEMP on a small drive with 256 KiB left; restored afterwards."""
+        saved = e2e.user_environment()
+        try:
+            with self.drive(4096) as host:
+                faults.fill(host, 256 * 1024)
+                e2e.set_user_environment({"TMP": ("REG_SZ", DRIVE + ":\\"), "TEMP": ("REG_SZ", DRIVE + ":\\")})
+                yield host
+        finally:
+            e2e.set_user_environment({name: saved.get(name) for name in ("TMP", "TEMP")})
+
 
 class UnattendedFaultsTest(FaultTestCase):
     """Unattended: the run ends with its code and leaves old or new files, never cut ones."""
@@ -200,54 +212,42 @@ class WizardFaultsTest(FaultTestCase):
                 self.assert_temp_clean()
 
     def test_temp_on_a_full_drive_is_checked_before_extraction(self):
-        saved = e2e.user_environment()
-        try:
-            with self.drive(4096) as host:
-                faults.fill(host, 256 * 1024)
-                e2e.set_user_environment({"TMP": ("REG_SZ", DRIVE + ":\\"), "TEMP": ("REG_SZ", DRIVE + ":\\")})
-                dest = self.tmp / "dest"
-                min_free = 1024 * 1024
-                script = setup_script(dest=wine_dest(dest), min_free=min_free)
-                setup = build_package(self.tmp, script, {"a.txt": b"a"})
-                # No unpack page: the files go to TEMP and are removed afterwards.
-                process = self.run_setup(setup)
-                frame = self.frame()
-                self.click(frame, 1)
-                box = self.driver.message_box(expanded(0))
-                self.assertEqual(message(60) + "\r\n" + expanded(58, MIN_FREE=min_free), box["text"])
-                self.driver.click(box, "OK")
-                self.assertEqual(1, process.wait(120))
-                self.assert_temp_clean(host)
-                self.assertFalse(dest.exists())
-        finally:
-            e2e.set_user_environment({name: saved.get(name) for name in ("TMP", "TEMP")})
+        with self.temp_on_a_full_drive() as host:
+            dest = self.tmp / "dest"
+            min_free = 1024 * 1024
+            script = setup_script(dest=wine_dest(dest), min_free=min_free)
+            setup = build_package(self.tmp, script, {"a.txt": b"a"})
+            # No unpack page: the files go to TEMP and are removed afterwards.
+            process = self.run_setup(setup)
+            frame = self.frame()
+            self.click(frame, 1)
+            box = self.driver.message_box(expanded(0))
+            self.assertEqual(message(60) + "\r\n" + expanded(58, MIN_FREE=min_free), box["text"])
+            self.driver.click(box, "OK")
+            self.assertEqual(1, process.wait(120))
+            self.assert_temp_clean(host)
+            self.assertFalse(dest.exists())
 
     def test_unpack_page_checks_the_folder_of_its_choice(self):
-        saved = e2e.user_environment()
-        try:
-            with self.drive(4096) as host:
-                faults.fill(host, 256 * 1024)
-                e2e.set_user_environment({"TMP": ("REG_SZ", DRIVE + ":\\"), "TEMP": ("REG_SZ", DRIVE + ":\\")})
-                dest = self.tmp / "dest"
-                min_free = 1024 * 1024
-                script = setup_script(dest=wine_dest(dest), min_free=min_free, show_unpack=True)
-                setup = build_package(self.tmp, script, {"a.txt": b"a"})
-                process = self.run_setup(setup)
-                frame = self.frame()
-                self.click(frame, 1)
-                self.wait_title(frame, expanded(13))
-                self.driver.check(frame, 204)  # into TEMP, removed afterwards: TEMP is full
-                self.click(frame, 1)
-                box = self.answer_box(message(1), "OK")
-                self.assertEqual(expanded(58, MIN_FREE=min_free), box["text"])
-                self.wait_title(frame, expanded(13))
-                self.driver.check(frame, 205)  # the destination folder has room
-                self.click(frame, 1)
-                self.expect_exit(process, 0)
-                self.assert_files(dest, {"a.txt": b"a"})
-                self.assert_temp_clean(host)
-        finally:
-            e2e.set_user_environment({name: saved.get(name) for name in ("TMP", "TEMP")})
+        with self.temp_on_a_full_drive() as host:
+            dest = self.tmp / "dest"
+            min_free = 1024 * 1024
+            script = setup_script(dest=wine_dest(dest), min_free=min_free, show_unpack=True)
+            setup = build_package(self.tmp, script, {"a.txt": b"a"})
+            process = self.run_setup(setup)
+            frame = self.frame()
+            self.click(frame, 1)
+            self.wait_title(frame, expanded(13))
+            self.driver.check(frame, 204)  # into TEMP, removed afterwards: TEMP is full
+            self.click(frame, 1)
+            box = self.answer_box(message(1), "OK")
+            self.assertEqual(expanded(58, MIN_FREE=min_free), box["text"])
+            self.wait_title(frame, expanded(13))
+            self.driver.check(frame, 205)  # the destination folder has room
+            self.click(frame, 1)
+            self.expect_exit(process, 0)
+            self.assert_files(dest, {"a.txt": b"a"})
+            self.assert_temp_clean(host)
 
 
 class LeavingDuringExtractionTest(FaultTestCase):
