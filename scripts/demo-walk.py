@@ -2,10 +2,11 @@
 """Walks the wizard demo (demo/wizard.ini, built around the product's 32-bit stub) as a
 person would and saves a screenshot of every page and prompt.
 
-    scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER
+    scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER [CODE_PAGE]
 
 SETUP_EXE is the built package, in whatever language it carries: the walk
-reads the wizard's texts from the package itself. Its further volumes
+reads the wizard's texts from the package itself, in CODE_PAGE (1252 unless
+given), and runs under a locale whose ANSI code page that is. Its further volumes
 (Setup-2.cab, ... beside it) are copied into a folder of their own, so that
 the next-volume prompt shows. Before the files go in, the destination gets an
 older readme.txt, so that the overwrite prompt shows. The screenshots land in
@@ -30,6 +31,7 @@ OLD_README = b"An older readme, left by an earlier install.\r\n"
 # The package as a user would get it; its second volume is kept elsewhere, so
 # that the walk meets the next-volume prompt.
 WALK_EXE = "Setup.exe"
+IDOK, IDNO = 1, 7
 
 
 class WalkError(RuntimeError):
@@ -37,14 +39,14 @@ class WalkError(RuntimeError):
 
 
 class Walk:
-    def __init__(self, setup_exe, screens):
+    def __init__(self, setup_exe, screens, code_page=1252):
         self.setup_exe = pathlib.Path(setup_exe).resolve()
         self.screens = pathlib.Path(screens)
         self.driver = driver.Driver()
         self.process = None
         self.frame = None
         self.shots = []
-        self.messages = package_messages(self.setup_exe)
+        self.messages = package_messages(self.setup_exe, code_page)
 
     def text(self, number):
         """Message `number` of the package as the wizard shows it."""
@@ -108,9 +110,10 @@ class Walk:
         self.page(self.text(17))
         self.shot("welcome", self.frame)
         self.driver.syscommand(self.frame, 9999)
-        self.box(self.text(0), "about", "OK")
+        # Message boxes by button id: their labels are in the system's language.
+        self.box(self.text(0), "about", IDOK)
         self.driver.click(self.frame, 2)
-        self.box(self.text(2), "exit-question", "No")
+        self.box(self.text(2), "exit-question", IDNO)
 
         self.next()
         self.page(self.text(19))
@@ -175,10 +178,10 @@ class Walk:
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         print(__doc__, file=sys.stderr)
         return 2
-    walk = Walk(argv[1], argv[2])
+    walk = Walk(argv[1], argv[2], int(argv[3]) if len(argv) == 4 else 1252)
     print("Walking the wizard of %s; screenshots in %s" % (argv[1], argv[2]), flush=True)
     try:
         walk.run()

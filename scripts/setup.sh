@@ -21,6 +21,11 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# Japanese and Chinese glyphs for the wizards in those languages: under a
+# Japanese or Chinese locale Wine draws the dialog font with these, found
+# through fontconfig.
+packages+=(fonts-ipafont-gothic fonts-wqy-microhei)
+
 installed() {  # package
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
