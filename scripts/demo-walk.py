@@ -18,6 +18,7 @@ import os
 import pathlib
 import shutil
 import sys
+import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
@@ -71,6 +72,16 @@ class Walk:
         if page is None:
             raise WalkError("the wizard did not show the page %r" % title)
         return page
+
+    def prompt(self, *captions):
+        """The first prompt to show of those with these captions."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            for window in self.driver.windows():
+                if window["class"] == "#32770" and window["visible"] and window["caption"] in captions:
+                    return window
+            time.sleep(0.3)
+        raise WalkError("none of the prompts %r showed" % (captions,))
 
     def next(self):
         self.driver.click(self.frame, 1)
@@ -135,16 +146,23 @@ class Walk:
         (installed / "readme.txt").write_bytes(OLD_README)
 
         self.next()
-        prompt = self.dialog(self.text(41))
+        # Which prompt comes first depends on where readme.txt sorts among
+        # the stored names, that is on the language.
+        waiting = [self.text(41), self.text(45)]
+        prompt = self.prompt(*waiting)
         self.page(self.text(15))
         self.shot("progress", self.frame, prompt)
-        self.shot("next-volume", prompt)
-        self.driver.set_text(prompt, 60, wine_dest(walk / "disk2"))
-        self.driver.click(prompt, 1)
-
-        prompt = self.dialog(self.text(45))
-        self.shot("overwrite", self.frame, prompt)
-        self.driver.click(prompt, 1)
+        while True:
+            waiting.remove(prompt["caption"])
+            if prompt["caption"] == self.text(41):
+                self.shot("next-volume", prompt)
+                self.driver.set_text(prompt, 60, wine_dest(walk / "disk2"))
+            else:
+                self.shot("overwrite", self.frame, prompt)
+            self.driver.click(prompt, 1)
+            if not waiting:
+                break
+            prompt = self.prompt(*waiting)
 
         self.page(self.text(23))
         self.shot("completion", self.frame)

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <iterator>
 #include <map>
 #include <set>
@@ -145,6 +144,10 @@ const Room kRooms[] = {
 // one draws them a tenth narrower). A line may break before any of them, as
 // those languages are written without blanks.
 const double kFullWidthChars = 8.0 / kText;
+
+// The dialog font of a Japanese system draws Latin letters and blanks in
+// half-width cells, an average character (4 dialog units) each.
+double LatinWidthChars(int codePage) { return codePage == 932 ? 4.0 / kText : 1.0; }
 bool IsFullWidth(char32_t c) {
   return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
          (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
@@ -154,10 +157,11 @@ bool IsFullWidth(char32_t c) {
 // The lines a UTF-8 text takes when wrapped at blanks and around full-width
 // characters, with a typical application name put in; a line break token
 // starts a new line.
-int WrappedLines(std::string utf8, const Room& room) {
+int WrappedLines(std::string utf8, const Room& room, double latin = 1.0) {
   for (size_t at; (at = utf8.find("<APPNAME>")) != std::string::npos;) utf8.replace(at, 9, "Veltra Demo");
   for (size_t at; (at = utf8.find('&')) != std::string::npos;) utf8.erase(at, 1);
-  const double perLine = std::floor(room.width / room.unitsPerChar);
+  const double perLine = room.width / room.unitsPerChar,
+               kSlack = 1e-9;  // widths that exactly fill a line fit
   int lines = 0;
   for (size_t start = 0;;) {
     const size_t stop = utf8.find("<br/>", start);
@@ -168,18 +172,18 @@ int WrappedLines(std::string utf8, const Room& room) {
     for (size_t i = 0, end; i < paragraph.size(); i = end) {
       end = i + 1;
       if (paragraph[i] == ' ') {
-        used += used > 0 ? 1 : 0;  // a blank where a line breaks takes no room
+        used += used > 0 ? latin : 0;  // a blank where a line breaks takes no room
         continue;
       }
       // One full-width character, or a word up to the next blank or full-width character.
-      double width = IsFullWidth(paragraph[i]) ? kFullWidthChars : 1;
+      double width = IsFullWidth(paragraph[i]) ? kFullWidthChars : latin;
       if (!IsFullWidth(paragraph[i])) {
         for (; end < paragraph.size() && paragraph[end] != ' ' && !IsFullWidth(paragraph[end]); ++end)
-          width += 1;
+          width += latin;
       }
-      if (used > 0 && used + width > perLine) ++lines, used = 0;
+      if (used > 0 && used + width > perLine + kSlack) ++lines, used = 0;
       used += width;
-      for (; used > perLine; used -= perLine) ++lines;  // a word wider than the line breaks inside
+      for (; used > perLine + kSlack; used -= perLine) ++lines;  // a word wider than the line breaks inside
     }
     if (stop == std::string::npos) break;
     start = stop + 5;
@@ -237,7 +241,7 @@ TEST(ShippedLanguages, LoadKeepTokensHotkeysAndFit) {
       }
     }
     for (const Room& room : kRooms) {
-      EXPECT_LE(WrappedLines(texts[room.message], room), room.lines)
+      EXPECT_LE(WrappedLines(texts[room.message], room, LatinWidthChars(language.codePage)), room.lines)
           << "message " << room.message << " is too long for its control: " << texts[room.message];
     }
   }
@@ -259,31 +263,33 @@ TEST(ShippedLanguages, UnknownNamesAndUnfitTextsAreRefused) {
   EXPECT_NE(std::string::npos, error.find("end-marker")) << error;
 }
 
-// The measure against what Wine draws: full-width characters at two average
-// characters each (so a six-character "No to All" of 90 pixels overflows its
-// 88-pixel button), breaks between them, and line break tokens.
+// The measure against what Wine draws under a Japanese locale: full-width
+// characters at two average characters each, Latin ones at one (so a
+// "No to All" of six kana and "(O)", 90 pixels, overflows its 88-pixel
+// button, and "No" of three kana and "(N)" just fills its 54), breaks
+// between full-width characters, and line break tokens.
 TEST(ShippedLanguages, TextsAreMeasuredAsTheyAreDrawn) {
   const std::string kana = "\xE3\x81\x82";  // a full-width Japanese letter
-  std::string line24, line25;
+  std::string line24;
   for (int i = 0; i < 24; ++i) line24 += kana;
-  line25 = line24 + kana;
+  const Room noToAll = {kMsgNoToAll, 59, 1, kText}, no = {kMsgNo, 36, 1, kText};
+  const Room clickNext = {kMsgClickNext, 195, 3, kText}, next = {kMsgNext, 44, 1, kText};
   const struct {
     std::string text;
     Room room;
+    int codePage;
     int lines;
   } kCases[] = {
-      {"N&o to All", {kMsgNoToAll, 59, 1, kText}, 1},
-      {"\xE3\x81\x99\xE3\x81\xB9\xE3\x81\xA6\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&O)",
-       {kMsgNoToAll, 59, 1, kText},
-       2},
-      {"\xE5\x85\xA8\xE3\x81\xA6\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&O)", {kMsgNoToAll, 59, 1, kText}, 1},
-      {line24, {kMsgClickNext, 195, 3, kText}, 1},
-      {line25, {kMsgClickNext, 195, 3, kText}, 2},
-      {"<APPNAME> " + line24, {kMsgClickNext, 195, 3, kText}, 2},
-      {"Setup<br/><br/>" + kana, {kMsgClickNext, 195, 3, kText}, 3},
-      {"\xD0\x94\xD0\xB0\xD0\xBB\xD0\xB5\xD0\xB5 >",
-       {kMsgNext, 44, 1, kText},
-       1},  // Cyrillic is as wide as Latin
+      {"N&o to All", noToAll, 1252, 1},
+      {"\xE3\x81\x99\xE3\x81\xB9\xE3\x81\xA6\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&O)", noToAll, 932, 2},
+      {"\xE5\x85\xA8\xE3\x81\xA6\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&O)", noToAll, 932, 1},
+      {"\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&N)", no, 932, 1},
+      {line24, clickNext, 932, 1},
+      {line24 + kana, clickNext, 932, 2},
+      {"<APPNAME> " + line24, clickNext, 936, 2},
+      {"Setup<br/><br/>" + kana, clickNext, 932, 3},
+      {"\xD0\x94\xD0\xB0\xD0\xBB\xD0\xB5\xD0\xB5 >", next, 1251, 1},  // Cyrillic is as wide as Latin
   };
-  for (const auto& c : kCases) EXPECT_EQ(c.lines, WrappedLines(c.text, c.room)) << c.text;
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.lines, WrappedLines(c.text, c.room, LatinWidthChars(c.codePage))) << c.text;
 }
