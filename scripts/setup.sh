@@ -23,8 +23,10 @@ packages=(
 
 # Japanese and Chinese glyphs for the wizards in those languages: under a
 # Japanese or Chinese locale Wine draws the dialog font with these, found
-# through fontconfig.
-packages+=(fonts-ipafont-gothic fonts-wqy-microhei)
+# through fontconfig. Wine's Tahoma has no Greek: a Greek font asked for
+# by its character set is DejaVu Sans. localedef (locales) makes the locales
+# below.
+packages+=(fonts-ipafont-gothic fonts-wqy-microhei fonts-dejavu-core locales)
 
 installed() {  # package
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -38,6 +40,12 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The locales scripts/demo.sh walks the wizard in, one for each code page of
+# the shipped languages: Wine takes its ANSI code page from the locale.
+for l in ru_RU pl_PL cs_CZ el_GR tr_TR ja_JP zh_CN; do
+  locale -a | grep -qix "$l.utf8" || localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done
 
 # The product is a 32-bit program, and the tests run it. 32-bit Wine needs
 # an i386 loader process; where the machine cannot run 32-bit code natively,
