@@ -151,7 +151,7 @@ bool SetWriter::CheckOptions() {
 bool SetWriter::PlanFiles() {
   files_.reserve(entries_.size());
   for (const Entry& e : entries_) {
-    std::string why = CheckStoredName(e.storedName);
+    std::string why = CheckStoredName(e.storedName, options_.leadBytes);
     if (!why.empty()) return Fail(why);
     uint64_t size = e.content.size();
     if (!e.sourcePath.empty() && !io_.SourceSize(e.sourcePath, size))

@@ -27,6 +27,7 @@
 //
 // Output is deterministic: the same entries and options give the same bytes.
 #pragma once
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -57,6 +58,7 @@ struct WriteOptions {
   uint32_t firstVolumeSize = 0;       // limit of the first volume; 0: volumeSize
   uint32_t folderTarget = 64u << 20;  // bytes before a new folder is started
   int32_t setId = -1;                 // 0..65535, or -1: derived from the entries
+  std::bitset<256> leadBytes;         // of the names' code page, for CheckStoredName
   // Told the files fed in whole and the bytes read so far, as data goes in.
   std::function<void(uint64_t files, uint64_t bytes)> progress;
 };

@@ -1,5 +1,7 @@
 #include "format.h"
 
+#include <vector>
+
 #include <cstring>
 
 #include "byteorder.h"
@@ -100,23 +102,27 @@ DosStamp DosStampFromUnixTime(int64_t seconds) {
   return s;
 }
 
-std::string CheckStoredName(const std::string& name) {
+std::string CheckStoredName(const std::string& name, const std::bitset<256>& leadBytes) {
   if (name.empty()) return "the stored name is empty";
   if (name.size() > kMaxNameSize) return "the stored name is longer than 255 bytes: " + name;
   if (name.find('\0') != std::string::npos) return "the stored name holds a NUL byte";
-  if (name.find('/') != std::string::npos) return "the stored name uses '/' instead of '\\': " + name;
-  // '<' and '>' stay: they mark placeholders such as "<SYS>".
-  for (char c : name) {
+  // The second byte of a two-byte character may be '\\' or '|': only the
+  // bytes that start a character are what they look like.
+  std::vector<size_t> separators;
+  for (size_t at = 0; at < name.size(); at += leadBytes[uint8_t(name[at])] && at + 1 < name.size() ? 2 : 1) {
+    const char c = name[at];
+    if (c == '/') return "the stored name uses '/' instead of '\\': " + name;
+    // '<' and '>' stay: they mark placeholders such as "<SYS>".
     if (uint8_t(c) < 0x20 || std::strchr(":*?\"|", c))
       return "the stored name holds a character Windows does not allow in file names: " + name;
+    if (c == '\\') separators.push_back(at);
   }
+  separators.push_back(name.size());
   size_t start = 0;
-  while (true) {
-    size_t end = name.find('\\', start);
-    std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  for (size_t end : separators) {
+    const std::string part = name.substr(start, end - start);
     if (part.empty()) return "the stored name has an empty folder or file part: " + name;
     if (IsDotComponent(part)) return "the stored name may not use \".\" or \"..\": " + name;
-    if (end == std::string::npos) break;
     start = end + 1;
   }
   return "";

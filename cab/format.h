@@ -22,6 +22,7 @@
 // uncompressed size. Each part carries its own checksum.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -111,8 +112,10 @@ DosStamp DosStampFromUnixTime(int64_t seconds);
 
 // Empty when a stored name is acceptable, otherwise why not: at most 255
 // bytes; no empty, "." or ".." component, no leading backslash, none of
-// / : * ? " | or control characters.
-std::string CheckStoredName(const std::string& storedName);
+// / : * ? " | or control characters. `leadBytes` marks the bytes that start
+// a two-byte character in the name's code page (none in a single-byte one),
+// whose second byte is taken as part of the character, not as a separator.
+std::string CheckStoredName(const std::string& storedName, const std::bitset<256>& leadBytes = {});
 
 // --- The records as the reader holds them: fixed buffers, no heap of its own.
 

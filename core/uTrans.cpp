@@ -8,7 +8,24 @@ LangTable DefaultLangTable() {
   return table;
 }
 
-bool LoadLangTable(const std::string& path, LangTable& table) {
+namespace {
+
+// The number a code-page line names, 0 for any other line.
+int ParseCodePageLine(const std::string& line) {
+  const size_t keySize = sizeof kLangCodePageKey - 1;
+  if (line.compare(0, keySize, kLangCodePageKey) != 0 || line.size() == keySize || line.size() > keySize + 5)
+    return 0;
+  int codePage = 0;
+  for (size_t i = keySize; i < line.size(); ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    codePage = codePage * 10 + (line[i] - '0');
+  }
+  return codePage;
+}
+
+}  // namespace
+
+bool LoadLangTable(const std::string& path, LangTable& table, int* codePage) {
   TextLineReader reader(path);
   if (!reader.IsOpen()) return false;
   std::string line;
@@ -18,6 +35,7 @@ bool LoadLangTable(const std::string& path, LangTable& table) {
   }
   const bool haveMarker = reader.ReadLine(line) && line.size() == 1 && line[0] == kLangEndMarker;
   const bool ok = haveMarker && !reader.Failed();
+  if (codePage) *codePage = ok && reader.ReadLine(line) ? ParseCodePageLine(line) : 0;
   reader.Close();
   return ok;
 }
@@ -49,6 +67,15 @@ std::string NextLine(const std::string& text, size_t& pos, bool& atEnd) {
 }
 
 }  // namespace
+
+int LangTextCodePage(const std::string& text) {
+  size_t pos = 0;
+  bool atEnd = false;
+  for (int i = 0; i < kLangMessageCount; ++i) NextLine(text, pos, atEnd);
+  if (atEnd || NextLine(text, pos, atEnd) != std::string(1, kLangEndMarker)) return 0;
+  const std::string line = NextLine(text, pos, atEnd);
+  return atEnd ? 0 : ParseCodePageLine(line);
+}
 
 bool ValidateLangText(const std::string& text, LangTable& table, std::string& error) {
   size_t pos = 0;

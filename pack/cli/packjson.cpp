@@ -13,7 +13,7 @@
 using nlohmann::json;
 
 // Stored names and texts are in the package's code page; JSON is UTF-8.
-std::string JsonText(const std::string& stored) { return CodePageToUtf8(stored, kDefaultCodePage); }
+std::string JsonText(const std::string& stored, int codePage) { return CodePageToUtf8(stored, codePage); }
 
 namespace {
 
@@ -35,46 +35,51 @@ json HeaderJson(const PackageImage& image) {
 json BlocksJson(const PackageImage& image) {
   const PackageHeader& h = image.header;
   std::string text;
+  const std::string english = WriteLangText(DefaultLangTable());
   const bool builtIn = ReadPackageBlock(image, image.blocks.LangText, h.LangTextSize, text) &&
-                       text == WriteLangText(DefaultLangTable());
+                       (text == english || text == english + CodePageLine(image.codePage));
   json library = {{"offset", image.blocks.CabLib}, {"size", h.CabLibSize}, {"expandedSize", nullptr}};
   SzddHeader szdd;
   if (h.CabLibSize > 0 && ReadPackageBlock(image, image.blocks.CabLib, h.CabLibSize, text) &&
       ReadSzddHeader(reinterpret_cast<const uint8_t*>(text.data()), text.size(), szdd))
     library["expandedSize"] = szdd.expandedLength;
-  return {
-      {"languageText", {{"offset", image.blocks.LangText}, {"size", h.LangTextSize}, {"builtIn", builtIn}}},
-      {"cabinetLibrary", library},
-      {"informationCabinet", {{"offset", image.blocks.InfoCab}, {"size", h.InfoCabSize}}},
-      {"payload",
-       {{"offset", image.blocks.Payload},
-        {"size", int64_t(image.fileSize) - image.blocks.Payload},
-        {"scrambled", h.PasswordProtected != 0}}}};
+  return {{"languageText",
+           {{"offset", image.blocks.LangText},
+            {"size", h.LangTextSize},
+            {"builtIn", builtIn},
+            {"codePage", image.codePage},
+            {"codePageRecorded", image.codePageRecorded}}},
+          {"cabinetLibrary", library},
+          {"informationCabinet", {{"offset", image.blocks.InfoCab}, {"size", h.InfoCabSize}}},
+          {"payload",
+           {{"offset", image.blocks.Payload},
+            {"size", int64_t(image.fileSize) - image.blocks.Payload},
+            {"scrambled", h.PasswordProtected != 0}}}};
 }
 
-json ListTextJson(const std::string& list) {
+json ListTextJson(const std::string& list, int codePage) {
   size_t lines = list.empty() ? 0 : 1;
   for (size_t at = list.find("\r\n"); at != std::string::npos; at = list.find("\r\n", at + 2)) ++lines;
-  return {{"lines", lines}, {"bytes", list.size()}, {"text", JsonText(list)}};
+  return {{"lines", lines}, {"bytes", list.size()}, {"text", JsonText(list, codePage)}};
 }
 
-json ScriptJson(const SetupScript& s) {
-  return {{"AppName", JsonText(s.AppName)},
-          {"line2", JsonText(s.Line2)},
+json ScriptJson(const SetupScript& s, int codePage) {
+  return {{"AppName", JsonText(s.AppName, codePage)},
+          {"line2", JsonText(s.Line2, codePage)},
           {"Unattended", s.Unattended},
           {"MinFree", s.MinFree},
-          {"DestDir", JsonText(s.DestDir)},
+          {"DestDir", JsonText(s.DestDir, codePage)},
           {"OverwriteMode", s.OverwriteMode},
           {"ShowUnpackPage", s.ShowUnpackPage},
-          {"line8", JsonText(s.Line8)},
-          {"LaunchFile", JsonText(s.LaunchFile)},
-          {"ReadmeFile", JsonText(s.ReadmeFile)},
-          {"RunProgram", JsonText(s.RunProgram)},
-          {"RunParams", JsonText(s.RunParams)},
-          {"StartQuestion", JsonText(s.StartQuestion)},
-          {"FinalMessage", JsonText(s.FinalMessage)},
-          {"ReadmeText", ListTextJson(s.ReadmeText)},
-          {"LicenseText", ListTextJson(s.LicenseText)}};
+          {"line8", JsonText(s.Line8, codePage)},
+          {"LaunchFile", JsonText(s.LaunchFile, codePage)},
+          {"ReadmeFile", JsonText(s.ReadmeFile, codePage)},
+          {"RunProgram", JsonText(s.RunProgram, codePage)},
+          {"RunParams", JsonText(s.RunParams, codePage)},
+          {"StartQuestion", JsonText(s.StartQuestion, codePage)},
+          {"FinalMessage", JsonText(s.FinalMessage, codePage)},
+          {"ReadmeText", ListTextJson(s.ReadmeText, codePage)},
+          {"LicenseText", ListTextJson(s.LicenseText, codePage)}};
 }
 
 }  // namespace
@@ -97,12 +102,12 @@ std::string IsoTimeOfSigningTime(const std::string& text) {
 
 namespace {
 
-json FilesJson(const PayloadWalk& walk) {
+json FilesJson(const PayloadWalk& walk, int codePage) {
   json files = json::array();
   for (const PackageFile& f : walk.files) {
     std::string time = DosStampText(f.date, f.time) + "Z";  // stored as UTC
     time[10] = 'T';
-    files.push_back({{"name", JsonText(f.name)},
+    files.push_back({{"name", JsonText(f.name, codePage)},
                      {"size", f.size},
                      {"time", time},
                      {"attributes", AttributeText(f.attributes)},
@@ -151,7 +156,7 @@ json InfoJson(const PackageImage& image, const std::map<std::string, std::string
     SetupScript script;
     const auto found = infoFiles->find(kSetupScriptName);
     if (found != infoFiles->end() && ParseSetupScript(found->second, script))
-      doc["setupScript"] = ScriptJson(script);
+      doc["setupScript"] = ScriptJson(script, image.codePage);
     doc["pictures"] = json::object();
     for (const char* picture : {kSidePictureName, kHeaderPictureName}) {
       const auto it = infoFiles->find(picture);
@@ -161,7 +166,7 @@ json InfoJson(const PackageImage& image, const std::map<std::string, std::string
   }
   if (walk) {
     doc["payload"] = PayloadJson(*walk);
-    doc["files"] = FilesJson(*walk);
+    doc["files"] = FilesJson(*walk, image.codePage);
   }
   return doc;
 }
@@ -170,15 +175,19 @@ json ListJson(const PackageImage& image, const PayloadWalk& walk) {
   return {{"format", kJsonFormat},
           {"file", FileJson(image)},
           {"payload", PayloadJson(walk)},
-          {"files", FilesJson(walk)}};
+          {"files", FilesJson(walk, image.codePage)}};
 }
 
 json VerifyJson(const PackageImage& image, const PayloadWalk& walk, const std::vector<std::string>& problems,
                 const std::string& recordNote, const SignatureFacts& signature) {
   json list = json::array();
   for (const std::string& p : problems) list.push_back(JsonText(p));
-  return {{"format", kJsonFormat},         {"file", FileJson(image)},
-          {"ok", problems.empty()},        {"problems", list},
-          {"integrityRecord", recordNote}, {"payload", PayloadJson(walk)},
-          {"files", FilesJson(walk)},      {"signature", SignatureJson(signature)}};
+  return {{"format", kJsonFormat},
+          {"file", FileJson(image)},
+          {"ok", problems.empty()},
+          {"problems", list},
+          {"integrityRecord", recordNote},
+          {"payload", PayloadJson(walk)},
+          {"files", FilesJson(walk, image.codePage)},
+          {"signature", SignatureJson(signature)}};
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "pkgreader.h"
 #include "signing.h"
 
@@ -28,6 +29,6 @@ nlohmann::json VerifyJson(const PackageImage& image, const PayloadWalk& walk,
 // documents; a text of another form is returned as it is.
 std::string IsoTimeOfSigningTime(const std::string& text);
 
-// A stored single-byte text as a JSON string: bytes above 0x7F are taken as
-// Latin-1 (the Western code page's letters), so the document stays UTF-8.
-std::string JsonText(const std::string& stored);
+// A stored text as a JSON string, converted from the package's code page so
+// that the document stays UTF-8.
+std::string JsonText(const std::string& stored, int codePage = kDefaultCodePage);

@@ -82,7 +82,9 @@ void PrintBlocks(const PackageImage& image, std::FILE* out) {
 }
 
 // A name or text of the package as the terminal shows it.
-std::string ShownText(const std::string& packageText) { return TerminalText(packageText); }
+std::string ShownText(const std::string& packageText, int codePage) {
+  return TerminalText(packageText, codePage);
+}
 
 void PrintLanguage(const PackageImage& image, std::FILE* out) {
   std::string text, why;
@@ -96,10 +98,15 @@ void PrintLanguage(const PackageImage& image, std::FILE* out) {
   for (const ShippedLanguage& l : ShippedLanguages()) {
     std::string block, why;
     int line = 0;
-    if (LanguageBlock(l.utf8Text, l.codePage, block, line, why) && block == text)
+    if (LanguageBlock(l.utf8Text, l.codePage, block, line, why) &&
+        (block == text || block + CodePageLine(image.codePage) == text))
       kind = "the shipped " + l.name;
   }
-  std::fprintf(out, "language text      %s; message 0 \"%s\"\n", kind.c_str(), ShownText(table[0]).c_str());
+  std::fprintf(out, "language text      %s; message 0 \"%s\"\n", kind.c_str(),
+               ShownText(table[0], image.codePage).c_str());
+  std::fprintf(
+      out, "code page          %d%s\n", image.codePage,
+      image.codePageRecorded ? "" : " (none recorded: names and texts are ASCII, or an older package)");
 }
 
 size_t LineCount(const std::string& list) {
@@ -109,7 +116,7 @@ size_t LineCount(const std::string& list) {
   return lines;
 }
 
-void PrintScript(const SetupScript& s, std::FILE* out) {
+void PrintScript(const SetupScript& s, int codePage, std::FILE* out) {
   const std::pair<const char*, std::string> rows[] = {
       {"AppName", s.AppName},
       {"line 2", s.Line2},
@@ -127,7 +134,8 @@ void PrintScript(const SetupScript& s, std::FILE* out) {
       {"FinalMessage", s.FinalMessage},
   };
   std::fprintf(out, "setup script (%s)\n", kSetupScriptName);
-  for (const auto& row : rows) std::fprintf(out, "  %-16s %s\n", row.first, ShownText(row.second).c_str());
+  for (const auto& row : rows)
+    std::fprintf(out, "  %-16s %s\n", row.first, ShownText(row.second, codePage).c_str());
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "ReadmeText", LineCount(s.ReadmeText),
                s.ReadmeText.size());
   std::fprintf(out, "  %-16s %zu lines, %zu bytes\n", "LicenseText", LineCount(s.LicenseText),
@@ -178,7 +186,7 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
                  kSetupScriptName);
     return false;
   }
-  PrintScript(script, out);
+  PrintScript(script, image.codePage, out);
   for (const char* picture : {kSidePictureName, kHeaderPictureName}) {
     const auto it = files.find(picture);
     if (it == files.end())
@@ -191,10 +199,10 @@ bool PrintInfoCabinet(const PackageImage& image, const std::string& password, st
   return true;
 }
 
-void PrintFiles(const PayloadWalk& walk, std::FILE* out) {
+void PrintFiles(const PayloadWalk& walk, int codePage, std::FILE* out) {
   for (const PackageFile& f : walk.files)
     std::fprintf(out, "  %s %s %10" PRIu32 "  %s\n", DosStampText(f.date, f.time).c_str(),
-                 AttributeText(f.attributes).c_str(), f.size, ShownText(f.name).c_str());
+                 AttributeText(f.attributes).c_str(), f.size, ShownText(f.name, codePage).c_str());
 }
 
 uint64_t TotalSize(const PayloadWalk& walk) {
@@ -316,7 +324,7 @@ int WalkCommand(const ReadOptions& o, PayloadAction action, std::FILE* out, std:
     std::fprintf(out, "%s\n", ListJson(image, walk).dump(2).c_str());
     return 0;
   }
-  if (action == PayloadAction::List) PrintFiles(walk, out);
+  if (action == PayloadAction::List) PrintFiles(walk, image.codePage, out);
   std::fprintf(out, "%zu files, %" PRIu64 " bytes in %zu volume(s)\n", walk.files.size(), TotalSize(walk),
                walk.volumes.size());
   for (const std::string& kept : walk.kept)
@@ -373,7 +381,7 @@ int InfoCommand(const ReadOptions& o, std::FILE* out, std::FILE* err) {
                TotalSize(walk), walk.volumes.size());
   for (const std::string& v : walk.volumes) std::fprintf(out, " %s", v.c_str());
   std::fprintf(out, "\n");
-  PrintFiles(walk, out);
+  PrintFiles(walk, image.codePage, out);
   return 0;
 }
 

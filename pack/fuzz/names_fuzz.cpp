@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string stored(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> parts;
-  if (MapExtractName(stored, parts).empty()) {
+  if (MapExtractName(stored, kDefaultCodePage, parts).empty()) {
     if (parts.empty()) std::abort();
     for (const std::string& part : parts) {
       if (part.empty() || part == "." || part == ".." || part.find_first_of("/\\:") != std::string::npos)

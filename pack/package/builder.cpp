@@ -178,6 +178,7 @@ class Build {
   bool LoadCabinetLibrary();
   bool PlanPayload();
   bool WritePayloadAndRecord();
+  bool StoresNonAscii() const;
   bool WriteInfoCabinet(const IntegrityFiles& record);
   bool RecordOfParts(int volumes, bool placeholder, IntegrityFiles& record) const;
   bool WritePayload();
@@ -283,7 +284,7 @@ bool Build::PlanPayload() {
     r_.payloadFiles = givenSet_.fileCount;
     r_.payloadBytes = givenSet_.uncompressedBytes;
     for (const std::string& name : givenSet_.fileNames) {
-      const std::string why = CheckInstallName(name);
+      const std::string why = CheckInstallName(name, p_.codePage);
       if (!why.empty()) d_.Warning(p_.cabinet, 0, "the stub cannot install this file as stored: " + why);
     }
     return true;
@@ -351,6 +352,7 @@ bool Build::WritePayload() {
   options.level = p_.level;
   options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
   options.progress = o_.progress;
+  options.leadBytes = LeadBytes(p_.codePage);
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
                             parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;
@@ -425,6 +427,29 @@ bool Build::CopyGivenVolumes() {
 // with a record of the same shape (placeholder CRCs, as many volumes as
 // guessed) and some slack, again while it needs more volumes than guessed,
 // and the real record goes in last.
+bool HasNonAscii(const std::string& bytes) {
+  for (char c : bytes) {
+    if (uint8_t(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+// A package whose names and texts are all ASCII reads the same in every ANSI
+// code page, so only a package with other characters records its code page
+// (and only such a one makes the stub compare it with the system's).
+bool Build::StoresNonAscii() const {
+  std::string script, error;
+  if (HasNonAscii(parts_.LangText) || (WriteSetupScript(p_.script, script, error) && HasNonAscii(script)))
+    return true;
+  for (const PayloadFile& f : p_.files) {
+    if (HasNonAscii(f.storedName)) return true;
+  }
+  for (const std::string& name : givenSet_.fileNames) {
+    if (HasNonAscii(name)) return true;
+  }
+  return false;
+}
+
 bool Build::WritePayloadAndRecord() {
   int volumes = p_.cabinet.empty() ? 1 : int(givenSet_.volumeNames.size()) + 1;
   size_t reserved = 0;
@@ -642,6 +667,7 @@ bool Build::Run() {
   ok &= LoadCabinetLibrary();
   if (!ok || d_.HasErrors() || !PlanPayload()) return false;
   GatherInputs();
+  if (StoresNonAscii()) parts_.LangText += CodePageLine(p_.codePage);
   if (!CheckOutputs({setupPath_})) return false;
   if (!pending_.MakeFolder(HostFolderOf(setupPath_)))
     return d_.Error(p_.path, ProjectLine("Output", o_.output),

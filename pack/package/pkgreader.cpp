@@ -15,6 +15,7 @@
 #include "outputfolder.h"
 #include "package.h"
 #include "packagebase.h"
+#include "uTrans.h"
 #include "storednames.h"
 #include "uObfuscate.h"
 
@@ -53,6 +54,12 @@ bool OpenPackageImage(const std::string& path, PackageImage& image, std::string&
   if (fault != PackageLayoutFault::None)
     return error = path + ": damaged package: " + PackageLayoutFaultText(fault), false;
   image.blocks = ComputePackageBlocks(image.base, image.header);
+  std::string langText;
+  if (ReadPackageBlock(image, image.blocks.LangText, image.header.LangTextSize, langText)) {
+    const int recorded = LangTextCodePage(langText);
+    if (IsSupportedCodePage(recorded)) image.codePage = recorded;
+    image.codePageRecorded = recorded != 0;
+  }
   return true;
 }
 
@@ -207,11 +214,13 @@ intptr_t CopyFile(FDINOTIFICATION* n) {
   out->fileIndex = s.walk->files.size() - 1;
   if (s.action == PayloadAction::List) return 0;
   if (s.action == PayloadAction::Extract) {
-    const std::string why = MapExtractName(file.name, out->parts);
+    const int codePage = s.image->codePage;
+    const std::string why = MapExtractName(file.name, codePage, out->parts);
     if (!why.empty())
-      return s.error = "refusing to write the stored name " + TerminalText(file.name) + ": " + why, -1;
+      return s.error = "refusing to write the stored name " + TerminalText(file.name, codePage) + ": " + why,
+             -1;
     // Names are stored in the package's code page; the host names files in its own.
-    for (std::string& part : out->parts) part = HostNameOfUtf8(CodePageToUtf8(part, kDefaultCodePage));
+    for (std::string& part : out->parts) part = HostNameOfUtf8(CodePageToUtf8(part, codePage));
     std::string shown;
     switch (s.output->Create(out->parts, s.overwrite, out->file, shown, s.error)) {
       case OutputFolder::Outcome::Refused: return s.error = TerminalText(s.error), -1;
@@ -443,10 +452,10 @@ bool PrepareExtract(const PackageImage& image, const std::string& password, cons
   if (!WalkPayload(image, password, PayloadAction::List, target, listed, error)) return false;
   std::vector<std::string> parts;
   for (const PackageFile& f : listed.files) {
-    const std::string why = MapExtractName(f.name, parts);
+    const std::string why = MapExtractName(f.name, image.codePage, parts);
     if (!why.empty())
-      return error = "refusing to write the stored name " + TerminalText(f.name) + ": " + why +
-                     "; nothing written",
+      return error = "refusing to write the stored name " + TerminalText(f.name, image.codePage) + ": " +
+                     why + "; nothing written",
              false;
   }
   if (!output.Open(target.folder, error)) return false;

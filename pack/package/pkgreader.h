@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "package.h"
 
 struct PackageImage {
@@ -17,6 +18,10 @@ struct PackageImage {
   int32_t base = 0;        // its value
   PackageHeader header{};
   PackageBlocks blocks{};
+  // The code page of the stored names and texts, as the language block
+  // records it; a package without the record is taken as 1252.
+  int codePage = kDefaultCodePage;
+  bool codePageRecorded = false;
 };
 
 // Finds PackageBase and reads the header; false, with `error`, when the file

@@ -1,28 +1,172 @@
 #include "codepage.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "uTrans.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <map>
+#endif
 
 namespace {
 
-// Code page 1252 from 0x80 to 0x9F; 0xA0 to 0xFF are U+00A0 to U+00FF. The
-// five bytes 1252 leaves undefined stand for the C1 code point of the same
-// value, as Windows converts them both ways.
-const uint16_t k1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+struct CodePageName {
+  int codePage;
+  const char* name;
 };
 
-uint32_t Decode1252(uint8_t byte) { return byte >= 0x80 && byte < 0xA0 ? k1252High[byte - 0x80] : byte; }
+const CodePageName kCodePages[] = {
+    {874, "Thai"},
+    {932, "Japanese"},
+    {936, "Simplified Chinese"},
+    {949, "Korean"},
+    {950, "Traditional Chinese"},
+    {1250, "Central European"},
+    {1251, "Cyrillic"},
+    {1252, "Western European"},
+    {1253, "Greek"},
+    {1254, "Turkish"},
+    {1255, "Hebrew"},
+    {1256, "Arabic"},
+    {1257, "Baltic"},
+    {1258, "Vietnamese"},
+};
 
-// The 1252 byte of `cp`, or -1 when 1252 has none.
-int Encode1252(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return int(cp);
-  const uint16_t* end = k1252High + 32;
-  const uint16_t* found = std::find(k1252High, end, uint16_t(cp));
-  return cp <= 0xFFFF && found != end ? 0x80 + int(found - k1252High) : -1;
+// Where glibc's tables and Windows' differ for a character both code pages
+// define, Windows decides: the stub reads the bytes there. 1255's 0xCA is a
+// Hebrew point glibc leaves out; 950 holds four box-drawing characters
+// twice, and Windows writes the second form.
+struct Override {
+  int codePage;
+  uint16_t bytes;  // one byte, or lead byte << 8 | trail byte
+  uint32_t codePoint;
+  bool encodes;  // false: read this way, but the character is written as another byte pair
+};
+
+const Override kOverrides[] = {
+    {1255, 0xCA, 0x05BA, true},   {950, 0xF9F9, 0x2550, true},  {950, 0xF9E9, 0x255E, true},
+    {950, 0xF9EB, 0x2561, true},  {950, 0xF9EA, 0x256A, true},  {950, 0xA2A4, 0x2550, false},
+    {950, 0xA2A5, 0x255E, false}, {950, 0xA2A7, 0x2561, false}, {950, 0xA2A6, 0x256A, false},
+};
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+bool IsPrivateUse(uint32_t cp) { return cp >= 0xE000 && cp <= 0xF8FF; }
+
+#ifdef _WIN32
+
+uint32_t SystemDecode(int codePage, const char* bytes, int size) {
+  wchar_t wide[2];
+  const int n = MultiByteToWideChar(UINT(codePage), MB_ERR_INVALID_CHARS, bytes, size, wide, 2);
+  return n == 1 ? uint32_t(wide[0]) : 0;
+}
+
+bool SystemEncode(int codePage, uint32_t cp, std::string& bytes) {
+  const wchar_t wide = wchar_t(cp);
+  char out[4];
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(UINT(codePage), WC_NO_BEST_FIT_CHARS, &wide, 1, out, sizeof out, nullptr,
+                                    &usedDefault);
+  if (n <= 0 || usedDefault) return false;
+  bytes.assign(out, size_t(n));
+  return true;
+}
+
+#else
+
+// glibc's converters, one pair per code page, opened on first use and kept.
+struct Converters {
+  iconv_t decode;
+  iconv_t encode;
+};
+
+std::mutex g_convertersLock;
+
+bool Convert(iconv_t cd, const char* in, size_t size, char* out, size_t capacity, size_t& written) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* from = const_cast<char*>(in);
+  char* to = out;
+  size_t left = size, room = capacity;
+  if (iconv(cd, &from, &left, &to, &room) == size_t(-1) || left != 0) return false;
+  if (iconv(cd, nullptr, nullptr, &to, &room) == size_t(-1)) return false;
+  written = capacity - room;
+  return true;
+}
+
+Converters* ConvertersOf(int codePage) {
+  static std::map<int, Converters> opened;
+  auto found = opened.find(codePage);
+  if (found != opened.end()) return &found->second;
+  const std::string name = "CP" + std::to_string(codePage);
+  Converters c{iconv_open("UTF-32LE", name.c_str()), iconv_open(name.c_str(), "UTF-32LE")};
+  if (c.decode == iconv_t(-1) || c.encode == iconv_t(-1)) return nullptr;
+  return &opened.emplace(codePage, c).first->second;
+}
+
+uint32_t SystemDecode(int codePage, const char* bytes, int size) {
+  std::lock_guard<std::mutex> lock(g_convertersLock);
+  Converters* c = ConvertersOf(codePage);
+  unsigned char out[16];
+  size_t written = 0;
+  if (!c || !Convert(c->decode, bytes, size_t(size), reinterpret_cast<char*>(out), sizeof out, written) ||
+      written != 4)
+    return 0;
+  return uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 | uint32_t(out[3]) << 24;
+}
+
+bool SystemEncode(int codePage, uint32_t cp, std::string& bytes) {
+  std::lock_guard<std::mutex> lock(g_convertersLock);
+  Converters* c = ConvertersOf(codePage);
+  const char in[4] = {char(cp), char(cp >> 8), char(cp >> 16), char(cp >> 24)};
+  char out[16];
+  size_t written = 0;
+  if (!c || !Convert(c->encode, in, 4, out, sizeof out, written)) return false;
+  bytes.assign(out, written);
+  return true;
+}
+
+#endif
+
+// The character of one byte or byte pair, as Windows reads it: C1 bytes a
+// code page leaves undefined stand for the C1 code point of the same value;
+// anything else undefined, and the private-use characters Windows reserves
+// for end-user fonts, reads as U+FFFD.
+uint32_t DecodeChar(int codePage, const std::string& text, size_t at, size_t size) {
+  const uint8_t first = uint8_t(text[at]);
+  if (first < 0x80) return first;
+  const uint16_t key = size == 1 ? first : uint16_t(first << 8 | uint8_t(text[at + 1]));
+  for (const Override& o : kOverrides) {
+    if (o.codePage == codePage && o.bytes == key) return o.codePoint;
+  }
+  const uint32_t cp = SystemDecode(codePage, text.data() + at, int(size));
+  if (cp == 0 && size == 1 && first < 0xA0 && !IsLeadByte(codePage, first)) return first;
+  return cp == 0 || IsPrivateUse(cp) ? kReplacement : cp;
+}
+
+// Bytes of `cp` in `codePage`, empty when the code page lacks it. Only an
+// exact round trip counts, so no best-fit or decomposed form slips through.
+std::string EncodeChar(int codePage, uint32_t cp) {
+  if (cp < 0x80) return std::string(1, char(cp));
+  for (const Override& o : kOverrides) {
+    if (o.codePage == codePage && o.codePoint == cp && o.encodes)
+      return o.bytes > 0xFF ? std::string{char(o.bytes >> 8), char(o.bytes)} : std::string(1, char(o.bytes));
+  }
+  std::string bytes;
+  if (cp > 0xFFFF || IsPrivateUse(cp) || cp == kReplacement) return "";
+  if (!SystemEncode(codePage, cp, bytes)) {
+    if (cp >= 0xA0) return "";
+    bytes.assign(1, char(cp));  // a C1 control, if the code page leaves that byte to it
+  }
+  const size_t size = CharSizeAt(codePage, bytes, 0);
+  if (size != bytes.size() || DecodeChar(codePage, bytes, 0, size) != cp) return "";
+  return bytes;
 }
 
 void AppendUtf8(uint32_t cp, std::string& out) {
@@ -65,6 +209,28 @@ bool NextCodePoint(const std::string& s, size_t& at, uint32_t& cp) {
   return true;
 }
 
+// The capital of a letter of the alphabets the code pages hold, as NTFS
+// folds names; any other code point as it is.
+uint32_t UpperCaseLetter(uint32_t cp) {
+  const bool latin1 = (cp >= 'a' && cp <= 'z') || (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7);
+  if (latin1) return cp - 0x20;
+  if (cp == 0xFF) return 0x178;
+  // Latin Extended-A pairs its letters capital first, by even or by odd code
+  // point in turn.
+  if ((cp >= 0x100 && cp <= 0x137 && cp != 0x131) || (cp >= 0x14A && cp <= 0x177)) return cp & ~1u;
+  if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return cp % 2 == 0 ? cp - 1 : cp;
+  if ((cp >= 0x3B1 && cp <= 0x3CB && cp != 0x3C2) || (cp >= 0x430 && cp <= 0x44F)) return cp - 0x20;
+  if (cp == 0x3C2) return 0x3A3;  // final sigma
+  if (cp == 0x3AC) return 0x386;
+  if (cp >= 0x3AD && cp <= 0x3AF) return cp - 0x25;
+  if (cp == 0x3CC) return 0x38C;
+  if (cp == 0x3CD || cp == 0x3CE) return cp - 0x3F;
+  if (cp >= 0x450 && cp <= 0x45F) return cp - 0x50;
+  if (cp == 0x491) return 0x490;
+  if (cp >= 0xFF41 && cp <= 0xFF5A) return cp - 0x20;  // full-width Latin
+  return cp;
+}
+
 std::string ByteText(uint8_t byte) {
   char text[48];
   std::snprintf(text, sizeof text, "the byte 0x%02X is not UTF-8", byte);
@@ -94,22 +260,59 @@ bool Encode(const std::string& utf8, int codePage, std::string& out, std::string
     const size_t start = at;
     uint32_t cp = 0;
     if (!NextCodePoint(utf8, at, cp)) return why = ByteText(uint8_t(utf8[start])), false;
-    const int byte = Encode1252(cp);
-    if (byte < 0) {
+    const std::string bytes = EncodeChar(codePage, cp);
+    if (bytes.empty()) {
       why = MissingCharText(utf8.substr(start, at - start), cp, codePage);
       at = start;
       return false;
     }
-    out += char(byte);
+    out += bytes;
   }
   return true;
 }
 
 }  // namespace
 
-bool IsSupportedCodePage(int codePage) { return codePage == 1252; }
+bool IsSupportedCodePage(int codePage) {
+  for (const CodePageName& c : kCodePages) {
+    if (c.codePage == codePage) return true;
+  }
+  return false;
+}
 
-const char* SupportedCodePages() { return "1252 (Western European)"; }
+std::string SupportedCodePages() {
+  std::string list;
+  for (const CodePageName& c : kCodePages)
+    list += (list.empty() ? "" : ", ") + std::to_string(c.codePage) + " (" + c.name + ")";
+  return list;
+}
+
+bool IsLeadByte(int codePage, uint8_t byte) {
+  switch (codePage) {
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return byte >= 0x81 && byte <= 0xFE;
+    default: return false;
+  }
+}
+
+std::bitset<256> LeadBytes(int codePage) {
+  std::bitset<256> lead;
+  for (int b = 0x80; b < 0x100; ++b) lead[size_t(b)] = IsLeadByte(codePage, uint8_t(b));
+  return lead;
+}
+
+size_t CharSizeAt(int codePage, const std::string& text, size_t at) {
+  return IsLeadByte(codePage, uint8_t(text[at])) && at + 1 < text.size() ? 2 : 1;
+}
+
+size_t FindSeparator(int codePage, const std::string& text, size_t from, const char* separators) {
+  for (size_t at = from; at < text.size(); at += CharSizeAt(codePage, text, at)) {
+    if (std::strchr(separators, text[at]) && text[at] != '\0') return at;
+  }
+  return std::string::npos;
+}
 
 bool CheckUtf8(const std::string& text, std::string& why) {
   uint32_t cp = 0;
@@ -120,14 +323,30 @@ bool CheckUtf8(const std::string& text, std::string& why) {
   return true;
 }
 
+std::string UpperCaseUtf8(const std::string& utf8) {
+  std::string out;
+  for (size_t at = 0; at < utf8.size();) {
+    uint32_t cp = 0;
+    if (NextCodePoint(utf8, at, cp))
+      AppendUtf8(UpperCaseLetter(cp), out);
+    else
+      out += utf8[at++];
+  }
+  return out;
+}
+
 bool Utf8ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& why) {
   size_t at = 0;
   return Encode(utf8, codePage, out, why, at);
 }
 
-std::string CodePageToUtf8(const std::string& text, int) {
+std::string CodePageToUtf8(const std::string& text, int codePage) {
   std::string out;
-  for (char c : text) AppendUtf8(Decode1252(uint8_t(c)), out);
+  for (size_t at = 0; at < text.size();) {
+    const size_t size = CharSizeAt(codePage, text, at);
+    AppendUtf8(DecodeChar(codePage, text, at, size), out);
+    at += size;
+  }
   return out;
 }
 
@@ -186,3 +405,5 @@ bool EncodeLines(const std::string& utf8, int codePage, std::string& out, int& l
   line = LineAt(utf8, at);
   return false;
 }
+
+std::string CodePageLine(int codePage) { return kLangCodePageKey + std::to_string(codePage) + "\r\n"; }

@@ -106,7 +106,7 @@ void FilesCollector::AddFile(const std::string& storedUtf8, const std::string& s
   std::string stored, why;
   if (!Utf8ToCodePage(storedUtf8, p_.codePage, stored, why))
     return Error(line, "the stored name " + storedUtf8 + " cannot be written on the target: " + why);
-  why = CheckInstallName(stored);
+  why = CheckInstallName(stored, p_.codePage);
   if (!why.empty()) return Error(line, CodePageToUtf8(why, p_.codePage));
   PayloadFile f;
   f.storedName = stored;
@@ -182,7 +182,7 @@ void FilesCollector::WarnAboutOutsiders() {
 void FilesCollector::Finish() {
   std::map<std::string, const PayloadFile*> byName;
   for (const PayloadFile& f : p_.files) {
-    const auto inserted = byName.emplace(FoldedName(f.storedName), &f);
+    const auto inserted = byName.emplace(FoldedName(f.storedName, p_.codePage), &f);
     if (inserted.second) continue;
     const PayloadFile& first = *inserted.first->second;
     const std::string other = first.storedName == f.storedName
@@ -193,9 +193,9 @@ void FilesCollector::Finish() {
                       std::to_string(first.line) + other + ")");
   }
   for (const PayloadFile& f : p_.files) {
-    for (size_t slash = f.storedName.find('\\'); slash != std::string::npos;
-         slash = f.storedName.find('\\', slash + 1)) {
-      const auto clash = byName.find(FoldedName(f.storedName.substr(0, slash)));
+    for (size_t slash = FindSeparator(p_.codePage, f.storedName, 0, "\\"); slash != std::string::npos;
+         slash = FindSeparator(p_.codePage, f.storedName, slash + 1, "\\")) {
+      const auto clash = byName.find(FoldedName(f.storedName.substr(0, slash), p_.codePage));
       if (clash != byName.end())
         Error(f.line, CodePageToUtf8(f.storedName + " needs a folder where line " +
                                          std::to_string(clash->second->line) + " stores the file " +

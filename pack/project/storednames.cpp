@@ -75,10 +75,10 @@ bool IsDeviceName(const std::string& part) {
          base[3] >= '1' && base[3] <= '9';
 }
 
-std::string CheckParts(const std::string& plain, const std::string& name) {
+std::string CheckParts(const std::string& plain, const std::string& name, int codePage) {
   size_t start = 0;
   while (start <= plain.size()) {
-    size_t end = plain.find('\\', start);
+    size_t end = FindSeparator(codePage, plain, start, "\\");
     if (end == std::string::npos) end = plain.size();
     const std::string part = plain.substr(start, end - start);
     if (!part.empty() && (part.back() == '.' || part.back() == ' '))
@@ -93,8 +93,8 @@ std::string CheckParts(const std::string& plain, const std::string& name) {
 
 bool IsPlaceholderName(const std::string& storedName) { return storedName.find('<') != std::string::npos; }
 
-std::string CheckInstallName(const std::string& name) {
-  std::string why = cab::CheckStoredName(name);
+std::string CheckInstallName(const std::string& name, int codePage) {
+  std::string why = cab::CheckStoredName(name, LeadBytes(codePage));
   if (!why.empty()) return why;
   size_t rest = 0;
   if (IsPlaceholderName(name)) {
@@ -103,23 +103,14 @@ std::string CheckInstallName(const std::string& name) {
   }
   const std::string plain = WithoutTokens(name.substr(rest), why);
   if (!why.empty()) return why;
-  return CheckParts(plain, name);
+  return CheckParts(plain, name, codePage);
 }
 
-std::string FoldedName(const std::string& storedName) {
-  std::string folded = UpperCaseAscii(storedName);
-  // The letters of code page 1252 beyond ASCII that Windows also takes as one
-  // in either case: à to þ (not the division sign), and š, œ, ž, ÿ.
-  for (char& c : folded) {
-    const uint8_t b = uint8_t(c);
-    if (b >= 0xE0 && b <= 0xFE && b != 0xF7) c = char(b - 0x20);
-    if (b == 0x9A || b == 0x9C || b == 0x9E) c = char(b - 0x10);
-    if (b == 0xFF) c = char(0x9F);
-  }
-  return folded;
+std::string FoldedName(const std::string& storedName, int codePage) {
+  return UpperCaseUtf8(CodePageToUtf8(storedName, codePage));
 }
 
-std::string MapExtractName(const std::string& storedName, std::vector<std::string>& parts) {
+std::string MapExtractName(const std::string& storedName, int codePage, std::vector<std::string>& parts) {
   parts.clear();
   std::string mapped;
   for (char c : storedName) {
@@ -128,13 +119,14 @@ std::string MapExtractName(const std::string& storedName, std::vector<std::strin
   if (mapped.empty() || mapped.size() > cab::kMaxNameSize) return "the name is empty or too long";
   size_t start = 0;
   while (start <= mapped.size()) {
-    size_t end = mapped.find_first_of("\\/", start);
+    size_t end = FindSeparator(codePage, mapped, start, "\\/");
     if (end == std::string::npos) end = mapped.size();
     const std::string part = mapped.substr(start, end - start);
     // An empty part is a leading separator (an absolute or UNC path) or two in a row.
     if (part.empty()) return "it maps to an absolute path or has an empty part";
     if (part == "." || part == "..") return "it climbs out of the folder";
-    for (char c : part) {
+    for (size_t at = 0; at < part.size(); at += CharSizeAt(codePage, part, at)) {
+      const char c = part[at];
       if (uint8_t(c) < 0x20 || uint8_t(c) == 0x7F || std::strchr(":*?\"|", c))
         return "it holds a drive, a stream or a character Windows does not allow";
     }
@@ -164,6 +156,6 @@ std::string EscapeControls(const std::string& utf8) {
   return out;
 }
 
-std::string TerminalText(const std::string& packageText) {
-  return EscapeControls(CodePageToUtf8(packageText, kDefaultCodePage));
+std::string TerminalText(const std::string& packageText, int codePage) {
+  return EscapeControls(CodePageToUtf8(packageText, codePage));
 }

@@ -15,15 +15,19 @@
 #include <string>
 #include <vector>
 
-// Empty when the stub can write the stored name, otherwise why not.
-std::string CheckInstallName(const std::string& storedName);
+#include "codepage.h"
+
+// Empty when the stub can write the stored name (in `codePage`), otherwise
+// why not.
+std::string CheckInstallName(const std::string& storedName, int codePage);
 
 // True for a stored name that goes outside the destination folder.
 bool IsPlaceholderName(const std::string& storedName);
 
-// Case-folded form (of a name in code page 1252) for spotting two names that
-// Windows takes as one.
-std::string FoldedName(const std::string& storedName);
+// Case-folded form (as UTF-8) of a name in `codePage`, for spotting two
+// names that Windows takes as one: the letters of the alphabets the code
+// pages hold (Latin, Greek, Cyrillic, full-width Latin) in upper case.
+std::string FoldedName(const std::string& storedName, int codePage);
 
 // Where `extract` puts a stored name below its target folder: the name with
 // the angle brackets of its placeholders dropped ("<SYS>\\x.dll" becomes
@@ -32,11 +36,11 @@ std::string FoldedName(const std::string& storedName);
 // be a plain name (not empty, ".", "..", a drive, a device name, or ending in
 // "." or a blank) without ":", control or wildcard characters. Empty, with
 // the parts in `parts`, when the name may be written; otherwise why not.
-std::string MapExtractName(const std::string& storedName, std::vector<std::string>& parts);
+std::string MapExtractName(const std::string& storedName, int codePage, std::vector<std::string>& parts);
 
 // A stored name or text as a terminal may show it: converted from the
 // package's code page to UTF-8, control characters (C0, DEL and C1) as \xNN.
-std::string TerminalText(const std::string& packageText);
+std::string TerminalText(const std::string& packageText, int codePage = kDefaultCodePage);
 
 // UTF-8 text (already converted) with its control characters escaped as in
 // TerminalText, so that no escape sequence reaches a terminal.

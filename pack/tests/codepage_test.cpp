@@ -50,7 +50,7 @@ TEST(CodePage, EveryByteRoundTrips) {
   ASSERT_TRUE(Utf8ToCodePage(CodePageToUtf8(all, 1252), 1252, back, why)) << why;
   EXPECT_EQ(all, back);
   EXPECT_TRUE(IsSupportedCodePage(1252));
-  EXPECT_FALSE(IsSupportedCodePage(932));
+  EXPECT_FALSE(IsSupportedCodePage(437));  // a DOS code page, not an ANSI one
 }
 
 // Input files: a byte order mark means UTF-8 whatever is declared; faults
@@ -90,4 +90,92 @@ TEST(CodePage, InputFilesAreDecodedAsDeclared) {
   int line = 0;
   EXPECT_FALSE(EncodeLines("ok\nok\n\xE6\x97\xA5", 1252, out, line, why));
   EXPECT_EQ(3, line);
+}
+
+// Each ANSI code page as Windows converts it: a character it holds, with its
+// bytes; the C1 and undefined bytes Windows reads its own way; characters
+// that exist only through best fit or decomposition, refused.
+TEST(CodePage, EveryAnsiCodePageConvertsAsWindowsDoes) {
+  const struct {
+    int codePage;
+    std::string utf8;
+    bool ok;
+    std::string bytes;  // when ok
+  } cases[] = {
+      {874, "\xE0\xB8\x81", true, "\xA1"},                          // ก
+      {932, "\xE8\xA1\xA8", true, "\x95\x5C"},                      // 表: second byte is '\'
+      {932, "\xE3\x82\xBD", true, "\x83\x5C"},                      // ソ
+      {932, "\xEF\xBD\xB1", true, "\xB1"},                          // half-width ｱ
+      {932, "\xC2\x80", true, "\x80"},                              // Windows' own C1 byte
+      {932, "\xC2\xA5", false, ""},                                 // ¥ only by best fit
+      {936, "\xE2\x82\xAC", true, "\x80"},                          // €: 936, not GBK
+      {936, "\xE4\xB8\xAD\xE6\x96\x87", true, "\xD6\xD0\xCE\xC4"},  // 中文
+      {949, "\xED\x95\x9C", true, "\xC7\xD1"},                      // 한
+      {950, "\xE4\xB8\xAD", true, "\xA4\xA4"},                      // 中
+      {950, "\xE2\x95\x90", true, "\xF9\xF9"},                      // ═ written as Windows does
+      {1250, "\xC5\x82\xC3\xB3\xC5\xBC", true, "\xB3\xF3\xBF"},     // łóż
+      {1250, "\xC2\x81", true, "\x81"},
+      {1251, "\xD0\x96", true, "\xC6"},  // Ж
+      {1251, "\xC2\x98", true, "\x98"},
+      {1253, "\xCE\xA9", true, "\xD9"},   // Ω
+      {1254, "\xC4\x9F", true, "\xF0"},   // ğ
+      {1255, "\xD7\x90", true, "\xE0"},   // א
+      {1255, "\xD6\xBA", true, "\xCA"},   // a point glibc leaves out
+      {1255, "\xEF\xAC\x9D", false, ""},  // יִ only as two characters
+      {1256, "\xD8\xB9", true, "\xDA"},   // ع
+      {1257, "\xC4\x81", true, "\xE2"},   // ā
+      {1258, "\xC6\xB0", true, "\xFD"},   // ư
+      {1258, "\xC3\x83", false, ""},      // Ã only as A and a tilde
+      {1251, "\xC3\xA9", false, ""},      // é is not Cyrillic
+      {1253, "\xEE\x80\x80", false, ""},  // private use
+  };
+  for (const auto& c : cases) {
+    const std::string title = std::to_string(c.codePage) + " " + c.utf8;
+    std::string out, why;
+    EXPECT_EQ(c.ok, Utf8ToCodePage(c.utf8, c.codePage, out, why)) << title << ": " << why;
+    if (!c.ok) {
+      EXPECT_NE(std::string::npos, why.find("not in code page " + std::to_string(c.codePage))) << title;
+      continue;
+    }
+    EXPECT_EQ(c.bytes, out) << title;
+    EXPECT_EQ(c.utf8, CodePageToUtf8(c.bytes, c.codePage)) << title;
+  }
+}
+
+// Every byte or byte pair that decodes to a character can be written, and
+// what is written reads back as that character (a character some code pages
+// hold twice, such as 932's NEC and IBM rows, is written in one form).
+TEST(CodePage, EveryCharacterRoundTripsInEveryCodePage) {
+  for (int codePage : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+    ASSERT_TRUE(IsSupportedCodePage(codePage));
+    int characters = 0, mismatches = 0;
+    for (int first = 1; first < 256; ++first) {
+      const bool lead = IsLeadByte(codePage, uint8_t(first));
+      for (int trail = lead ? 0x40 : 0; trail < (lead ? 256 : 1); ++trail) {
+        std::string bytes(1, char(first));
+        if (lead) bytes += char(trail);
+        const std::string utf8 = CodePageToUtf8(bytes, codePage);
+        if (utf8 == "\xEF\xBF\xBD") continue;
+        std::string back, why;
+        ++characters;
+        if (!Utf8ToCodePage(utf8, codePage, back, why) || CodePageToUtf8(back, codePage) != utf8)
+          ++mismatches;
+      }
+    }
+    EXPECT_GT(characters, codePage >= 1250 || codePage == 874 ? 200 : 7000) << codePage;
+    EXPECT_EQ(0, mismatches) << codePage;
+  }
+}
+
+// Two-byte characters whose second byte is '\' or a letter are one
+// character: not a separator, not folded to another letter.
+TEST(CodePage, SeparatorsAndCaseStepOverTwoByteCharacters) {
+  const std::string hyou = "\x95\x5C", so = "\x83\x5C";  // 表 and ソ in 932
+  EXPECT_EQ(std::string::npos, FindSeparator(932, hyou + "x", 0, "\\"));
+  EXPECT_EQ(2u, FindSeparator(932, so + "\\a", 0, "\\"));
+  EXPECT_EQ(1u, FindSeparator(1252, hyou, 0, "\\"));
+  EXPECT_EQ("\xE8\xA1\xA8.TXT", UpperCaseUtf8("\xE8\xA1\xA8.txt"));
+  EXPECT_EQ("\xD0\x96\xCE\xA3\xC5\x81\xC3\x89", UpperCaseUtf8("\xD0\xB6\xCF\x82\xC5\x82\xC3\xA9"));  // жςłé
+  EXPECT_EQ(LeadBytes(932).count(), size_t(0x9F - 0x81 + 1 + 0xFC - 0xE0 + 1));
+  EXPECT_EQ(LeadBytes(1251).count(), 0u);
 }

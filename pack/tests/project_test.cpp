@@ -72,7 +72,7 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"project not in UTF-8", head + "DestDir = caf\xE9\n", 3, "declare InputEncoding = ansi"},
       {"licence not in UTF-8", head + "LicenseText = files/latin1.txt\n", 3, "cannot be stored in code page"},
       {"unknown language", head + "[Package]\nLanguage = klingon\n", 4, "shipped: dutch, english"},
-      {"unsupported code page", head + "[Package]\nCodePage = 932\n", 4, "CodePage must be"},
+      {"unsupported code page", head + "[Package]\nCodePage = 437\n", 4, "CodePage must be"},
       {"unknown encoding", head + "[Package]\nInputEncoding = latin1\n", 4, "utf-8 or ansi"},
   };
   for (const auto& c : cases) {
@@ -286,7 +286,7 @@ TEST(StoredNames, WhatTheStubCanWrite) {
       {"x\\~DAT1.", false},
   };
   for (const auto& c : cases) {
-    const std::string why = CheckInstallName(c.name);
+    const std::string why = CheckInstallName(c.name, kDefaultCodePage);
     EXPECT_EQ(c.ok, why.empty()) << c.name << ": " << why;
   }
 }
