@@ -218,7 +218,10 @@ int ShowHelp(CLI::App& app, const HelpRequest& h, std::FILE* out, std::FILE* err
   const std::string& name = h.topic;
   if (h.manual) return std::fputs(ManualPage(app).c_str(), out), 0;
   if (!h.completion.empty()) return std::fputs(BashCompletion(app).c_str(), out), 0;
-  if (name.empty()) return std::fputs(app.help().c_str(), out), 0;
+  // App::help() would show the parsed command's help, that of help itself.
+  const CLI::App& all = app;
+  if (name.empty())
+    return std::fputs(all.get_formatter()->make_help(&app, app.get_name(), {}).c_str(), out), 0;
   if (name == kKeysHelpTopic) return std::fputs(KeyReference(h.markdown).c_str(), out), 0;
   for (CLI::App* c : app.get_subcommands({})) {
     if (c->get_name() == name && name != "help") return std::fputs(c->help().c_str(), out), 0;
