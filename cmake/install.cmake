@@ -39,3 +39,14 @@ install(FILES ${VELTRA_MAN_PAGE} DESTINATION share/man/man1)
 install(FILES ${VELTRA_BASH_COMPLETION} DESTINATION share/bash-completion/completions RENAME veltra-pack)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/copyright
   DESTINATION share/doc/veltra-pack)
+
+# The Debian package built from this tree, unpacked into a scratch root and
+# moved to a second prefix: the installed tool alone builds and verifies the
+# demo; its manual page and completion are checked (pack/tests/install_test.py).
+find_program(PYTHON3 python3)
+if(PYTHON3)
+  add_test(NAME pack_installed_package COMMAND ${PYTHON3} ${PROJECT_SOURCE_DIR}/pack/tests/install_test.py)
+  set_tests_properties(pack_installed_package PROPERTIES
+    TIMEOUT 300
+    ENVIRONMENT "VELTRA_CPACK=${CMAKE_CPACK_COMMAND};VELTRA_CPACK_CONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake;VELTRA_PACK=$<TARGET_FILE:veltra-pack>;VELTRA_SOURCE=${PROJECT_SOURCE_DIR};PYTHONDONTWRITEBYTECODE=1")
+endif()
