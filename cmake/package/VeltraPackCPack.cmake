@@ -23,40 +23,37 @@
 # Both get -D PACKAGE_NAME, PACKAGE_VERSION, PACKAGE_VENDOR,
 # INSTALL_DIRECTORY, INSTALL_TREE and LICENSE_FILE, then CPACK_VELTRA_DEFINES
 # (NAME=VALUE ...) and CPACK_VELTRA_OPTIONS (further `veltra-pack build`
-# options). CPACK_VELTRA_EXECUTABLE overrides the veltra-pack that is used.
+# options). CPACK_VELTRA_EXECUTABLE is the veltra-pack that find_package
+# found, unless the project set another.
 
-if(NOT CPACK_VELTRA_EXECUTABLE)
-  get_filename_component(_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
-  if(CMAKE_HOST_WIN32)
-    set(CPACK_VELTRA_EXECUTABLE "${_prefix}/bin/veltra-pack.exe")
-  else()
-    set(CPACK_VELTRA_EXECUTABLE "${_prefix}/bin/veltra-pack")
-  endif()
-endif()
-if(NOT EXISTS "${CPACK_VELTRA_EXECUTABLE}")
-  message(FATAL_ERROR "VeltraPack: ${CPACK_VELTRA_EXECUTABLE} is missing")
+if(NOT CPACK_VELTRA_EXECUTABLE OR NOT EXISTS "${CPACK_VELTRA_EXECUTABLE}")
+  message(FATAL_ERROR "VeltraPack: no veltra-pack at '${CPACK_VELTRA_EXECUTABLE}'; "
+    "call find_package(VeltraPack) before include(CPack), or set CPACK_VELTRA_EXECUTABLE")
 endif()
 
 set(_tree "${CPACK_TEMPORARY_DIRECTORY}")
-if(CPACK_PACKAGING_INSTALL_PREFIX AND NOT CPACK_PACKAGING_INSTALL_PREFIX STREQUAL "/")
-  string(APPEND _tree "/${CPACK_PACKAGING_INSTALL_PREFIX}")
-endif()
 if(NOT IS_DIRECTORY "${_tree}")
   message(FATAL_ERROR "VeltraPack: no staged install tree at ${_tree}; "
     "set CPACK_EXTERNAL_ENABLE_STAGING")
 endif()
 
 # With components (and not CPACK_MONOLITHIC_INSTALL) CPack stages each one in
-# a folder of its own name.
+# a folder of its own name; below it (or the tree) lies the install prefix.
 set(_roots "${_tree}")
 if(CPACK_COMPONENTS_ALL AND NOT CPACK_MONOLITHIC_INSTALL)
-  set(_roots)
-  foreach(_component IN LISTS CPACK_COMPONENTS_ALL)
-    if(IS_DIRECTORY "${_tree}/${_component}")
-      list(APPEND _roots "${_tree}/${_component}")
-    endif()
-  endforeach()
+  list(TRANSFORM CPACK_COMPONENTS_ALL PREPEND "${_tree}/" OUTPUT_VARIABLE _roots)
 endif()
+if(CPACK_PACKAGING_INSTALL_PREFIX AND NOT CPACK_PACKAGING_INSTALL_PREFIX STREQUAL "/")
+  list(TRANSFORM _roots APPEND "/${CPACK_PACKAGING_INSTALL_PREFIX}")
+endif()
+# A component that installs nothing leaves no folder.
+set(_present)
+foreach(_root IN LISTS _roots)
+  if(IS_DIRECTORY "${_root}")
+    list(APPEND _present "${_root}")
+  endif()
+endforeach()
+set(_roots ${_present})
 file(GLOB_RECURSE _staged LIST_DIRECTORIES false "${_tree}/*")
 if(NOT _staged)
   message(FATAL_ERROR "VeltraPack: the install tree ${_tree} holds no file")

@@ -35,7 +35,7 @@ unset(_veltra_exe)
 unset(_veltra_prefix)
 
 # A project that packs with `cpack -G External` needs only include(CPack)
-# after find_package; its own settings of these three are kept. Verbatim
+# after find_package; its own settings of these are kept. Verbatim
 # variables keep the backslashes of Windows paths such as
 # CPACK_VELTRA_RUN_PROGRAM, which CPack's config file would otherwise read
 # as escapes.
@@ -47,6 +47,9 @@ if(NOT DEFINED CPACK_EXTERNAL_PACKAGE_SCRIPT)
 endif()
 if(NOT DEFINED CPACK_EXTERNAL_ENABLE_STAGING)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+endif()
+if(NOT DEFINED CPACK_VELTRA_EXECUTABLE)
+  set(CPACK_VELTRA_EXECUTABLE "${VeltraPack_EXECUTABLE}")
 endif()
 
 # A custom target <name> that runs `veltra-pack build PROJECT -o OUTPUT`.
