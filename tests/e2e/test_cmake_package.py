@@ -61,9 +61,11 @@ class CMakePackageTest(e2e.DestinationTestCase):
         if not CABINET_DLL.is_file() or not (HOST_BUILD / "cmake_install.cmake").is_file():
             raise unittest.SkipTest("VELTRA_CABINET_DLL and an installable VELTRA_HOST_BUILD are needed")
         cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="veltra-cmake-"))
-        # The prefix's name has a blank, as install folders often do.
-        cls.prefix = cls.scratch / "tool prefix"
-        install_tool(cls.prefix)
+        # Moved after the install, as the package is meant to allow; the
+        # name has a blank, as install folders often do.
+        installed = cls.scratch / "installed"
+        install_tool(installed)
+        cls.prefix = installed.rename(cls.scratch / "tool prefix")
 
     @classmethod
     def tearDownClass(cls):
