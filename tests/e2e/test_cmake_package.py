@@ -10,9 +10,11 @@ that VELTRA_PACK was built in), whose install rules give the prefix.
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
+import textwrap
 import unittest
 
 import e2e
@@ -146,11 +148,15 @@ class CMakePackageTest(e2e.DestinationTestCase):
         readme = (REPO / "README.md").read_text()
         section = readme[readme.index("### From a CMake project"):]
         section = section[:section.index("\n### ", 1)]
-        cases = [("cmake", SAMPLE / "CMakeLists.txt"), ("ini", SAMPLE / "hello.ini")]
-        for language, sample in cases:
-            with self.subTest(language):
-                blocks = [b.split("```")[0] for b in section.split("```" + language + "\n")[1:]]
-                self.assertTrue(blocks, "no %s snippet" % language)
+        fenced = [b.split("```")[0] for b in section.split("```cmake\n")[1:]]
+        indented = re.findall(r"\n\n((?:    .*\n)+)", section)
+        cases = [
+            ("CMake", fenced, SAMPLE / "CMakeLists.txt"),
+            ("project file", [textwrap.dedent(b) for b in indented], SAMPLE / "hello.ini"),
+        ]
+        for name, blocks, sample in cases:
+            with self.subTest(name):
+                self.assertTrue(blocks, "no %s snippet" % name)
                 for block in blocks:
                     self.assertIn(block, sample.read_text())
 
