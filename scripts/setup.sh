@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian machine (run as root) for building and testing:
 # the cross toolchains, Wine (32- and 64-bit), Xvfb, GoogleTest, zlib, the
-# builder's header-only CLI11 and nlohmann-json, osslsigncode for signing, and
-# the third-party cabinet tools the interop tests compare against.
+# builder's header-only CLI11 and nlohmann-json, osslsigncode for signing,
+# the third-party cabinet tools the interop tests compare against, and man,
+# groff and lintian for checking the installed manual page and the package.
 # Skips whatever is already installed; safe to run again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,6 +20,7 @@ packages=(
   cabextract gcab mscompress
   msitools wixl icoutils
   clang libclang-rt-14-dev
+  man-db groff-base lintian
 )
 
 # Japanese and Chinese glyphs for the wizards in those languages: under a

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "hostfiles.h"
+#include "manual.h"
 #include "project.h"
 #include "projectkeys.h"
 
@@ -194,11 +195,34 @@ CLI::App* AddAssembleCommand(CLI::App& app, AssembleOptions& o, PasswordSource& 
   return c;
 }
 
+// What `help` prints besides the help texts: the manual page and the shell
+// completion, which the build makes from these definitions.
+struct HelpRequest {
+  std::string topic, completion;
+  bool markdown = false, manual = false;
+};
+
+CLI::App* AddHelpCommand(CLI::App& app, HelpRequest& h) {
+  CLI::App* help = app.add_subcommand("help", "Shows the commands, or the options of one.");
+  help->add_option("command", h.topic, "the command to explain, or keys: the project file's keys");
+  help->add_flag("--markdown", h.markdown, "help keys as the README's Markdown table");
+  // Hidden: build steps, not something to read.
+  help->add_flag("--man", h.manual)->group("");
+  help->add_option("--completion", h.completion)->check(CLI::IsMember({"bash"}))->group("");
+  return help;
+}
+
 // "help" alone shows every command; "help COMMAND" that command's options;
 // "help keys" the project file's keys.
-int ShowHelp(CLI::App& app, const std::string& name, bool markdown, std::FILE* out, std::FILE* err) {
-  if (name.empty()) return std::fputs(app.help().c_str(), out), 0;
-  if (name == "keys") return std::fputs(KeyReference(markdown).c_str(), out), 0;
+int ShowHelp(CLI::App& app, const HelpRequest& h, std::FILE* out, std::FILE* err) {
+  const std::string& name = h.topic;
+  if (h.manual) return std::fputs(ManualPage(app).c_str(), out), 0;
+  if (!h.completion.empty()) return std::fputs(BashCompletion(app).c_str(), out), 0;
+  // App::help() would show the parsed command's help, that of help itself.
+  const CLI::App& all = app;
+  if (name.empty())
+    return std::fputs(all.get_formatter()->make_help(&app, app.get_name(), {}).c_str(), out), 0;
+  if (name == kKeysHelpTopic) return std::fputs(KeyReference(h.markdown).c_str(), out), 0;
   for (CLI::App* c : app.get_subcommands({})) {
     if (c->get_name() == name && name != "help") return std::fputs(c->help().c_str(), out), 0;
   }
@@ -217,7 +241,7 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
   BuildOptions build;
   ReadOptions read;
   AssembleOptions assemble;
-  std::string helpTopic;
+  HelpRequest helpRequest;
   PasswordSource passwords[6];
   CLI::App* buildCommand = AddBuildCommand(app, build, passwords[0]);
   CLI::App* info = AddReadCommand(
@@ -233,10 +257,7 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
   verify->add_option("--ca", read.ca, "PEM file of the authorities a signature must chain to");
   for (CLI::App* c : {info, list, verify}) c->add_flag("--json", read.json, "print one JSON document");
   CLI::App* assembleCommand = AddAssembleCommand(app, assemble, passwords[5]);
-  CLI::App* help = app.add_subcommand("help", "Shows the commands, or the options of one.");
-  help->add_option("command", helpTopic, "the command to explain, or keys: the project file's keys");
-  bool markdown = false;
-  help->add_flag("--markdown", markdown, "help keys as the README's Markdown table");
+  CLI::App* help = AddHelpCommand(app, helpRequest);
 
   try {
     app.parse(argc, argv);
@@ -265,7 +286,7 @@ int RunCommandLine(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (i == 5) assemble.password = password;
     if (i > 0 && i < 5) read.hasPassword = given, read.password = password;
   }
-  if (help->parsed()) return ShowHelp(app, helpTopic, markdown, out, err);
+  if (help->parsed()) return ShowHelp(app, helpRequest, out, err);
   const BuildOverrides& v = build.overrides;
   if (buildCommand->parsed() && v.lzxWindow && v.hasCompression && v.compression != cab::Compression::Lzx) {
     std::fprintf(err, "veltra-pack: --lzx-window is for --compression lzx only; drop one of them\n");

@@ -32,9 +32,14 @@ std::string FindBuiltFile(const std::string& fileName, const std::string& treeFo
   if (!self.empty()) {
     const std::string beside = HostFolderOf(self);
     looked.push_back(JoinHostPath(beside, fileName));
+    looked.push_back(JoinHostPath(beside, std::string("../") + kInstalledFilesFolder + "/" + fileName));
 #ifdef VELTRA_WIN32_TREE_FROM_PACK
-    looked.push_back(
-        JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
+    // The build tree lies at a fixed place from the build folder only: from a
+    // copy elsewhere (an installed one) the same relative path would name a
+    // folder that anyone may have made, such as C:\win32 beside C:\Program Files.
+    if (HostKindOf(JoinHostPath(beside, "CMakeFiles")) == HostKind::Folder)
+      looked.push_back(
+          JoinHostPath(beside, std::string(VELTRA_WIN32_TREE_FROM_PACK) + "/" + treeFolder + "/" + fileName));
 #endif
   }
   for (const std::string& candidate : looked) {
@@ -233,7 +238,7 @@ bool Build::LoadStub() {
   std::string path = !o_.stub.empty() ? o_.stub : p_.stub;
   if (path.empty()) {
     std::vector<std::string> looked;
-    path = FindBuiltFile("veltra-stub.exe", "stub", looked);
+    path = FindBuiltFile(kStubFileName, "stub", looked);
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;
@@ -259,7 +264,7 @@ bool Build::LoadCabinetLibrary() {
   std::string path = given;
   if (path.empty()) {
     std::vector<std::string> looked;
-    path = FindBuiltFile("cabinet-veltra.dll", "fdi", looked);
+    path = FindBuiltFile(kCabinetLibraryFileName, "fdi", looked);
     if (path.empty()) {
       std::string where;
       for (const std::string& l : looked) where += "\n  " + l;

@@ -44,9 +44,18 @@ struct BuildResult {
 bool BuildPackage(const Project& project, const BuildOverrides& overrides, BuildResult& result,
                   Diagnostics& diagnostics);
 
+// The product's files that a build takes when the project names none, and
+// the folder an installed tree keeps them in, relative to the prefix (the
+// folder above the builder's own).
+constexpr char kStubFileName[] = "veltra-stub.exe";
+constexpr char kCabinetLibraryFileName[] = "cabinet-veltra.dll";
+constexpr char kInstalledFilesFolder[] = "lib/veltra";
+
 // Where the builder looks for a file of the win32 build when the project
-// names none: beside its own executable, then in the build tree it was
-// configured with. The first that exists, or empty; `looked` lists them all.
+// names none: beside its own executable, then in ../lib/veltra from its
+// folder (an installed tree), then, for the builder in its own build folder
+// only, in the win32 build tree it was configured with. The first that
+// exists, or empty; `looked` lists them all.
 std::string FindBuiltFile(const std::string& fileName, const std::string& treeFolder,
                           std::vector<std::string>& looked);
 

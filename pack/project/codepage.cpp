@@ -101,12 +101,18 @@ bool Convert(iconv_t cd, const char* in, size_t size, char* out, size_t capacity
 }
 
 Converters* ConvertersOf(int codePage) {
-  static std::map<int, Converters> opened;
+  // Opened once per code page and kept for the process's life: the map is
+  // never destroyed, so the descriptors stay reachable to the end.
+  static std::map<int, Converters>& opened = *new std::map<int, Converters>;
   auto found = opened.find(codePage);
   if (found != opened.end()) return &found->second;
   const std::string name = "CP" + std::to_string(codePage);
   Converters c{iconv_open("UTF-32LE", name.c_str()), iconv_open(name.c_str(), "UTF-32LE")};
-  if (c.decode == iconv_t(-1) || c.encode == iconv_t(-1)) return nullptr;
+  if (c.decode == iconv_t(-1) || c.encode == iconv_t(-1)) {
+    if (c.decode != iconv_t(-1)) iconv_close(c.decode);
+    if (c.encode != iconv_t(-1)) iconv_close(c.encode);
+    return nullptr;
+  }
   return &opened.emplace(codePage, c).first->second;
 }
 

@@ -174,6 +174,10 @@ std::string SectionSuggestion(const std::string& name) {
   return DidYouMean(Nearest(name, ProjectSections()), "[", "]");
 }
 
+const char* ProjectFilesSyntax() {
+  return "stored name = source (a file, or a folder with a stored name ending in \\), or a bare source";
+}
+
 std::string KeyReference(bool markdown) {
   std::string text, section;
   for (const ProjectKey& k : kKeys) {
@@ -190,8 +194,7 @@ std::string KeyReference(bool markdown) {
       text += "  " + Padded(k.name, 17) + k.meaning + "\n  " + std::string(17, ' ') + k.type +
               "; left out: " + k.fallback + "\n";
   }
-  const char* files =
-      "stored name = source (a file, or a folder with a stored name ending in \\), or a bare source";
+  const char* files = ProjectFilesSyntax();
   text += markdown ? std::string("\n`[Files]` lines: ") + files + ".\n"
                    : std::string("\n[Files]\n  ") + files + "\n";
   return text.substr(1);

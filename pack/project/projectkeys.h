@@ -38,5 +38,8 @@ std::string KeySuggestion(const std::string& section, const std::string& name);
 // The same for an unknown section.
 std::string SectionSuggestion(const std::string& name);
 
+// What a [Files] line may be, for the references.
+const char* ProjectFilesSyntax();
+
 // The reference: plain text for `help keys`, or a Markdown table for the README.
 std::string KeyReference(bool markdown);

@@ -431,3 +431,64 @@ TEST(Build, DefaultStubAndLibraryAreFoundBesideTheBuilder) {
   ASSERT_EQ(SzddStatus::Ok, SzddExpand(reinterpret_cast<const uint8_t*>(lib.data()), lib.size(), expanded));
   EXPECT_TRUE(std::string(expanded.begin(), expanded.end()) == ReadFile(dir.File("lib.dll")));
 }
+
+// Where a copy of the builder finds the product's files by where it sits:
+// beside itself first, then ../lib/veltra (an installed tree); the win32
+// build tree only from a build folder (one with CMakeFiles), so that an
+// installed or copied builder never reaches a folder relative to wherever
+// it was put.
+TEST(Build, DefaultFilesBesideTheBuilderThenInItsInstalledTree) {
+  const struct {
+    bool buildFolder;                 // a CMakeFiles folder beside the builder in usr/bin
+    std::vector<std::string> placed;  // folders given a stub and library, each its own
+    int taken;                        // the one a build takes, or -1: none found
+    std::vector<std::string> looked;  // the places a failed build names, for the stub
+  } cases[] = {
+      {false, {"usr/lib/veltra"}, 0, {}},
+      {false, {"usr/bin"}, 0, {}},
+      {false, {"usr/lib/veltra", "usr/bin"}, 1, {}},
+      {false,
+       {"lib/veltra", "usr/bin/lib/veltra"},
+       -1,
+       {"usr/bin/veltra-stub.exe", "usr/bin/../lib/veltra/veltra-stub.exe"}},
+      {true, {}, -1, {"usr/bin/veltra-stub.exe", "usr/bin/../lib/veltra/veltra-stub.exe", "usr/bin/"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(&c - cases));
+    ProjectDir dir;
+    const std::string tool = dir.File("usr/bin");
+    ASSERT_TRUE(RunTool("mkdir -p " + Quote(tool + (c.buildFolder ? "/CMakeFiles" : "")) +
+                            " && cp '" VELTRA_PACK_EXE "' " + Quote(tool),
+                        "/dev/null"));
+    for (size_t i = 0; i < c.placed.size(); ++i) {
+      ASSERT_TRUE(RunTool("mkdir -p " + Quote(dir.File(c.placed[i])), "/dev/null"));
+      dir.Write(c.placed[i] + "/veltra-stub.exe", packtest::FakeStub());
+      dir.Write(c.placed[i] + "/cabinet-veltra.dll", packtest::FakeLibrary() + std::string(i + 1, 'x'));
+    }
+    dir.Write("p.ini", "[Setup]\nAppName = Found\n[Files]\nfiles/a.txt\n");
+    const std::string log = dir.File("log");
+    const bool built = RunTool(Quote(tool + "/veltra-pack") + " build " + Quote(dir.File("p.ini")), log);
+    ASSERT_EQ(built, c.taken >= 0) << ReadFile(log);
+    if (built) {
+      const std::string lib = Dissect(ReadFile(dir.File("Setup.exe"))).lib;
+      std::vector<uint8_t> expanded;
+      ASSERT_EQ(SzddStatus::Ok,
+                SzddExpand(reinterpret_cast<const uint8_t*>(lib.data()), lib.size(), expanded));
+      EXPECT_EQ(std::string(expanded.begin(), expanded.end()),
+                ReadFile(dir.File(c.placed[size_t(c.taken)] + "/cabinet-veltra.dll")));
+      continue;
+    }
+    // The stub's list: the lines after its "Looked for:", up to the library's error.
+    const std::string text = ReadFile(log);
+    const size_t from = text.find("Looked for:"), to = text.find("error", from);
+    std::vector<std::string> looked;
+    for (size_t at = text.find("\n  ", from); at < to; at = text.find("\n  ", at + 1))
+      looked.push_back(text.substr(at + 3, text.find('\n', at + 1) - at - 3));
+    ASSERT_EQ(looked.size(), c.looked.size()) << text;
+    for (size_t i = 0; i < looked.size(); ++i) {
+      // The build tree's place depends on where the tree was configured;
+      // only its start is known here.
+      EXPECT_EQ(looked[i].rfind(dir.File(c.looked[i]), 0), 0u) << looked[i];
+    }
+  }
+}

@@ -41,6 +41,8 @@ TEST(CommandLine, VersionHelpAndUsageErrors) {
   } cases[] = {
       {"--version", 0, "veltra-pack " VELTRA_TEST_VERSION},
       {"help", 0, "Run veltra-pack help COMMAND"},
+      {"help", 0, "Builds Setup.exe"},
+      {"help --completion zsh", 2, "zsh not in"},
       {"help build", 0, "--sign-pkcs12"},
       {"help verify", 0, "--ca"},
       {"build --help", 0, "--progress"},

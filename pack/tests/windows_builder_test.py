@@ -7,6 +7,7 @@ VELTRA_WINE (scripts/wine-run.sh).
 import os
 import pathlib
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -154,6 +155,41 @@ class WindowsBuilderTest(unittest.TestCase):
                     self.assertIn("Setup-2.cab", results["linux"])
                     code, out, err = self.run_pack(False, "verify", "linux/Setup.exe")
                     self.assertEqual(0, code, out + err)
+
+    def test_installed_tree_is_found_at_lib_veltra(self):
+        """The Windows builder installed as bin\\veltra-pack.exe takes the stub
+        and library from ..\\lib\\veltra\\, and without them names only its own
+        folders, never the build tree's."""
+        tree = pathlib.Path(WINDOWS).resolve().parent.parent
+        stub, library = tree / "stub" / "veltra-stub.exe", tree / "fdi" / "cabinet-veltra.dll"
+        if not (stub.is_file() and library.is_file()):
+            self.skipTest("the win32 tree's stub and library are not built")
+        prefix = self.root / "prefix"
+        (prefix / "bin").mkdir(parents=True)
+        tool = prefix / "bin" / "veltra-pack.exe"
+        shutil.copyfile(WINDOWS, tool)
+        (self.root / "q.ini").write_text("[Setup]\nAppName = Installed\n[Files]\nfiles/readme.txt\n")
+
+        def build(out):
+            done = subprocess.run([WINE, str(tool), "build", "q.ini", "-o", out], cwd=self.root, capture_output=True,
+                                  text=True, errors="replace", timeout=600)
+            return done.returncode, done.stdout + done.stderr
+
+        code, said = build("none/Setup.exe")
+        self.assertEqual(1, code, said)
+        stub_lines = said.split("Looked for:", 1)[1].split("error", 1)[0]
+        looked = re.findall(r"(?m)^  (\S.*?)\r?$", stub_lines)
+        self.assertEqual(2, len(looked), said)
+        self.assertTrue(looked[0].endswith("\\prefix\\bin\\veltra-stub.exe"), looked)
+        self.assertTrue(looked[1].endswith("\\prefix\\bin\\..\\lib\\veltra\\veltra-stub.exe"), looked)
+
+        (prefix / "lib" / "veltra").mkdir(parents=True)
+        shutil.copyfile(stub, prefix / "lib" / "veltra" / "veltra-stub.exe")
+        shutil.copyfile(library, prefix / "lib" / "veltra" / "cabinet-veltra.dll")
+        code, said = build("installed/Setup.exe")
+        self.assertEqual(0, code, said)
+        code, out, err = self.run_pack(False, "verify", "installed/Setup.exe")
+        self.assertEqual(0, code, out + err)
 
     def test_windows_build_reads_back_like_the_host_build(self):
         results = self.build_both(PROJECT.format(package=VARIANTS["split-password"]))

@@ -36,7 +36,7 @@ void EndRunOnFault() {
   ClosePauseGate();
   if (!Message(kMsgCabUnknownError).empty()) {
     ShowSetupError(Message(kMsgCabUnknownError));
-  } else if (!SetupParams.Switches.Quiet) {
+  } else if (!ShowsNoBoxes()) {
     MessageBoxA(SetupParams.MainWindow, kTextUnknownError, kFixedCaption, MB_OK | MB_ICONHAND);
   }
   ReleaseRun();

@@ -18,6 +18,7 @@
 // without any.
 struct SwitchesRecord {
   bool Quiet = false;        // /quiet, /q: no window at all
+  bool Passive = false;      // /passive: the progress alone, nothing asked, no box
   bool ShowUsage = false;    // /?
   bool Unknown = false;      // a switch that is none of these, or a folder switch without its folder
   std::string Destination;   // /D=folder
@@ -76,6 +77,10 @@ struct SetupParamsRecord : SetupScript {
 // Both live on the heap and are never destroyed: ExitSetup may end the process
 // from the worker thread while the main thread still reads them.
 extern SetupParamsRecord& SetupParams;
+
+// Quiet and passive runs show no box: nobody may be there to press it, and
+// a deployment script would wait on it for ever.
+inline bool ShowsNoBoxes() { return SetupParams.Switches.Quiet || SetupParams.Switches.Passive; }
 
 // The messages of the package's language text.
 extern LangTable& Lang;

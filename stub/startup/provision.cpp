@@ -9,6 +9,7 @@
 #include "packagefile.h"
 #include "pechecksum.h"
 #include "setupparams.h"
+#include "setuplog.h"
 
 #include <vector>
 
@@ -63,14 +64,21 @@ void ProvideCabinetLibrary() {
   // The system library comes from the system folder only, never through a
   // search that includes the folder of a downloaded Setup.exe.
   SetupParams.CabinetLib = LoadLibraryA((SetupParams.SystemDir + "cabinet.dll").c_str());
-  if (!SetupParams.CabinetLib) SetupParams.CabinetLib = LoadPackagedLibrary();
+  const char* source = "the system's";
+  if (!SetupParams.CabinetLib) {
+    SetupParams.CabinetLib = LoadPackagedLibrary();
+    source = "the package's own";
+  }
   // A library without all four entry points cannot serve a cabinet context.
   if (SetupParams.CabinetLib && !TakeEntryPoints(SetupParams.CabinetLib)) {
     FreeLibrary(SetupParams.CabinetLib);
     SetupParams.CabinetLib = nullptr;
   }
-  if (!SetupParams.CabinetLib) {
-    if (!SetupParams.Switches.Quiet) {
+  if (SetupParams.CabinetLib) {
+    LogLine(std::string("Cabinet library loaded: ") + source);
+  } else {
+    LogLine("Failure: no cabinet library could be loaded");
+    if (!ShowsNoBoxes()) {
       MessageBoxA(SetupParams.MainWindow, Message(kMsgCabinetDllFailed).c_str(), kFixedCaption,
                   MB_OK | MB_ICONEXCLAMATION);
     }

@@ -23,6 +23,7 @@
 #include "setuplog.h"
 #include "setupscript_reader.h"
 #include "switches.h"
+#include "wizard.h"
 #include "worker.h"
 
 namespace {
@@ -38,8 +39,10 @@ HBITMAP LoadPicture(const std::string& path) {
 }
 
 const char kUsage[] =
-    "Setup.exe [/quiet] [/D=folder] [/extract=folder] [/log=file] [/password-file=file] [/?]\r\n\r\n"
+    "Setup.exe [/quiet | /passive] [/D=folder] [/extract=folder] [/log=file] [/password-file=file] "
+    "[/?]\r\n\r\n"
     "/quiet, /q\tno window at all; the outcome is in the exit code\r\n"
+    "/passive\tonly the progress, which Cancel can stop; nothing asked, no box\r\n"
     "/D=folder\tinstall into this folder instead of the package's\r\n"
     "/extract=folder\tonly place the files in this folder, run nothing\r\n"
     "/log=file\tadd every step, file, failure and the exit code to this file\r\n"
@@ -48,10 +51,10 @@ const char kUsage[] =
     "A folder is a full path: X:\\... or \\\\server\\share\\...";
 
 // Boxes shown before the language text is loaded carry fixed English texts.
-// A quiet run shows none: the exit code says what happened.
+// A quiet or passive run shows none: the exit code says what happened.
 [[noreturn]] void FailEarly(const char* text) {
   LogLine(std::string("Failure: ") + text);
-  if (!SetupParams.Switches.Quiet) {
+  if (!ShowsNoBoxes()) {
     MessageBoxA(SetupParams.MainWindow, text, kFixedCaption, MB_OK | MB_ICONEXCLAMATION);
   }
   CloseOwnFile();
@@ -81,9 +84,9 @@ uint32_t ReadTempPath(char* buffer, uint32_t size) { return GetTempPathA(size, b
 uint32_t ReadSystemDirectory(char* buffer, uint32_t size) { return GetSystemDirectoryA(buffer, size); }
 uint32_t ReadWindowsDirectory(char* buffer, uint32_t size) { return GetWindowsDirectoryA(buffer, size); }
 
-// The usage box, unless the run is quiet, then the end with `code`.
+// The usage box, unless the run shows no boxes, then the end with `code`.
 [[noreturn]] void ExitWithUsage(ExitCode code) {
-  if (!SetupParams.Switches.Quiet) MessageBoxA(nullptr, kUsage, kFixedCaption, MB_OK | MB_ICONINFORMATION);
+  if (!ShowsNoBoxes()) MessageBoxA(nullptr, kUsage, kFixedCaption, MB_OK | MB_ICONINFORMATION);
   ExitSetup(code);
 }
 
@@ -108,7 +111,7 @@ void ReadCommandLine() {
   }
   // Set before the script is read, so that the failures on the way there
   // show no box either.
-  if (switches.Quiet) SetupParams.Unattended = true;
+  if (ShowsNoBoxes()) SetupParams.Unattended = true;
 }
 
 void InitRunState() {
@@ -116,9 +119,12 @@ void InitRunState() {
   SetupParams.WorkerRunning = false;
   InitCommonControls();
   // The information cabinet is extracted before the setup script can say
-  // that the run is unattended; a quiet run has no one to ask from the start.
+  // that the run is unattended; a quiet or passive run asks no one from the
+  // start.
   if (SetupParams.Switches.Quiet) {
     ExtractionUi = {};
+  } else if (SetupParams.Switches.Passive) {
+    UseProgressOnlyForExtraction();
   } else {
     UseWizardForExtraction();
   }
@@ -133,6 +139,7 @@ void LearnFolders() {
 
 void CheckPackage() {
   if (!ReadPackageHeader()) FailEarly(kTextNoPackageData);
+  LogNumber("Package found at byte ", static_cast<unsigned long>(PackageBase()));
 }
 
 void MakeWorkDir() {
@@ -142,6 +149,7 @@ void MakeWorkDir() {
   // Without a private folder the temporary files would land in the current
   // folder and never be removed, so the run stops here.
   if (SetupParams.WorkDir.empty()) FailEarly(kTextNoTempFolder);
+  LogLine("Private folder made: " + SetupParams.WorkDir);
 }
 
 void LoadLanguageText() {
@@ -151,6 +159,7 @@ void LoadLanguageText() {
       CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) && LoadLangTable(path, Lang);
   DeleteFileA(path.c_str());
   if (!loaded) FailEarly(kTextNoLanguage);
+  LogLine("Language text loaded");
 }
 
 void PrepareInfoCabinet() {
@@ -170,9 +179,9 @@ void PrepareInfoCabinet() {
     SetupParams.ScrambleKey += password;
     return;
   }
-  // A quiet run cannot ask, and the information cabinet would not open.
-  if (SetupParams.Switches.Quiet) {
-    LogLine("Failure: the package has a password, and a quiet run cannot ask for it");
+  // A run without questions cannot ask, and the information cabinet would not open.
+  if (ShowsNoBoxes()) {
+    LogLine("Failure: the package has a password, and a quiet or passive run cannot ask for it");
     ExitSetup(kExitStopped);
   }
   SetupParams.ScrambleKey += AskPassword();
@@ -182,12 +191,15 @@ void PrepareInfoCabinet() {
 // wrong password or a damaged package.
 void ReportWrongPassword() {
   LogLine("Failure: the information cabinet was not recognised (wrong password or damaged package)");
-  if (SetupParams.Switches.Quiet) return;
+  if (ShowsNoBoxes()) return;
   MessageBoxA(SetupParams.MainWindow, Message(kMsgWrongPassword).c_str(), Message(kMsgErrorTitle).c_str(),
               MB_OK | MB_ICONHAND);
 }
 
-void ExtractInfoCabinet() { ExtractPackageCabinet({ReportWrongPassword, "", true}); }
+void ExtractInfoCabinet() {
+  ExtractPackageCabinet({ReportWrongPassword, "", true});
+  LogLine("Information cabinet read");
+}
 
 void LoadPictures() {
   SetupParams.SideBitmap = LoadPicture(SetupParams.WorkDir + kSidePictureName);
@@ -200,7 +212,7 @@ void ReadScript() {
   DeleteFileA(path.c_str());
   if (!read) {
     LogLine("Failure: the setup script could not be read");
-    if (!SetupParams.Switches.Quiet) MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
+    if (!ShowsNoBoxes()) MessageBoxA(SetupParams.MainWindow, kTextCannotReadInfo, "", MB_OK);
     ExitSetup(kExitBadScript);
   }
 }
@@ -208,7 +220,7 @@ void ReadScript() {
 void ApplySwitches() {
   const SwitchesRecord& switches = SetupParams.Switches;
   if (!switches.Destination.empty()) SetupParams.DestDir = switches.Destination;
-  if (switches.Quiet) SetupParams.Unattended = true;
+  if (ShowsNoBoxes()) SetupParams.Unattended = true;
   if (switches.ExtractOnly.empty()) return;
   // The files alone: no question before, no program, no message after.
   SetupParams.DestDir = switches.ExtractOnly;
@@ -218,11 +230,20 @@ void ApplySwitches() {
   SetupParams.FinalMessage.clear();
 }
 
+void LogRunMode() {
+  const SwitchesRecord& switches = SetupParams.Switches;
+  const char* mode = switches.Quiet           ? "quiet"
+                     : switches.Passive       ? "passive"
+                     : SetupParams.Unattended ? "unattended"
+                                              : "wizard";
+  LogLine(std::string("Run mode: ") + mode + (switches.ExtractOnly.empty() ? "" : ", files only"));
+}
+
 void ExpandCaption() { Lang[kMsgSetupTitle] = ExpandPlaceholders(Lang[kMsgSetupTitle], false); }
 
 void AskStartQuestion() {
-  // Starting a quiet run is the administrator's answer.
-  if (SetupParams.StartQuestion.empty() || SetupParams.Switches.Quiet) return;
+  // Starting a quiet or passive run is the administrator's answer.
+  if (SetupParams.StartQuestion.empty() || ShowsNoBoxes()) return;
   const std::string question = ExpandPlaceholders(SetupParams.StartQuestion, true);
   if (MessageBoxA(SetupParams.MainWindow, question.c_str(), Message(kMsgSetupTitle).c_str(),
                   MB_OKCANCEL | MB_ICONQUESTION) == IDCANCEL) {
@@ -241,6 +262,7 @@ void RunUnattended() {
     ExitSetup(kExitFailed);
   }
   LogLine("Extracting into " + SetupParams.ExtractDir);
+  if (SetupParams.Switches.Passive) RunProgressOnly();
   ExtractionUi = {};  // no one to ask: the answers that extractionui.h gives
   if (!StartExtractionWorker()) {
     ShowSetupError(kTextCannotPrepare);
@@ -250,11 +272,21 @@ void RunUnattended() {
   // the run is done. This thread may have owned the password prompt or the
   // start-up question, so it keeps answering what is sent to it meanwhile.
   AwaitWithMessages(SetupParams.WorkerThread);
-  if (!SetupParams.FinalMessage.empty() && !SetupParams.Switches.Quiet) {
+  if (!SetupParams.FinalMessage.empty() && !ShowsNoBoxes()) {
     MessageBoxA(nullptr, ExpandPlaceholders(SetupParams.FinalMessage, true).c_str(),
                 Message(kMsgSetupTitle).c_str(), MB_OK | MB_ICONINFORMATION);
   }
   ExitFinishedRun();
+}
+
+void RunProgressOnly() {
+  SetupParams.WizardPage = kProgressPage;
+  SetupParams.RemoveAfter = false;  // the files stay where the run put them
+  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr, WizardFrameProc, 0);
+  // The frame ends the process itself once extraction is over or Cancel
+  // is confirmed; coming back here means it could not be shown.
+  LogLine("Failure: the progress window could not be shown");
+  ExitSetup(kExitFailed);
 }
 
 void RunWizard() {
@@ -282,6 +314,7 @@ void RunSetup() {
   LoadPictures();
   ReadScript();
   ApplySwitches();
+  LogRunMode();
   ExpandCaption();
   AskStartQuestion();
   if (SetupParams.Unattended) RunUnattended();

@@ -13,8 +13,12 @@ void ExtractInfoCabinet();
 void LoadPictures();
 void ReadScript();
 void ApplySwitches();  // the command line's folders and quietness over the script's
+void LogRunMode();
 void ExpandCaption();
 void AskStartQuestion();
 [[noreturn]] void RunUnattended();
+// The frame with its progress page alone, for /passive: nothing to click on
+// the way, Cancel as on the wizard's progress page, no completion page.
+[[noreturn]] void RunProgressOnly();
 [[noreturn]] void RunWizard();
 void RunSetup();  // the whole sequence

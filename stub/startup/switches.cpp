@@ -33,6 +33,8 @@ void ApplySwitch(const std::string& argument) {
     SetupParams.Switches.Unknown = true;
   } else if ((name == "quiet" || name == "q") && !hasValue) {
     SetupParams.Switches.Quiet = true;
+  } else if (name == "passive" && !hasValue) {
+    SetupParams.Switches.Passive = true;
   } else if (name == "?" && !hasValue) {
     SetupParams.Switches.ShowUsage = true;
   } else if (name == "d") {
@@ -69,7 +71,9 @@ void ParseSwitches(const char* commandLine) {
   NextArgument(line);  // the program's own name
   for (;;) {
     while (IsBlank(*line)) ++line;
-    if (!*line) return;
+    if (!*line) break;
     ApplySwitch(NextArgument(line));
   }
+  // Asked for both, the run shows no window at all: the stricter wish holds.
+  if (SetupParams.Switches.Quiet) SetupParams.Switches.Passive = false;
 }

@@ -64,6 +64,31 @@ TEST(Switches, ReadFromTheWholeCommandLine) {
   }
 }
 
+TEST(Switches, PassiveShowsTheProgressUnlessQuietIsAskedFor) {
+  const struct {
+    const char* line;
+    bool quiet;
+    bool passive;
+    bool unknown;
+  } cases[] = {
+      {"Setup.exe /passive", false, true, false},
+      {"Setup.exe -PASSIVE \"/D=C:\\Program Files\\Acme\"", false, true, false},
+      {"Setup.exe /passive /extract=C:\\x", false, true, false},
+      // No window at all is the stricter wish, in either order.
+      {"Setup.exe /passive /quiet", true, false, false},
+      {"Setup.exe /q -passive", true, false, false},
+      {"Setup.exe /passive=yes", false, false, true},
+      {"Setup.exe /pass", false, false, true},
+      {"Setup.exe /passive /bogus", false, true, true},
+  };
+  for (const auto& c : cases) {
+    const SwitchesRecord parsed = Parse(c.line);
+    EXPECT_EQ(c.quiet, parsed.Quiet) << c.line;
+    EXPECT_EQ(c.passive, parsed.Passive) << c.line;
+    EXPECT_EQ(c.unknown, parsed.Unknown) << c.line;
+  }
+}
+
 TEST(Switches, FileSwitchesTakeTheirNamesAsGiven) {
   EXPECT_EQ("Z:\\keys\\pw.txt", Parse("Setup.exe /Password-File=Z:\\keys\\pw.txt").PasswordFile);
   EXPECT_TRUE(Parse("Setup.exe /password-file").Unknown);

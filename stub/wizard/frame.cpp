@@ -207,7 +207,8 @@ void OnExtractionDone(HWND frame) {
     ExtractionDonePending = true;
     return;
   }
-  if (SetupParams.LaunchFile.empty() && SetupParams.ReadmeFile.empty()) {
+  // A passive run ends with its files: the completion page would wait for a click.
+  if (SetupParams.Switches.Passive || (SetupParams.LaunchFile.empty() && SetupParams.ReadmeFile.empty())) {
     RemoveUnpackedFiles();
     EndDialog(frame, 0);
     ExitFinishedRun();

@@ -186,9 +186,16 @@ const ExtractionUiRecord kWizardUi = {AskOverwrite,         AskNextVolume,
                                       AskAfterFailure,      BeginExtractionProgress,
                                       ShowExtractionStatus, ShowExtractionProgress};
 
+// The progress page alone: every question gets the answer that the empty
+// member stands for, as in an unattended run.
+const ExtractionUiRecord kProgressOnlyUi = {
+    nullptr, nullptr, nullptr, BeginExtractionProgress, ShowExtractionStatus, ShowExtractionProgress};
+
 }  // namespace
 
 void UseWizardForExtraction() { ExtractionUi = kWizardUi; }
+
+void UseProgressOnlyForExtraction() { ExtractionUi = kProgressOnlyUi; }
 
 std::string AskPassword() {
   SetupParams.EnteredPassword.clear();

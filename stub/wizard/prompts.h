@@ -12,6 +12,8 @@ std::string AskPassword();
 // Fills ExtractionUi with the overwrite, next-volume and failure prompts
 // and the progress page.
 void UseWizardForExtraction();
+// Fills ExtractionUi with the progress page alone: nothing is asked.
+void UseProgressOnlyForExtraction();
 // The wizard frame (template IDD_FRAME).
 INT_PTR CALLBACK WizardFrameProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Sets a dialog item's text (item 0: the window's own caption) after
