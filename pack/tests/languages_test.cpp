@@ -145,9 +145,16 @@ const Room kRooms[] = {
 // those languages are written without blanks.
 const double kFullWidthChars = 8.0 / kText;
 
-// The dialog font of a Japanese system draws Latin letters and blanks in
-// half-width cells, an average character (4 dialog units) each.
-double LatinWidthChars(int codePage) { return codePage == 932 ? 4.0 / kText : 1.0; }
+// The width of a character that is not full width, in characters of
+// running Latin text. The dialog font of a Japanese system draws Latin
+// letters and blanks in half-width cells, an average character (4 dialog
+// units) each. Wine's Tahoma has no Greek, so Wine draws a Greek dialog
+// font with DejaVu Sans: about 6.3 pixels a character of Greek running text
+// where Tahoma takes 5.25 for Latin (seen in the wrapped lines of the walk).
+double LatinWidthChars(int codePage) {
+  if (codePage == 932) return 4.0 / kText;
+  return codePage == 1253 ? 6.3 / 5.25 : 1.0;
+}
 bool IsFullWidth(char32_t c) {
   return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
          (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
@@ -274,6 +281,7 @@ TEST(ShippedLanguages, TextsAreMeasuredAsTheyAreDrawn) {
   for (int i = 0; i < 24; ++i) line24 += kana;
   const Room noToAll = {kMsgNoToAll, 59, 1, kText}, no = {kMsgNo, 36, 1, kText};
   const Room clickNext = {kMsgClickNext, 195, 3, kText}, next = {kMsgNext, 44, 1, kText};
+  const Room choice = {kMsgLaunchNowChoice, 183, 1, kText}, question = {kMsgLicenceQuestion, 316, 2, kText};
   const struct {
     std::string text;
     Room room;
@@ -289,6 +297,18 @@ TEST(ShippedLanguages, TextsAreMeasuredAsTheyAreDrawn) {
       {"<APPNAME> " + line24, clickNext, 936, 2},
       {"Setup<br/><br/>" + kana, clickNext, 932, 3},
       {"\xD0\x94\xD0\xB0\xD0\xBB\xD0\xB5\xD0\xB5 >", next, 1251, 1},  // Cyrillic is as wide as Latin
+      // Greek as Wine drew it: the first fitted its line, the second took three.
+      {"Ναι, θέλω να ξεκινήσει τώρα το <APPNAME>.", choice, 1253, 1},
+      {"\u0391\u03c0\u03bf\u03b4\u03ad\u03c7\u03b5\u03c3\u03c4\u03b5 \u03c4\u03bf\u03c5\u03c2 "
+       u8"\u03cc\u03c1\u03bf\u03c5\u03c2 \u03c4\u03b7\u03c2 \u03c0\u03b1\u03c1\u03b1\u03c0\u03ac\u03bd\u03c9 "
+       u8"\u03c3\u03c5\u03bc\u03c6\u03c9\u03bd\u03af\u03b1\u03c2; \u0391\u03bd "
+       u8"\u03b5\u03c0\u03b9\u03bb\u03ad\u03be\u03b5\u03c4\u03b5 \u038c\u03c7\u03b9, \u03b7 "
+       u8"\u03b5\u03b3\u03ba\u03b1\u03c4\u03ac\u03c3\u03c4\u03b1\u03c3\u03b7 \u03b8\u03b1 "
+       u8"\u03ba\u03bb\u03b5\u03af\u03c3\u03b5\u03b9. \u0393\u03b9\u03b1 \u03bd\u03b1 "
+       u8"\u03b5\u03b3\u03ba\u03b1\u03c4\u03b1\u03c3\u03c4\u03ae\u03c3\u03b5\u03c4\u03b5 \u03c4\u03bf "
+       u8"<APPNAME>, \u03c0\u03c1\u03ad\u03c0\u03b5\u03b9 \u03bd\u03b1 \u03c4\u03bf\u03c5\u03c2 "
+       u8"\u03b1\u03c0\u03bf\u03b4\u03b5\u03c7\u03c4\u03b5\u03af\u03c4\u03b5.",
+       question, 1253, 3},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(c.lines, WrappedLines(c.text, c.room, LatinWidthChars(c.codePage))) << c.text;
