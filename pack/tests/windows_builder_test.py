@@ -115,7 +115,8 @@ CODE_PAGES = [
     (949, "데모", "한국어.txt", "폴더\\파일.txt"),
     (950, "示範", "中文═.txt", "資料夾\\檔案╞.txt"),
     (1255, "דמו", "שלוםֺ.txt", "תיקייה\\קובץ.txt"),
-    (1258, "Thử", "tệp.txt", "thư mục\\ư.txt"),
+    # 1258 holds ư and ê whole and the dot below as a combining mark.
+    (1258, "Thư", "tê\u0323p.txt", "thư mu\u0323c\\đ.txt"),
     (874, "ทดสอบ", "ไฟล์.txt", "โฟลเดอร์\\ก.txt"),
 ]
 
