@@ -19,7 +19,7 @@ packages=(
   googletest libgtest-dev zlib1g-dev libcli11-dev nlohmann-json3-dev osslsigncode
   cabextract gcab mscompress
   msitools wixl icoutils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev locales
   man-db groff-base lintian
 )
 
@@ -35,6 +35,18 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Wine takes its ANSI code page from the locale (ru_RU: 1251, pl_PL: 1250,
+# ja_JP: 932, ...); the code-page tests run the stub under these, so they
+# must exist.
+regenerate=0
+for l in ru_RU pl_PL ja_JP el_GR zh_CN; do
+  if ! locale -a | grep -qx "$l.utf8"; then
+    sed -i "s/^# *\($l\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    regenerate=1
+  fi
+done
+((regenerate)) && locale-gen >/dev/null
 
 # The product is a 32-bit program, and the tests run it. 32-bit Wine needs
 # an i386 loader process; where the machine cannot run 32-bit code natively,
