@@ -3,23 +3,54 @@
 #include <cstring>
 #include <limits>
 
+bool (*PathLeadByte)(unsigned char byte) = nullptr;
+
+namespace {
+
+size_t NextChar(const std::string& path, size_t at) {
+  return PathLeadByte && PathLeadByte(static_cast<unsigned char>(path[at])) && at + 1 < path.size() ? at + 2
+                                                                                                    : at + 1;
+}
+
+// Where the last character begins, or npos for an empty text.
+size_t LastCharAt(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t at = 0; at < path.size(); at = NextChar(path, at)) last = at;
+  return last;
+}
+
+bool EndsInBackslash(const std::string& path) {
+  const size_t last = LastCharAt(path);
+  return last != std::string::npos && last + 1 == path.size() && path[last] == '\\';
+}
+
+}  // namespace
+
 std::string AddTrailingBackslash(const std::string& path) {
-  if (path.empty() || path.back() == '\\') return path;
+  if (path.empty() || EndsInBackslash(path)) return path;
   return path + '\\';
 }
 
 std::string StripTrailingBackslash(const std::string& path) {
-  if (path.size() > 3 && path.back() == '\\') return path.substr(0, path.size() - 1);
+  if (path.size() > 3 && EndsInBackslash(path)) return path.substr(0, path.size() - 1);
   return path;
 }
 
 std::string DirectoryPart(const std::string& path) {
+  // The last ':' or '\\' that is a character of its own, and the character
+  // before it.
+  size_t separator = std::string::npos, before = std::string::npos, previous = std::string::npos;
+  for (size_t at = 0; at < path.size(); at = NextChar(path, at)) {
+    if (path[at] == ':' || path[at] == '\\') separator = at, before = previous;
+    previous = at;
+  }
   // i counts characters, as a 1-based position of the last one kept.
-  size_t i = path.size();
-  while (i > 0 && path[i - 1] != ':' && path[i - 1] != '\\') --i;
+  size_t i = separator == std::string::npos ? 0 : separator + 1;
   // Drop the separator before the name, but keep the backslash of a drive
   // root and the second one that opens a network path.
-  if (i > 1 && path[i - 1] == '\\' && path[i - 2] != ':' && path[i - 2] != '\\') --i;
+  if (i > 1 && path[i - 1] == '\\' && before != std::string::npos && path[before] != ':' &&
+      !(path[before] == '\\' && before + 2 == i))
+    --i;
   return AddTrailingBackslash(path.substr(0, i));
 }
 
@@ -36,7 +67,7 @@ std::string DrivePart(const std::string& path) {
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     size_t i = 2;
     int backslashes = 0;
-    for (; i < path.size(); ++i) {
+    for (; i < path.size(); i = NextChar(path, i)) {
       if (path[i] == '\\' && ++backslashes == 2) break;
     }
     return path.substr(0, i);
@@ -156,7 +187,9 @@ std::string ReplaceAll(const std::string& token, const std::string& replacement,
 bool HasParentFolderPart(const std::string& path) {
   size_t start = 0;
   for (;;) {
-    const size_t end = path.find_first_of("\\/", start);
+    size_t end = start;
+    while (end < path.size() && path[end] != '\\' && path[end] != '/') end = NextChar(path, end);
+    if (end >= path.size()) end = std::string::npos;
     if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
       return true;
     if (end == std::string::npos) return false;

@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <string>
 
+// Paths in a two-byte ANSI code page (932, 936, 949, 950) hold characters
+// whose second byte may be "\\": the path functions below step over them when
+// this tells the bytes that start such a character (the stub sets it from
+// the system's code page); null takes every byte as a character of its own.
+extern bool (*PathLeadByte)(unsigned char byte);
+
 // Appends "\" unless the text is empty or already ends in one.
 std::string AddTrailingBackslash(const std::string& path);
 // Drops a final "\" from texts longer than three characters, so that a drive

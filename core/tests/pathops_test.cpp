@@ -70,7 +70,7 @@ TEST(Numbers, TextToInt64ReadsLeniently) {
       {"9223372036854775807", std::numeric_limits<int64_t>::max()},
       {"92233720368547758079", std::numeric_limits<int64_t>::max()},  // stops before overflow
       {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
-      {"9223372036854775808", 922337203685477580},     // 2^63 is only negative
+      {"9223372036854775808", 922337203685477580},  // 2^63 is only negative
       {"-9223372036854775809", -922337203685477580},
       {"$7FFFFFFFFFFFFFFF", std::numeric_limits<int64_t>::max()},
       {"$8000000000000000", 0x0800000000000000},
@@ -85,8 +85,8 @@ TEST(Numbers, TextToInt64ReadsLeniently) {
 
 TEST(Numbers, Int64ToTextRoundTrips) {
   for (int64_t v : {int64_t(0), int64_t(-1), int64_t(1048576), int64_t(4294967295), int64_t(4294967296),
-                    int64_t(0x0000FFFFFFFFFFFF), int64_t(-1000000000000000000), std::numeric_limits<int64_t>::max(),
-                    std::numeric_limits<int64_t>::min()}) {
+                    int64_t(0x0000FFFFFFFFFFFF), int64_t(-1000000000000000000),
+                    std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
     EXPECT_EQ(v, TextToInt64(Int64ToText(v)));
   }
   EXPECT_EQ("-9223372036854775808", Int64ToText(std::numeric_limits<int64_t>::min()));
@@ -124,4 +124,41 @@ TEST(PathParts, ParentFolderPartsAreFoundUnderEitherSeparator) {
       {"notes..txt", false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.climbs, HasParentFolderPart(c.path)) << c.path;
+}
+
+namespace {
+bool ShiftJisLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+}  // namespace
+
+// In a two-byte code page a character's second byte may be '\': 表 is
+// 0x95 0x5C and ソ 0x83 0x5C in 932. Such a byte is no separator, while
+// without lead bytes every byte counts as a character.
+TEST(PathParts, TwoByteCharactersEndingInABackslashAreNotSeparators) {
+  const std::string hyou = "\x95\x5C", so = "\x83\x5C";
+  const struct {
+    std::string path, directory, fileName, added, stripped;
+    bool parent;
+  } cases[] = {
+      {"C:\\" + hyou, "C:\\", hyou, "C:\\" + hyou + "\\", "C:\\" + hyou, false},
+      {"C:\\" + so + "\\" + hyou + "\\a.txt", "C:\\" + so + "\\" + hyou + "\\", "a.txt", "", "", false},
+      {"C:\\d\\" + hyou + "\\", "C:\\d\\" + hyou + "\\", "", "C:\\d\\" + hyou + "\\", "C:\\d\\" + hyou,
+       false},
+      {hyou + "..\\x", "", "", "", "", false},
+      {so + "\\..\\x", "", "", "", "", true},
+  };
+  PathLeadByte = ShiftJisLeadByte;
+  for (const auto& c : cases) {
+    if (!c.directory.empty() || !c.fileName.empty()) {
+      EXPECT_EQ(c.directory, DirectoryPart(c.path)) << c.path;
+      EXPECT_EQ(c.fileName, FileNamePart(c.path)) << c.path;
+    }
+    if (!c.added.empty()) EXPECT_EQ(c.added, AddTrailingBackslash(c.path)) << c.path;
+    if (!c.stripped.empty()) EXPECT_EQ(c.stripped, StripTrailingBackslash(c.path)) << c.path;
+    EXPECT_EQ(c.parent, HasParentFolderPart(c.path)) << c.path;
+  }
+  EXPECT_EQ("\\\\" + hyou + "\\s", DrivePart("\\\\" + hyou + "\\s\\f"));
+  PathLeadByte = nullptr;
+  // In a single-byte code page the same bytes are two characters, the second a backslash.
+  EXPECT_EQ("C:\\" + hyou, AddTrailingBackslash("C:\\" + hyou));
+  EXPECT_TRUE(HasParentFolderPart(hyou + "..\\x"));
 }

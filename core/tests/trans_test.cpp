@@ -101,3 +101,38 @@ TEST(ValidateLangText, AgreesWithTheLoaderAndSaysWhere) {
   EXPECT_FALSE(ValidateLangText(Messages(82) + "\x01\x01\r\n", table, error));
   EXPECT_NE(std::string::npos, error.find("line 83")) << error;
 }
+
+// The code-page line after the end marker: read by the stub from the file
+// and by the package reader from the block alike; anything else there, or a
+// text that is no language text, records none.
+TEST_F(LangFile, ReadsTheCodePageAfterTheMarker) {
+  const struct {
+    const char* what;
+    std::string after;
+    int codePage;
+  } cases[] = {
+      {"recorded", "CodePage=1251\r\n", 1251},
+      {"last bytes of the file", "CodePage=932", 932},
+      {"none", "", 0},
+      {"other text", "anything\r\n", 0},
+      {"no number", "CodePage=\r\n", 0},
+      {"not a number", "CodePage=12a1\r\n", 0},
+      {"too long", "CodePage=1251251\r\n", 0},
+      {"blank before", " CodePage=1251\r\n", 0},
+  };
+  for (const auto& c : cases) {
+    const std::string text = Messages(82) + "\x01\r\n" + c.after;
+    Write(text);
+    LangTable table;
+    int codePage = -1;
+    EXPECT_TRUE(LoadLangTable(path_, table, &codePage)) << c.what;
+    EXPECT_EQ(c.codePage, codePage) << c.what;
+    EXPECT_EQ(c.codePage, LangTextCodePage(text)) << c.what;
+  }
+  EXPECT_EQ(0, LangTextCodePage(Messages(81) + "\x01\r\nCodePage=1251\r\n"));
+  Write(Messages(81) + "\x01\r\nCodePage=1251\r\n");
+  LangTable table;
+  int codePage = -1;
+  EXPECT_FALSE(LoadLangTable(path_, table, &codePage));
+  EXPECT_EQ(0, codePage);
+}

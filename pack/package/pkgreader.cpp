@@ -244,8 +244,8 @@ intptr_t CloseFile(FDINOTIFICATION* n) {
     closed = CloseStream(n->hf) == 0;
   }
   if (!closed || uint64_t(out->position) != out->expected) {
-    s.error =
-        TerminalText(out->name) + ": " + (closed ? "the data does not have the stored size" : "cannot write");
+    s.error = TerminalText(out->name, s.image->codePage) + ": " +
+              (closed ? "the data does not have the stored size" : "cannot write");
     return -1;
   }
   out->finished = true;

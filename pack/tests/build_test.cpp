@@ -492,3 +492,41 @@ TEST(Build, DefaultFilesBesideTheBuilderThenInItsInstalledTree) {
     }
   }
 }
+
+// The code-page line after the language text's end marker: written exactly
+// when a name or text goes beyond ASCII (1252 included), read back by info,
+// and what extract converts names with.
+TEST(Build, PackagesBeyondAsciiRecordTheirCodePage) {
+  const struct {
+    const char* title;
+    std::string package, files;
+    std::string record;     // after the end marker
+    std::string infoLine;   // in `info`
+    std::string extracted;  // a file extract writes, relative to its folder
+  } cases[] = {
+      {"ASCII", "", "a.txt = files/a.txt\n", "", "code page          1252 (none recorded", "a.txt"},
+      {"1252 beyond ASCII", "", "r\xC3\xA9sum\xC3\xA9.txt = files/a.txt\n", "CodePage=1252\r\n",
+       "code page          1252\n", "r\xC3\xA9sum\xC3\xA9.txt"},
+      {"1251 ASCII", "CodePage = 1251\n", "a.txt = files/a.txt\n", "", "(none recorded", "a.txt"},
+      {"1251", "CodePage = 1251\n", "\xD0\x96\\\xD0\xB6.txt = files/a.txt\n", "CodePage=1251\r\n",
+       "code page          1251\n", "\xD0\x96/\xD0\xB6.txt"},
+      // 表 ends in the byte of "\": one folder, not two.
+      {"932", "CodePage = 932\n", "\xE8\xA1\xA8\\\xE8\xA1\xA8.txt = files/a.txt\n", "CodePage=932\r\n",
+       "code page          932\n", "\xE8\xA1\xA8/\xE8\xA1\xA8.txt"},
+  };
+  for (const auto& c : cases) {
+    ProjectDir dir;
+    dir.Write("p.ini", Project(c.package, c.files));
+    std::string out;
+    ASSERT_EQ(0, RunPack("build " + Quote(dir.File("p.ini")), out)) << c.title << out;
+    const Dissected d = Dissect(ReadFile(dir.File("Setup.exe")));
+    const std::string marker = "\x01\r\n";
+    ASSERT_GE(d.lang.size(), marker.size()) << c.title;
+    EXPECT_EQ(c.record, d.lang.substr(d.lang.find(marker) + marker.size())) << c.title;
+    ASSERT_EQ(0, RunPack("info " + Quote(dir.File("Setup.exe")), out)) << c.title << out;
+    EXPECT_NE(std::string::npos, out.find(c.infoLine)) << c.title << out;
+    ASSERT_EQ(0, RunPack("extract " + Quote(dir.File("Setup.exe")) + " --to " + Quote(dir.File("out")), out))
+        << c.title << out;
+    EXPECT_TRUE(FileExists(dir.File("out/" + c.extracted))) << c.title << dir.Listing("out");
+  }
+}

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "storednames.h"
+
 // UTF-8 into code page 1252: what it holds, what it lacks, and bytes that
 // are not UTF-8 at all, each refused with what it is.
 TEST(CodePage, Utf8To1252) {
@@ -178,4 +182,38 @@ TEST(CodePage, SeparatorsAndCaseStepOverTwoByteCharacters) {
   EXPECT_EQ("\xD0\x96\xCE\xA3\xC5\x81\xC3\x89", UpperCaseUtf8("\xD0\xB6\xCF\x82\xC5\x82\xC3\xA9"));  // жςłé
   EXPECT_EQ(LeadBytes(932).count(), size_t(0x9F - 0x81 + 1 + 0xFC - 0xE0 + 1));
   EXPECT_EQ(LeadBytes(1251).count(), 0u);
+}
+
+// Stored names in a two-byte code page: a character whose second byte is
+// '\' or '|' is a character of the name, names that differ only in such a
+// byte's case are two names, and extract splits only at real separators.
+TEST(CodePage, StoredNamesInTwoByteCodePages) {
+  const std::string hyou = "\x95\x5C", so = "\x83\x5C", pipe = "\x83\x7C";  // 表 ソ ポ in 932
+  const struct {
+    std::string name;
+    int codePage;
+    bool installable;
+    std::vector<std::string> extractParts;  // empty: refused
+  } cases[] = {
+      {hyou, 932, true, {hyou}},
+      {so + "\\" + hyou + ".txt", 932, true, {so, hyou + ".txt"}},
+      {"<SYS>\\" + hyou, 932, true, {"SYS", hyou}},
+      {pipe + ".txt", 932, true, {pipe + ".txt"}},
+      {hyou, 1252, false, {}},           // two characters there, the second a separator
+      {pipe + ".txt", 1252, false, {}},  // '|' in a single-byte code page
+      {"a\\\\b", 932, false, {}},
+  };
+  for (const auto& c : cases) {
+    const std::string title = std::to_string(c.codePage) + " " + CodePageToUtf8(c.name, c.codePage);
+    EXPECT_EQ(c.installable, CheckInstallName(c.name, c.codePage).empty()) << title;
+    std::vector<std::string> parts;
+    const std::string why = MapExtractName(c.name, c.codePage, parts);
+    EXPECT_EQ(c.extractParts.empty(), !why.empty()) << title << ": " << why;
+    if (why.empty()) EXPECT_EQ(c.extractParts, parts) << title;
+  }
+  // "\x82\x61" and "\x82\x41" are ａ and the other two-byte characters; their
+  // second bytes are ASCII letters of either case but they are no pair.
+  EXPECT_NE(FoldedName("\x82\x61", 932), FoldedName("\x82\x41", 932));
+  EXPECT_EQ(FoldedName("\xE6.txt", 1251), FoldedName("\xC6.TXT", 1251));  // ж and Ж
+  EXPECT_EQ(FoldedName("r\xE9sum\xE9", 1252), FoldedName("R\xC9SUM\xC9", 1252));
 }

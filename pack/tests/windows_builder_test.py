@@ -4,6 +4,7 @@ host builder on the same projects, and reads them back the same way.
 Environment (set by ctest): VELTRA_PACK_HOST, VELTRA_PACK_WINDOWS (the .exe),
 VELTRA_WINE (scripts/wine-run.sh).
 """
+import json
 import os
 import pathlib
 import random
@@ -89,6 +90,36 @@ VARIANTS = {
     "split-password": "VolumeSize = 160K\nCompressionLevel = 9\nPassword = Wine & Linux",
     "lzx-split": "Compression = lzx\nLzxWindow = 16\nVolumeSize = 160K",
 }
+
+
+# Projects in other code pages, with stored names that test the conversion
+# where glibc's tables and Windows' differ: 950 writes box drawing in its
+# second form, 1255 holds a point glibc lacks, 932 and 936 have two-byte
+# characters whose second byte is a backslash or a letter.
+CODE_PAGE_PROJECT = """[Setup]
+AppName = {app}
+DestDir = <PROGRAM FILES>\\{app}
+[Package]
+Stub = stub.exe
+CabinetLibrary = lib.dll
+CodePage = {code_page}
+[Files]
+{first} = files/readme.txt
+{second} = files/docs2/a.txt
+"""
+
+CODE_PAGES = [
+    (1251, "Демо", "Привет.txt", "Папка\\Ёж.txt"),
+    (1250, "Zażółć", "gęślą.txt", "Łódź\\jaźń.txt"),
+    (932, "デモ", "表.txt", "ソフト\\予定表\\ｱ.txt"),
+    (936, "演示", "中文€.txt", "说明\\文件.txt"),
+    (949, "데모", "한국어.txt", "폴더\\파일.txt"),
+    (950, "示範", "中文═.txt", "資料夾\\檔案╞.txt"),
+    (1255, "דמו", "שלוםֺ.txt", "תיקייה\\קובץ.txt"),
+    # 1258 holds ư and ê whole and the dot below as a combining mark.
+    (1258, "Thư", "tê\u0323p.txt", "thư mu\u0323c\\đ.txt"),
+    (874, "ทดสอบ", "ไฟล์.txt", "โฟลเดอร์\\ก.txt"),
+]
 
 
 def outputs(folder):
@@ -190,6 +221,22 @@ class WindowsBuilderTest(unittest.TestCase):
         self.assertEqual(0, code, said)
         code, out, err = self.run_pack(False, "verify", "installed/Setup.exe")
         self.assertEqual(0, code, out + err)
+
+    def test_same_bytes_in_every_code_page(self):
+        for code_page, app, first, second in CODE_PAGES:
+            with self.subTest(code_page=code_page):
+                for name in ("linux", "windows"):
+                    shutil.rmtree(self.root / name, ignore_errors=True)
+                results = self.build_both(CODE_PAGE_PROJECT.format(code_page=code_page, app=app, first=first,
+                                                                   second=second))
+                self.assertTrue(results["linux"]["Setup.exe"] == results["windows"]["Setup.exe"],
+                                "%d: Setup.exe differs" % code_page)
+                listings = []
+                for windows in (False, True):
+                    code, out, err = self.run_pack(windows, "list", "--json", "windows/Setup.exe")
+                    self.assertEqual(0, code, out + err)
+                    listings.append(sorted(f["name"] for f in json.loads(out)["files"]))
+                self.assertEqual([sorted([first, second])] * 2, listings)
 
     def test_windows_build_reads_back_like_the_host_build(self):
         results = self.build_both(PROJECT.format(package=VARIANTS["split-password"]))

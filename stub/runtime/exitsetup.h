@@ -7,7 +7,8 @@ enum ExitCode : unsigned {
   kExitDone = 0,       // the run finished, or the person confirmed leaving a prompt or the wizard
   kExitFailed = 1,     // a failure
   kExitStopped = 2,    // the start-up question or the overwrite prompt was cancelled, a cabinet
-                       // was not recognised, or a follow-up volume is missing when unattended
+                       // was not recognised, a follow-up volume is missing when unattended, or
+                       // the package was made for another ANSI code page (refused or unattended)
   kExitBadScript = 4,  // the setup script was unreadable
   // The program to run after extraction could not be started. A run that
   // waited for its program to end ends with that program's own code instead.

@@ -9,3 +9,9 @@ const char kTextCannotPrepare[] = "Unable to prepare for decompression!";
 const char kTextCannotReadSelf[] = "Unable to read from myself: ";
 const char kTextUnknownError[] = "Unknown error occurred";
 const char kTextCannotStart[] = "Unable to start this file:\r\n";
+const char kTextCodePageMismatch1[] = "This package was made for Windows code page ";
+const char kTextCodePageMismatch2[] = "; this system uses code page ";
+const char kTextCodePageMismatch3[] =
+    ". Its texts would show as other characters, and its files would get other names than the ones "
+    "chosen for them.";
+const char kTextCodePageGoOn[] = "\r\n\r\nGo on anyway?";

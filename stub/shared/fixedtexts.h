@@ -12,3 +12,9 @@ extern const char kTextCannotPrepare[];   // "Unable to prepare for decompressio
 extern const char kTextCannotReadSelf[];  // "Unable to read from myself: "
 extern const char kTextUnknownError[];    // "Unknown error occurred"
 extern const char kTextCannotStart[];     // "Unable to start this file:\r\n"
+// The warning of a package made for another ANSI code page, around its
+// number and the system's, and the question of the box that shows it.
+extern const char kTextCodePageMismatch1[];  // "This package was made for Windows code page "
+extern const char kTextCodePageMismatch2[];  // "; this system uses code page "
+extern const char kTextCodePageMismatch3[];  // ". Its texts would show as other characters ..."
+extern const char kTextCodePageGoOn[];       // "\r\n\r\nGo on anyway?"

@@ -59,6 +59,7 @@ struct SetupParamsRecord : SetupScript {
   int WizardPage = 0;
 
   // Wizard and worker.
+  int PackageCodePage = 0;  // the ANSI code page the package's names and texts are in; 0: not recorded
   bool RemoveAfter = true;  // remove the unpacked files after the run
   std::string UnpackDir;    // temporary unpack folder when RemoveAfter is chosen
   // RunProgram's exit code, once it has been waited for to its end.

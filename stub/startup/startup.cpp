@@ -155,11 +155,32 @@ void MakeWorkDir() {
 void LoadLanguageText() {
   const std::string path = SetupParams.WorkDir + "~LNG1.$$$";
   const PackageBlocks blocks = ComputePackageBlocks(PackageBase(), SetupParams.Header);
-  const bool loaded =
-      CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) && LoadLangTable(path, Lang);
+  const bool loaded = CopyPackageBlock(blocks.LangText, SetupParams.Header.LangTextSize, path) &&
+                      LoadLangTable(path, Lang, &SetupParams.PackageCodePage);
   DeleteFileA(path.c_str());
   if (!loaded) FailEarly(kTextNoLanguage);
   LogLine("Language text loaded");
+}
+
+// A package records its code page only when it holds characters beyond
+// ASCII; the system shows its texts and names its files in its own ANSI code
+// page, so on another one they would come out as other characters. A person
+// may go on; a run without windows stops, since nobody would see the texts
+// and the files would get names nobody chose.
+void CheckCodePage() {
+  const int system = static_cast<int>(GetACP());
+  const int package = SetupParams.PackageCodePage;
+  if (package == 0 || package == system) return;
+  const std::string text = kTextCodePageMismatch1 + Int64ToText(package) + kTextCodePageMismatch2 +
+                           Int64ToText(system) + kTextCodePageMismatch3;
+  LogLine("Code page: the package's is " + Int64ToText(package) + ", the system's " + Int64ToText(system));
+  const bool windowless = ShowsNoBoxes() || SetupParams.Unattended;
+  if (!windowless && MessageBoxA(nullptr, (text + kTextCodePageGoOn).c_str(), kFixedCaption,
+                                 MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK)
+    return;
+  LogLine("Stopped: " + text);
+  CloseOwnFile();
+  ExitSetup(kExitStopped);
 }
 
 void PrepareInfoCabinet() {
@@ -296,7 +317,14 @@ void RunWizard() {
   ExitSetup(kExitDone);
 }
 
+namespace {
+bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+}  // namespace
+
 void RunSetup() {
+  // Paths are in the system's code page; in a two-byte one a character's
+  // second byte may look like a backslash.
+  PathLeadByte = SystemLeadByte;
   // First, before anything loads a library by name. Where the system lacks
   // the limit the run goes on: the stub loads its own libraries by full path,
   // and by name only system libraries that its imports have loaded already.
@@ -315,6 +343,7 @@ void RunSetup() {
   ReadScript();
   ApplySwitches();
   LogRunMode();
+  CheckCodePage();
   ExpandCaption();
   AskStartQuestion();
   if (SetupParams.Unattended) RunUnattended();

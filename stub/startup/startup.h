@@ -8,6 +8,8 @@ void LearnFolders();
 void CheckPackage();
 void MakeWorkDir();
 void LoadLanguageText();
+// Stops (or asks) when the package was made for another ANSI code page.
+void CheckCodePage();
 void PrepareInfoCabinet();
 void ExtractInfoCabinet();
 void LoadPictures();

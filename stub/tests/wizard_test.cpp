@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialoghelpers.h"
+#include "setupparams.h"
 #include "wizard.h"
 
 namespace {
@@ -102,6 +103,37 @@ TEST(HeaderPicture, WidthKeepsTheProportionsRoundedHalfToEven) {
     EXPECT_EQ(c.expected, HeaderPictureWidth(c.band, c.width, c.height))
         << c.band << " " << c.width << "x" << c.height;
   }
+}
+
+// The dialog font takes the character set of the package's code page, so
+// that the system picks a face with its letters; without a recorded code
+// page it stays the system's message font.
+TEST(DialogFont, TakesTheCharacterSetOfThePackagesCodePage) {
+  const struct {
+    int codePage;
+    int charset;
+  } cases[] = {{1251, RUSSIAN_CHARSET}, {1250, EASTEUROPE_CHARSET}, {1253, GREEK_CHARSET},
+               {932, SHIFTJIS_CHARSET}, {936, GB2312_CHARSET},      {950, CHINESEBIG5_CHARSET},
+               {949, HANGUL_CHARSET},   {874, THAI_CHARSET},        {1252, ANSI_CHARSET}};
+  NONCLIENTMETRICSA metrics = {};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+  for (const auto& c : cases) {
+    SetupParams.DialogFont = nullptr;
+    SetupParams.PackageCodePage = c.codePage;
+    CreateDialogFont();
+    LOGFONTA look;
+    ASSERT_EQ(static_cast<int>(sizeof look), GetObjectA(SetupParams.DialogFont, sizeof look, &look));
+    EXPECT_EQ(c.charset, look.lfCharSet) << c.codePage;
+    EXPECT_EQ(metrics.lfMessageFont.lfHeight, look.lfHeight) << c.codePage;
+  }
+  SetupParams.DialogFont = nullptr;
+  SetupParams.PackageCodePage = 0;
+  CreateDialogFont();
+  LOGFONTA look;
+  ASSERT_EQ(static_cast<int>(sizeof look), GetObjectA(SetupParams.DialogFont, sizeof look, &look));
+  EXPECT_EQ(metrics.lfMessageFont.lfCharSet, look.lfCharSet);
+  SetupParams.DialogFont = nullptr;
 }
 
 TEST(TitleFont, LargeHeightIsOneAndAHalfRoundedHalfToEven) {

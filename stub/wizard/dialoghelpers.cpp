@@ -97,6 +97,12 @@ void CreateDialogFont() {
   std::memset(&metrics, 0, sizeof metrics);
   metrics.cbSize = kMetricsSize;
   if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, kMetricsSize, &metrics, 0)) {
+    // The font takes the character set of the package's texts, so that the
+    // system picks a face that has their letters; the title fonts copy it.
+    CHARSETINFO charset;
+    const UINT_PTR codePage = static_cast<UINT_PTR>(SetupParams.PackageCodePage);
+    if (codePage && TranslateCharsetInfo(reinterpret_cast<DWORD*>(codePage), &charset, TCI_SRCCODEPAGE))
+      metrics.lfMessageFont.lfCharSet = static_cast<BYTE>(charset.ciCharset);
     SetupParams.DialogFont = CreateFontIndirectA(&metrics.lfMessageFont);
   }
   if (!SetupParams.DialogFont) SetupParams.DialogFont = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));

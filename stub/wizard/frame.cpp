@@ -243,7 +243,9 @@ void AskToLeave(HWND frame) {
       RemoveUnpackedFiles();
       ExitFinishedRun();
     }
-    ExitSetup(kExitDone);
+    // A passive run was started by a script, which must not read a
+    // cancelled install as a finished one.
+    ExitSetup(SetupParams.Switches.Passive ? kExitStopped : kExitDone);
   }
   ExitQuestionOpen = false;
   if (working) OpenPauseGate();

@@ -40,20 +40,14 @@ def run(*args, cwd=None):
 
 
 def install_tool(prefix):
-    """The host tree's install into `prefix`, in the layout the package
-    config expects; parts the host tree does not install yet are copied
-    into the same places from the trees under test."""
+    """The host tree's install into `prefix`: the builder, the stub and the
+    cabinet library in the layout the package config expects, nothing else."""
     run("cmake", "--install", HOST_BUILD, "--prefix", prefix)
-    layout = {prefix / "bin" / "veltra-pack": e2e.PACK,
-              prefix / "lib" / "veltra" / "veltra-stub.exe": e2e.STUB,
-              prefix / "lib" / "veltra" / "cabinet-veltra.dll": CABINET_DLL}
-    for place, built in layout.items():
-        if not place.exists():
-            place.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(built, place)
-    # Until the builder looks in ../lib/veltra/, it finds them beside itself.
-    for name in ("veltra-stub.exe", "cabinet-veltra.dll"):
-        shutil.copy2(prefix / "lib" / "veltra" / name, prefix / "bin" / name)
+    for place in (prefix / "bin" / "veltra-pack", prefix / "lib" / "veltra" / "veltra-stub.exe",
+                  prefix / "lib" / "veltra" / "cabinet-veltra.dll",
+                  prefix / "lib" / "cmake" / "VeltraPack" / "VeltraPackConfig.cmake"):
+        if not place.is_file():
+            raise AssertionError("the install left out %s" % place)
 
 
 class CMakePackageTest(e2e.DestinationTestCase):

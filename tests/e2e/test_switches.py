@@ -359,10 +359,11 @@ class PassiveTest(WatchedRuns, wizardkit.WizardTestCase):
         self.expect_exit(process, 7)
         self.assertEqual(WITH_TOOL | {"big.bin"}, self.files_under(SCRIPT_DEST))
 
-    def test_cancel_ends_as_on_the_wizard_progress_page(self):
+    def test_cancel_asks_as_the_wizard_does_and_ends_as_stopped(self):
         cases = [
-            # answer to "Exit Setup", exit code, files left
-            ("Yes", 0, set()),  # big.bin comes first: no cut file is left
+            # answer to "Exit Setup", exit code, files left; unlike the wizard's 0,
+            # a script must be able to tell a cancelled run from a finished one
+            ("Yes", 2, set()),  # big.bin comes first: no cut file is left
             ("No", 7, WITH_TOOL | {"big.bin"}),
         ]
         for answer, code, files in cases:
