@@ -2,10 +2,11 @@
 """Walks the wizard demo (demo/wizard.ini, built around the product's 32-bit stub) as a
 person would and saves a screenshot of every page and prompt.
 
-    scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER
+    scripts/demo-walk.py SETUP_EXE SCREENS_FOLDER [CODE_PAGE]
 
 SETUP_EXE is the built package, in whatever language it carries: the walk
-reads the wizard's texts from the package itself. Its further volumes
+reads the wizard's texts from the package itself, in CODE_PAGE (1252 unless
+given), and runs under a locale whose ANSI code page that is. Its further volumes
 (Setup-2.cab, ... beside it) are copied into a folder of their own, so that
 the next-volume prompt shows. Before the files go in, the destination gets an
 older readme.txt, so that the overwrite prompt shows. The screenshots land in
@@ -17,6 +18,7 @@ import os
 import pathlib
 import shutil
 import sys
+import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
@@ -30,6 +32,7 @@ OLD_README = b"An older readme, left by an earlier install.\r\n"
 # The package as a user would get it; its second volume is kept elsewhere, so
 # that the walk meets the next-volume prompt.
 WALK_EXE = "Setup.exe"
+IDOK, IDNO = 1, 7
 
 
 class WalkError(RuntimeError):
@@ -37,14 +40,14 @@ class WalkError(RuntimeError):
 
 
 class Walk:
-    def __init__(self, setup_exe, screens):
+    def __init__(self, setup_exe, screens, code_page=1252):
         self.setup_exe = pathlib.Path(setup_exe).resolve()
         self.screens = pathlib.Path(screens)
         self.driver = driver.Driver()
         self.process = None
         self.frame = None
         self.shots = []
-        self.messages = package_messages(self.setup_exe)
+        self.messages = package_messages(self.setup_exe, code_page)
 
     def text(self, number):
         """Message `number` of the package as the wizard shows it."""
@@ -69,6 +72,16 @@ class Walk:
         if page is None:
             raise WalkError("the wizard did not show the page %r" % title)
         return page
+
+    def prompt(self, *captions):
+        """The first prompt to show of those with these captions."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            for window in self.driver.windows():
+                if window["class"] == "#32770" and window["visible"] and window["caption"] in captions:
+                    return window
+            time.sleep(0.3)
+        raise WalkError("none of the prompts %r showed" % (captions,))
 
     def next(self):
         self.driver.click(self.frame, 1)
@@ -108,9 +121,10 @@ class Walk:
         self.page(self.text(17))
         self.shot("welcome", self.frame)
         self.driver.syscommand(self.frame, 9999)
-        self.box(self.text(0), "about", "OK")
+        # Message boxes by button id: their labels are in the system's language.
+        self.box(self.text(0), "about", IDOK)
         self.driver.click(self.frame, 2)
-        self.box(self.text(2), "exit-question", "No")
+        self.box(self.text(2), "exit-question", IDNO)
 
         self.next()
         self.page(self.text(19))
@@ -132,16 +146,23 @@ class Walk:
         (installed / "readme.txt").write_bytes(OLD_README)
 
         self.next()
-        prompt = self.dialog(self.text(41))
+        # Which prompt comes first depends on where readme.txt sorts among
+        # the stored names, that is on the language.
+        waiting = [self.text(41), self.text(45)]
+        prompt = self.prompt(*waiting)
         self.page(self.text(15))
         self.shot("progress", self.frame, prompt)
-        self.shot("next-volume", prompt)
-        self.driver.set_text(prompt, 60, wine_dest(walk / "disk2"))
-        self.driver.click(prompt, 1)
-
-        prompt = self.dialog(self.text(45))
-        self.shot("overwrite", self.frame, prompt)
-        self.driver.click(prompt, 1)
+        while True:
+            waiting.remove(prompt["caption"])
+            if prompt["caption"] == self.text(41):
+                self.shot("next-volume", prompt)
+                self.driver.set_text(prompt, 60, wine_dest(walk / "disk2"))
+            else:
+                self.shot("overwrite", self.frame, prompt)
+            self.driver.click(prompt, 1)
+            if not waiting:
+                break
+            prompt = self.prompt(*waiting)
 
         self.page(self.text(23))
         self.shot("completion", self.frame)
@@ -175,10 +196,10 @@ class Walk:
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         print(__doc__, file=sys.stderr)
         return 2
-    walk = Walk(argv[1], argv[2])
+    walk = Walk(argv[1], argv[2], int(argv[3]) if len(argv) == 4 else 1252)
     print("Walking the wizard of %s; screenshots in %s" % (argv[1], argv[2]), flush=True)
     try:
         walk.run()

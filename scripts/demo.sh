@@ -4,7 +4,8 @@
 # and runs that Setup.exe under Wine, then the same package with LZX. Then it packs the wizard demo
 # (demo/wizard.ini) the same way and walks its wizard through every page and
 # prompt, with a screenshot of each in <build-root>/demo/screens, and does the
-# same in German (demo/wizard-german.ini, <build-root>/demo/screens-german).
+# same in German (demo/wizard-german.ini, <build-root>/demo/screens-german)
+# and in the languages of other code pages (<build-root>/demo/screens-NAME).
 # Usage: scripts/demo.sh [build-root]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -75,3 +76,23 @@ mkdir -p "$out/wizard-german"
 "$pack" build "$src/demo/wizard-german.ini" -o "$out/wizard-german/Setup.exe"
 VELTRA_DRIVER="$root/win32/tests/driver/veltra-driver.exe" PYTHONDONTWRITEBYTECODE=1 \
   python3 "$src/scripts/demo-walk.py" "$out/wizard-german/Setup.exe" "$out/screens-german"
+
+# The walks in languages of other code pages, each under a locale whose ANSI
+# code page is the package's, so that the wizard shows its texts: Russian and
+# Japanese with projects of their own (texts and stored names in the
+# language), the others through demo/wizard-language.ini. About 12 s each.
+walk_language() {  # name locale code-page
+  local project="$src/demo/wizard-$1.ini"
+  [[ -f "$project" ]] || project="$src/demo/wizard-language.ini"
+  mkdir -p "$out/wizard-$1"
+  "$pack" build "$project" -D LANGUAGE="$1" -o "$out/wizard-$1/Setup.exe"
+  LC_ALL=$2 VELTRA_DRIVER="$root/win32/tests/driver/veltra-driver.exe" PYTHONDONTWRITEBYTECODE=1 \
+    python3 "$src/scripts/demo-walk.py" "$out/wizard-$1/Setup.exe" "$out/screens-$1" "$3"
+}
+walk_language russian ru_RU.UTF-8 1251
+walk_language japanese ja_JP.UTF-8 932
+walk_language chinese zh_CN.UTF-8 936
+walk_language polish pl_PL.UTF-8 1250
+walk_language czech cs_CZ.UTF-8 1250
+walk_language greek el_GR.UTF-8 1253
+walk_language turkish tr_TR.UTF-8 1254

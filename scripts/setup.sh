@@ -23,6 +23,12 @@ packages=(
   man-db groff-base lintian
 )
 
+# Japanese and Chinese glyphs for the wizards in those languages: under a
+# Japanese or Chinese locale Wine draws the dialog font with these, found
+# through fontconfig. Wine's Tahoma has no Greek: a Greek font asked for
+# by its character set is DejaVu Sans.
+packages+=(fonts-ipafont-gothic fonts-wqy-microhei fonts-dejavu-core)
+
 installed() {  # package
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
@@ -37,10 +43,10 @@ if ((${#missing[@]})); then
 fi
 
 # Wine takes its ANSI code page from the locale (ru_RU: 1251, pl_PL: 1250,
-# ja_JP: 932, ...); the code-page tests run the stub under these, so they
-# must exist.
+# ja_JP: 932, ...); the code-page tests and the demo's walks in the shipped
+# languages (scripts/demo.sh) run the stub under these, so they must exist.
 regenerate=0
-for l in ru_RU pl_PL ja_JP el_GR zh_CN; do
+for l in ru_RU pl_PL cs_CZ ja_JP el_GR tr_TR zh_CN; do
   if ! locale -a | grep -qx "$l.utf8"; then
     sed -i "s/^# *\($l\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
     regenerate=1

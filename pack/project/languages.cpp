@@ -17,6 +17,24 @@ const EmbeddedFile kEmbedded[] = {
 #include "shippedlangs.inc"
 };
 
+// The Windows ANSI code page each shipped language is written in; a file
+// not named here is a Western one.
+struct LanguageCodePage {
+  const char* name;
+  int codePage;
+};
+const LanguageCodePage kLanguageCodePages[] = {
+    {"czech", 1250},   {"polish", 1250},  {"russian", 1251}, {"greek", 1253},
+    {"turkish", 1254}, {"japanese", 932}, {"chinese", 936},
+};
+
+int CodePageOfLanguage(const std::string& name) {
+  for (const LanguageCodePage& l : kLanguageCodePages) {
+    if (name == l.name) return l.codePage;
+  }
+  return kDefaultCodePage;
+}
+
 std::vector<ShippedLanguage> MakeShippedLanguages() {
   std::vector<ShippedLanguage> languages;
   ShippedLanguage english;
@@ -28,7 +46,7 @@ std::vector<ShippedLanguage> MakeShippedLanguages() {
     ShippedLanguage l;
     l.name = f.name;
     l.utf8Text.assign(f.bytes, f.size);
-    l.codePage = kDefaultCodePage;  // every shipped language is a Western one
+    l.codePage = CodePageOfLanguage(l.name);
     languages.push_back(l);
   }
   std::sort(languages.begin(), languages.end(),

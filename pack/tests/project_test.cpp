@@ -71,7 +71,8 @@ TEST(ProjectFile, MistakesAreReportedWithFileAndLine) {
       {"text outside the code page", "[Setup]\nAppName = \xD0\x96\n", 2, "AppName: \"\xD0\x96\" (U+0416)"},
       {"project not in UTF-8", head + "DestDir = caf\xE9\n", 3, "declare InputEncoding = ansi"},
       {"licence not in UTF-8", head + "LicenseText = files/latin1.txt\n", 3, "cannot be stored in code page"},
-      {"unknown language", head + "[Package]\nLanguage = klingon\n", 4, "shipped: dutch, english"},
+      {"unknown language", head + "[Package]\nLanguage = klingon\n", 4,
+       "shipped: chinese, czech, dutch, english"},
       {"unsupported code page", head + "[Package]\nCodePage = 437\n", 4, "CodePage must be"},
       {"unknown encoding", head + "[Package]\nInputEncoding = latin1\n", 4, "utf-8 or ansi"},
   };

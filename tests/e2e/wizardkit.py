@@ -25,12 +25,13 @@ def message(number):
     return DEFAULT_LANG[number]
 
 
-def package_messages(setup_exe):
-    """The 82 messages of a built package's language text, as shown (code page 1252)."""
+def package_messages(setup_exe, code_page=1252):
+    """The 82 messages of a built package's language text, as shown in its code page."""
     data = pathlib.Path(setup_exe).read_bytes()
     base = struct.unpack_from("<i", data, e2e.package_base_field(data))[0]
     size = struct.unpack_from("<i", data, base + 8)[0]
-    return [line.decode("cp1252") for line in data[base + 33:base + 33 + size].split(b"\r\n")[:82]]
+    text = data[base + 33:base + 33 + size]
+    return [line.decode("cp%d" % code_page) for line in text.split(b"\r\n")[:82]]
 
 
 def expanded(number, app="Demo App", breaks=True, messages=None, **tokens):
