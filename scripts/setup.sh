@@ -45,14 +45,10 @@ fi
 # Wine takes its ANSI code page from the locale (ru_RU: 1251, pl_PL: 1250,
 # ja_JP: 932, ...); the code-page tests and the demo's walks in the shipped
 # languages (scripts/demo.sh) run the stub under these, so they must exist.
-regenerate=0
+# localedef makes each one directly, whatever /etc/locale.gen lists.
 for l in ru_RU pl_PL cs_CZ ja_JP el_GR tr_TR zh_CN; do
-  if ! locale -a | grep -qx "$l.utf8"; then
-    sed -i "s/^# *\($l\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
-    regenerate=1
-  fi
+  locale -a | grep -qx "$l.utf8" || localedef -i "$l" -f UTF-8 "$l.UTF-8"
 done
-((regenerate)) && locale-gen >/dev/null
 
 # The product is a 32-bit program, and the tests run it. 32-bit Wine needs
 # an i386 loader process; where the machine cannot run 32-bit code natively,
