@@ -313,7 +313,13 @@ void RunProgressOnly() {
 void RunWizard() {
   SetupParams.WizardPage = 1;
   SetupParams.ExtractDir = ExpandPlaceholders(SetupParams.DestDir, false);
-  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr, WizardFrameProc, 0);
+  // -1: the frame could not be made at all, which nobody may read as an
+  // install that went well.
+  if (DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAME), nullptr, WizardFrameProc, 0) ==
+      -1) {
+    LogLine("Failure: the wizard could not be shown");
+    ExitSetup(kExitFailed);
+  }
   ExitSetup(kExitDone);
 }
 
