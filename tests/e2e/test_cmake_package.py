@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import tempfile
 import textwrap
+import time
 import unittest
 
 import e2e
@@ -170,7 +171,12 @@ class CMakePackageTest(e2e.DestinationTestCase):
                 with self.subTest(generator=generator, input=name):
                     before = setup_exe.stat().st_mtime_ns
                     if touched:
-                        (source / touched).touch()
+                        # Later than the Setup.exe for certain: file times come from a
+                        # coarse clock, and a plain touch right after a build may give
+                        # the input the output's own time, which no build tool reads
+                        # as a change.
+                        when = max(time.time_ns(), before + 10_000_000)
+                        os.utime(source / touched, ns=(when, when))
                     run("cmake", "--build", build, "-j2")
                     self.assertEqual(rebuilt, setup_exe.stat().st_mtime_ns != before)
             shutil.rmtree(source)
