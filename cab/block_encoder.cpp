@@ -61,18 +61,34 @@ void BlockEncoder::StartFolder() {
     lzx_->StartFolder();
     check_->StartFolder();
   }
-  if (mszip_) mszip_->StartFolder();
+  history_.clear();
+}
+
+bool BlockEncoder::StartInFolder(const uint8_t* history, size_t size) {
+  if (lzx_) return false;
+  size_t keep = std::min(size, kBlockSize);
+  history_.assign(history + size - keep, history + size);
+  return true;
 }
 
 bool BlockEncoder::Encode(const uint8_t* data, size_t size, bool lastInFolder,
                           std::vector<uint8_t>& payload) {
+  (void)lastInFolder;  // every MSZIP payload is a whole stream; LZX frames need no end mark
   payload.clear();
   if (lzx_) {
     lzx_->EncodeFrame(data, uint32_t(size), payload);
     return payload.size() <= kMaxPayload && check_->Matches(payload, data, size);
   }
-  if (mszip_) return mszip_->EncodeBlock(data, size, lastInFolder, payload);
-  payload.assign(data, data + size);
+  if (!mszip_) {
+    payload.assign(data, data + size);
+    return true;
+  }
+  if (!mszip_->EncodeBlock(history_.data(), history_.size(), data, size, payload)) return false;
+  // MSZIP looks back 32 KiB: a block shorter than that keeps the tail of
+  // the history before it.
+  size_t keep = std::min(history_.size(), kBlockSize - std::min(size, kBlockSize));
+  history_.erase(history_.begin(), history_.end() - keep);
+  history_.insert(history_.end(), data, data + size);
   return true;
 }
 

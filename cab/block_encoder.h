@@ -1,5 +1,6 @@
 // Turns a folder's 32 KiB blocks into CFDATA payloads, by the folder's
-// compression: stored as they are, MSZIP (mszip_encoder.h) or LZX, where each
+// compression: stored as they are, MSZIP (mszip_encoder.h), whose blocks
+// depend only on their bytes and the 32 KiB before them, or LZX, where each
 // block is one frame of our encoder (lzx_encoder.h). Every LZX payload is
 // decoded again by our own decoder, which runs alongside through the folder,
 // and compared with the block's bytes before it is handed out, so a fault of
@@ -31,6 +32,10 @@ class BlockEncoder {
   bool Ready() const { return ready_; }
   // Starts a new folder: no history.
   void StartFolder();
+  // Starts in the middle of a folder: `size` bytes of the folder that come
+  // before the next block. Only for stored and MSZIP folders, whose blocks
+  // see no further back than 32 KiB; false for LZX.
+  bool StartInFolder(const uint8_t* history, size_t size);
   // Encodes `size` (1..32768) bytes; false on a compressor failure (for LZX:
   // a payload that does not decode to the bytes).
   bool Encode(const uint8_t* data, size_t size, bool lastInFolder, std::vector<uint8_t>& payload);
@@ -40,6 +45,7 @@ class BlockEncoder {
   std::unique_ptr<MszipEncoder> mszip_;
   std::unique_ptr<lzx::Encoder> lzx_;
   std::unique_ptr<LzxSelfCheck> check_;
+  std::vector<uint8_t> history_;  // MSZIP: the folder's last 32 KiB
   bool ready_ = false;
 };
 

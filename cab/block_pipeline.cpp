@@ -1,0 +1,259 @@
+#include "block_pipeline.h"
+
+#include <algorithm>
+
+namespace cab {
+
+bool StreamReader::Seek(uint64_t at, std::string& error) {
+  auto after = std::upper_bound(files_.begin(), files_.end(), at,
+                                [](uint64_t a, const StreamFile& f) { return a < f.start; });
+  if (after == files_.begin()) return error = "internal error: no source at a stream offset", false;
+  size_t k = size_t(after - files_.begin()) - 1;
+  uint64_t within = at - files_[k].start;
+  if (within >= files_[k].size) return error = "internal error: no source at a stream offset", false;
+  if (!reader_ || k != current_ || within < offset_) {
+    reader_ = io_.OpenEntry(*files_[k].entry, files_[k].size, error);
+    if (!reader_) return false;
+    current_ = k;
+    offset_ = 0;
+  }
+  if (within > offset_ && !reader_->Skip(within - offset_, error)) return false;
+  offset_ = within;
+  return true;
+}
+
+bool StreamReader::Read(uint64_t at, uint8_t* out, size_t size, std::string& error) {
+  while (size) {
+    if (!reader_ || at != files_[current_].start + offset_) {
+      if (!Seek(at, error)) return false;
+    }
+    const StreamFile& f = files_[current_];
+    size_t want = size_t(std::min<uint64_t>(size, f.size - offset_));
+    long n = reader_->Read(out, want, error);
+    if (n < 0) return false;
+    if (n == 0) return error = "internal error: short read of " + f.entry->storedName, false;
+    at += uint64_t(n);
+    out += n;
+    size -= size_t(n);
+    offset_ += uint64_t(n);
+    if (offset_ == f.size) reader_.reset();
+  }
+  return true;
+}
+
+// A stretch of one folder's blocks, from `start` (a block boundary of the
+// folder) to `end`. An LZX segment is encoded from its folder's start, and
+// what comes before `start` is encoded again and dropped.
+struct BlockPipeline::Segment {
+  uint64_t folderStart = 0, start = 0, end = 0, folderEnd = 0;
+  enum State { kQueued, kRunning, kDone } state = kQueued;
+  bool cancelled = false;
+  std::vector<std::vector<uint8_t>> payloads;  // as they are encoded
+  size_t ready = 0, taken = 0;
+  bool failed = false, encoderFailed = false;  // after `ready` blocks
+  std::string error;
+
+  size_t Blocks() const { return size_t((end - start + kBlockSize - 1) / kBlockSize); }
+};
+
+BlockPipeline::BlockPipeline(const std::vector<StreamFile>& files, WriterFiles& io,
+                             const PipelineSettings& settings)
+    : io_(io), settings_(settings) {
+  for (const StreamFile& f : files) {
+    if (f.size) files_.push_back(f);
+    streamEnd_ = std::max(streamEnd_, f.start + f.size);
+  }
+  bool lzx = settings_.compression == Compression::Lzx;
+  bool direct = settings_.threads <= 1 || (lzx && !settings_.singleCabinet);
+  if (direct) {
+    coder_ = std::make_unique<BlockEncoder>(settings_.compression, settings_.level, settings_.lzxWindow);
+    reader_ = std::make_unique<StreamReader>(files_, io_);
+    ready_ = coder_->Ready();
+    return;
+  }
+  // Checked once here so that a worker's encoder is known to set up.
+  ready_ = BlockEncoder(settings_.compression, settings_.level, settings_.lzxWindow).Ready();
+  if (!ready_) return;
+  depth_ = size_t(settings_.threads) * (lzx ? 1 : 4);
+  for (int i = 0; i < settings_.threads; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+BlockPipeline::~BlockPipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    for (auto& s : ahead_) s->cancelled = true;
+  }
+  work_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+bool BlockPipeline::Take(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
+                         bool& encoderFailed) {
+  encoderFailed = false;
+  if (!ready_) return error = "cannot set up the compressor", false;
+  if (workers_.empty()) return TakeDirect(span, payload, error, encoderFailed);
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    Refill();
+    if (ahead_.empty()) return error = "internal error: a block beyond the sources", false;
+    Segment& s = *ahead_.front();
+    if (s.taken == s.Blocks()) {
+      ahead_.pop_front();
+      continue;
+    }
+    if (!Matches(s, span)) {
+      Restart(span);
+      continue;
+    }
+    done_.wait(lock, [&s] { return s.ready > s.taken || s.failed; });
+    if (s.ready > s.taken) {
+      payload = std::move(s.payloads[s.taken++]);
+      return true;
+    }
+    error = s.error;
+    encoderFailed = s.encoderFailed;
+    return false;
+  }
+}
+
+bool BlockPipeline::TakeDirect(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
+                               bool& encoderFailed) {
+  if (span.start == span.folderStart) {
+    coder_->StartFolder();
+  } else if (span.start != next_) {
+    return error = "internal error: blocks asked for out of order", false;
+  }
+  data_.resize(span.size);
+  if (!reader_->Read(span.start, data_.data(), span.size, error)) return false;
+  next_ = span.start + span.size;
+  encoderFailed = !coder_->Encode(data_.data(), span.size, span.last, payload);
+  return !encoderFailed;
+}
+
+// The folder rule of a single cabinet: a file with data opens a new folder
+// when the folder already holds the target or would pass the size limit.
+uint64_t BlockPipeline::PredictFolderEnd(uint64_t folderStart) const {
+  auto it = std::lower_bound(files_.begin(), files_.end(), folderStart,
+                             [](const StreamFile& f, uint64_t a) { return f.start < a; });
+  uint64_t bytes = 0;
+  for (bool first = true; it != files_.end(); ++it, first = false) {
+    if (!first && (bytes >= settings_.folderTarget || bytes + it->size > kMaxFolderBytes)) break;
+    bytes += it->size;
+  }
+  return folderStart + bytes;
+}
+
+void BlockPipeline::Refill() {
+  bool added = false;
+  while (ahead_.size() < depth_ && planNext_ < streamEnd_) {
+    if (planNext_ == planFolderEnd_) {
+      planFolderStart_ = planNext_;
+      planFolderEnd_ = PredictFolderEnd(planNext_);
+    }
+    auto s = std::make_shared<Segment>();
+    s->folderStart = planFolderStart_;
+    s->start = planNext_;
+    s->folderEnd = planFolderEnd_;
+    s->end = settings_.compression == Compression::Lzx
+                 ? planFolderEnd_
+                 : std::min(planFolderEnd_, planNext_ + uint64_t(settings_.segmentBlocks) * kBlockSize);
+    planNext_ = s->end;
+    ahead_.push_back(std::move(s));
+    added = true;
+  }
+  if (added) work_.notify_all();
+}
+
+// Drops the work ahead and plans again from `span`, which the writer asks
+// for next: the folder it opens ends with it when it is the folder's last.
+void BlockPipeline::Restart(const BlockSpan& span) {
+  for (auto& s : ahead_) s->cancelled = true;
+  ahead_.clear();
+  planFolderStart_ = span.folderStart;
+  uint64_t end = span.start + span.size;
+  planFolderEnd_ = span.last ? end : std::max(PredictFolderEnd(span.folderStart), end);
+  planNext_ = span.start;
+}
+
+bool BlockPipeline::Matches(const Segment& s, const BlockSpan& span) const {
+  uint64_t start = s.start + uint64_t(s.taken) * kBlockSize;
+  uint64_t size = std::min<uint64_t>(kBlockSize, s.end - start);
+  // Only LZX may encode a folder's last block differently.
+  bool lastMatters = settings_.compression == Compression::Lzx;
+  return span.folderStart == s.folderStart && span.start == start && span.size == size &&
+         (!lastMatters || span.last == (start + size == s.folderEnd));
+}
+
+std::shared_ptr<BlockPipeline::Segment> BlockPipeline::FirstQueued() const {
+  for (const auto& s : ahead_)
+    if (s->state == Segment::kQueued) return s;
+  return nullptr;
+}
+
+void BlockPipeline::Work() {
+  BlockEncoder coder(settings_.compression, settings_.level, settings_.lzxWindow);
+  StreamReader reader(files_, io_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    std::shared_ptr<Segment> s;
+    work_.wait(lock, [&] { return stop_ || (s = FirstQueued()) != nullptr; });
+    if (stop_) return;
+    s->state = Segment::kRunning;
+    lock.unlock();
+    EncodeSegment(*s, coder, reader);
+    lock.lock();
+    s->state = Segment::kDone;
+  }
+}
+
+// Hands one payload over; false when the segment was dropped meanwhile.
+bool BlockPipeline::Publish(Segment& s, std::vector<uint8_t>& payload) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (s.cancelled) return false;
+    s.payloads.push_back(std::move(payload));
+    s.ready++;
+  }
+  done_.notify_all();
+  return true;
+}
+
+void BlockPipeline::EncodeSegment(Segment& s, BlockEncoder& coder, StreamReader& reader) {
+  std::vector<uint8_t> data, payload;
+  std::string error;
+  bool encoderFailed = false;
+  bool lzx = settings_.compression == Compression::Lzx;
+  uint64_t at = lzx ? s.folderStart : s.start;
+  coder.StartFolder();
+  bool ok = true;
+  if (!lzx && settings_.compression == Compression::MsZip && at > s.folderStart) {
+    size_t history = size_t(std::min<uint64_t>(kBlockSize, at - s.folderStart));
+    data.resize(history);
+    ok = reader.Read(at - history, data.data(), history, error) && coder.StartInFolder(data.data(), history);
+  }
+  for (; ok && at < s.end; at += kBlockSize) {
+    size_t size = size_t(std::min<uint64_t>(kBlockSize, s.end - at));
+    data.resize(size);
+    ok = reader.Read(at, data.data(), size, error);
+    if (ok) {
+      encoderFailed = !coder.Encode(data.data(), size, at + size == s.folderEnd, payload);
+      ok = !encoderFailed;
+    }
+    if (ok && at >= s.start && !Publish(s, payload)) return;
+    if (ok && at < s.start) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (s.cancelled) return;
+    }
+  }
+  if (ok) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    s.failed = true;
+    s.encoderFailed = encoderFailed;
+    s.error = error;
+  }
+  done_.notify_all();
+}
+
+}  // namespace cab
