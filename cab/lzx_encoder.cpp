@@ -8,6 +8,14 @@ namespace cab::lzx {
 
 namespace {
 
+// A reader that takes a folder's data in 4 KiB reads learns that a frame is
+// the folder's last, and shorter than 32 KiB, only once it has read that
+// frame's data block. Should the blocks before it end exactly on a read, it
+// starts the last frame as a whole one and runs past the folder's data. So
+// no whole frame may bring the folder's bytes to a multiple of 4 KiB (nor,
+// with that, of any larger power of two).
+constexpr size_t kReaderChunk = 4096;
+
 ParseOptions OptionsForLevel(int level, unsigned windowBits) {
   ParseOptions o;
   o.maxOffset = MaxOffset(windowBits);
@@ -41,6 +49,24 @@ void Encoder::StartFolder() {
   trees_ = TreeLengths();
   repeats_ = Repeats();
   frame_ = 0;
+  folderBytes_ = 0;
+}
+
+bool Encoder::EndsOnReaderChunk(uint32_t frameSize, size_t payloadSize) const {
+  return frameSize == kFrameSize && (folderBytes_ + payloadSize) % kReaderChunk == 0;
+}
+
+void Encoder::EncodeStored(const uint8_t* data, uint32_t size, const Repeats& repeats, bool twoBlocks,
+                           std::vector<uint8_t>& payload) const {
+  payload.clear();
+  BitWriter bits(payload);
+  if (frame_ == 0) WriteFolderHeader(bits);
+  // Two blocks cost 16 bytes more than one: the way out when one block's
+  // size is refused. Both are of even length: readers differ on where the
+  // pad byte of an odd block lies when the block ends a frame.
+  const uint32_t first = twoBlocks ? size - 2 : size;
+  WriteUncompressedBlock(bits, data, first, repeats, payload);
+  if (twoBlocks) WriteUncompressedBlock(bits, data + first, size - first, repeats, payload);
 }
 
 void Encoder::WriteFolderHeader(BitWriter& out) const {
@@ -84,10 +110,9 @@ void Encoder::EncodeFrame(const uint8_t* data, uint32_t size, std::vector<uint8_
     }
   }
   std::vector<uint8_t> stored;
-  BitWriter bits(stored);
-  if (frame_ == 0) WriteFolderHeader(bits);
-  WriteUncompressedBlock(bits, data, size, before, stored);
-  if (stored.size() < payload.size()) {
+  EncodeStored(data, size, before, false, stored);
+  if (EndsOnReaderChunk(size, stored.size())) EncodeStored(data, size, before, true, stored);
+  if (EndsOnReaderChunk(size, payload.size()) || stored.size() < payload.size()) {
     // Raw bytes leave the offsets and trees as they were before the frame.
     payload.swap(stored);
     repeats_ = before;
@@ -95,6 +120,7 @@ void Encoder::EncodeFrame(const uint8_t* data, uint32_t size, std::vector<uint8_
     trees_ = *chosen;
     costs_.FromLengths(trees_.main, trees_.length);
   }
+  folderBytes_ += payload.size();
   ++frame_;
 }
 

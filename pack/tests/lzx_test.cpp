@@ -88,6 +88,10 @@ std::vector<LzxCase> Cases() {
        6,
        100000,
        100000},
+      {"text, a run and noise whose frames before the short last one end on a 4 KiB read",
+       {Entry("t", SomeText(117019, 19)), Entry("u", Run(70000, 'u')), Entry("n", RandomBytes(186299, 21))},
+       16,
+       3},
       {"repeated offsets in every slot", {Entry("three", ThreeDistances(200000, 9))}, 21, 9},
       {"the smallest window wraps many times", {Entry("text", text)}, 15, 6},
       {"fast level", {Entry("text", text)}, 18, 1},
@@ -155,7 +159,16 @@ TEST(Lzx, HostileInputsDecodeByteForByte) {
     ASSERT_TRUE(cab::WriteCabinet(c.files, options, cab, HostCabinetFiles(), result, error)) << error;
     const ParsedCabinet parsed = ParseCabinetFile(cab);
     EXPECT_EQ(parsed.error, "");
-    for (const ParsedFolder& f : parsed.folders) EXPECT_EQ(f.type, 3 | (c.window << 8));
+    for (const ParsedFolder& f : parsed.folders) {
+      EXPECT_EQ(f.type, 3 | (c.window << 8));
+      // A reader that takes the data in 4 KiB reads must meet the last
+      // block before it starts the last frame.
+      size_t before = 0;
+      for (size_t k = 0; k + 1 < f.blocks.size(); ++k) {
+        before += f.blocks[k].cbData;
+        EXPECT_NE(before % 4096, 0u) << "block " << k << " of " << f.blocks.size();
+      }
+    }
     if (c.maxSize) EXPECT_LE(result.volumes[0].size, c.maxSize);
 
     ASSERT_TRUE(RunTool("cabextract -q -d '" + dir.File("cx") + "' " + q, dir.File("log")))
