@@ -17,6 +17,7 @@ namespace {
 
 // More would only cost memory: the work is cut into 32 KiB blocks.
 constexpr long kMaxThreads = 256;
+constexpr uint64_t kMinFolderSize = 32 * 1024;  // one data block
 
 const char kDescription[] =
     "veltra-pack builds self-extracting Setup.exe packages for 32-bit Windows from a project file,\n"
@@ -183,6 +184,17 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o, PasswordSource& passwo
        },
        "threads that read and compress (default: every core); the output is the same for any count")
       ->type_name("N");
+  c->add_option_function<std::string>(
+       "--folder-size",
+       [&v](const std::string& text) {
+         uint64_t n = 0;
+         if (!ParseByteCount(text, n) || n < kMinFolderSize || n > 0x7FFFFFFF)
+           throw CLI::ValidationError("--folder-size", "must be a byte count from 32K to 2047M, not " + text);
+         v.folderSize = uint32_t(n);
+       },
+       "start a new cabinet folder after this many bytes (default 64M); smaller folders let LZX use more "
+       "threads and compress a little worse")
+      ->type_name("SIZE");
   auto* quiet = c->add_flag_callback(
       "--quiet", [&o] { o.progress = ProgressMode::Off; }, "show no progress");
   c->add_flag_callback(

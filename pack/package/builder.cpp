@@ -353,6 +353,7 @@ bool Build::WritePayload() {
   options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
   options.progress = o_.progress;
   options.threads = o_.threads > 0 ? o_.threads : DefaultThreads();
+  if (o_.folderSize) options.folderTarget = o_.folderSize;
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
                             parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;

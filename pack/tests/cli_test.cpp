@@ -55,6 +55,10 @@ TEST(CommandLine, VersionHelpAndUsageErrors) {
       {"build p.ini --threads -2", 2, "not -2"},
       {"build p.ini --threads 2x", 2, "not 2x"},
       {"build p.ini --threads 257", 2, "not 257"},
+      {"build p.ini --folder-size 1000", 2,
+       "--folder-size: must be a byte count from 32K to 2047M, not 1000"},
+      {"build p.ini --folder-size 2G", 2, "not 2G"},
+      {"build p.ini --folder-size many", 2, "not many"},
       {"info a.exe b.exe", 2, "b.exe"},
       {"assemble --stub s.exe", 2, "--info is required"},
   };
