@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
+constexpr size_t kWriteBuffer = 1 << 20;
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -90,7 +91,8 @@ bool CabVolumeOutput::Open(const std::string& path, size_t headerSize, std::stri
   const std::string& target = direct ? path_ : spoolPath_;
   file_ = CreateFreshHostFile(target, !direct, error);
   if (!file_) return false;
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+  buffer_.resize(kWriteBuffer);
+  std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
   if (direct && fseeko(file_, off_t(headerSize), SEEK_SET) != 0) {
     error = SystemError("cannot seek in", target);
     return false;
@@ -139,7 +141,8 @@ bool CabVolumeOutput::Finish(const std::vector<uint8_t>& header, std::string& er
   } else {
     target = CreateFreshHostFile(path_, false, error);
     if (!target) return false;
-    std::setvbuf(target, nullptr, _IOFBF, 1 << 20);
+    targetBuffer_.resize(kWriteBuffer);
+    std::setvbuf(target, targetBuffer_.data(), _IOFBF, targetBuffer_.size());
   }
   bool ok = std::fwrite(header.data(), 1, header.size(), target) == header.size();
   if (!ok) error = SystemError("cannot write", path_);

@@ -61,6 +61,9 @@ class CabVolumeOutput final : public cab::VolumeOutput {
   std::string path_;
   std::string spoolPath_;
   FILE* file_ = nullptr;
+  // stdio buffers of our own: given none, glibc ignores the size asked for
+  // and writes in 4 KiB pieces
+  std::vector<char> buffer_, targetBuffer_;
   size_t headerSize_ = kUnknownHeader;
   uint64_t dataSize_ = 0;
 };
