@@ -65,7 +65,7 @@ class SetWriter {
         namer_(namer),
         io_(files),
         single_(single),
-        coder_(options.compression, options.level, options.lzxWindow) {}
+        coder_(options.compression, options.level, options.lzxWindow, single) {}
 
   bool Run(WriteResult& result, std::string& error);
 
@@ -91,6 +91,7 @@ class SetWriter {
   bool FeedFile(size_t i);
   // blocks
   bool FinishPending(bool lastInFolder, Next next);
+  bool FinishGathered(bool lastInFolder, Next next);
   bool WriteBlock(const uint8_t* payload, size_t size, uint16_t uncompressed);
   bool SplitBlock(const std::vector<uint8_t>& payload, uint16_t uncompressed, bool folderEnds);
   bool Fail(const std::string& why);
@@ -124,6 +125,10 @@ class SetWriter {
   std::vector<size_t> pendingFiles_;  // header_.files that touch it
   uint64_t pendingListBytes_ = 0;
   std::vector<uint8_t> payload_;
+  // A single cabinet's LZX blocks may span frames: the encoder holds blocks
+  // back and hands several out at once.
+  std::vector<std::vector<uint8_t>> payloads_;
+  std::vector<uint16_t> heldSizes_;  // uncompressed sizes of the blocks held
 };
 
 bool SetWriter::Fail(const std::string& why) {
@@ -383,6 +388,7 @@ bool SetWriter::WriteBlock(const uint8_t* payload, size_t size, uint16_t uncompr
 // of this volume when it does not fit or when what follows could not be
 // listed here any more.
 bool SetWriter::FinishPending(bool lastInFolder, Next next) {
+  if (single_) return FinishGathered(lastInFolder, next);
   if (!coder_.Encode(pending_.data(), pending_.size(), lastInFolder, payload_))
     return Fail(options_.compression == Compression::Lzx
                     ? "the LZX encoder wrote a block that our decompressor does not read back as its bytes"
@@ -403,6 +409,27 @@ bool SetWriter::FinishPending(bool lastInFolder, Next next) {
     }
   }
   return ok;
+}
+
+// A single cabinet takes every block whole, so the encoder may hand them out
+// late; each payload is for the oldest block still held.
+bool SetWriter::FinishGathered(bool lastInFolder, Next next) {
+  heldSizes_.push_back(uint16_t(pending_.size()));
+  if (!coder_.Encode(pending_.data(), pending_.size(), lastInFolder, payloads_))
+    return Fail(options_.compression == Compression::Lzx
+                    ? "the LZX encoder wrote a block that our decompressor does not read back as its bytes"
+                    : "the deflate compressor failed");
+  pending_.clear();
+  pendingFiles_.clear();
+  pendingListBytes_ = 0;
+  if (next.kind == Next::MoreOfFile) {
+    pendingFiles_.push_back(header_.files.size() - 1);
+    pendingListBytes_ = FileEntrySize(header_.files.back().name);
+  }
+  for (size_t k = 0; k < payloads_.size(); ++k)
+    if (!WriteBlock(payloads_[k].data(), payloads_[k].size(), heldSizes_[k])) return false;
+  heldSizes_.erase(heldSizes_.begin(), heldSizes_.begin() + long(payloads_.size()));
+  return true;
 }
 
 // Ends the volume inside this block: the files that touch it are marked as

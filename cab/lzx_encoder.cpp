@@ -8,30 +8,47 @@ namespace cab::lzx {
 
 namespace {
 
-ParseOptions OptionsForLevel(int level, unsigned windowBits) {
+struct LevelTuning {
+  ParseKind kind;
+  unsigned passes;
+  unsigned depth;  // tree nodes looked at per position
+  uint32_t niceLength;
+};
+
+LevelTuning TuningForLevel(int level) {
+  // Measured on a mix of text, executables and noise: the near-optimal
+  // parse with a shallow search is both smaller and about as fast as the
+  // lazy one with a deeper search, so the default levels use it.
+  static const LevelTuning kTunings[] = {
+      {ParseKind::kGreedy, 1, 4, 16},    {ParseKind::kGreedy, 1, 8, 24},
+      {ParseKind::kGreedy, 1, 12, 32},   {ParseKind::kLazy, 1, 8, 32},
+      {ParseKind::kLazy, 1, 16, 48},     {ParseKind::kOptimal, 1, 12, 32},
+      {ParseKind::kOptimal, 1, 16, 32},  {ParseKind::kOptimal, 1, 24, 48},
+      {ParseKind::kOptimal, 2, 48, 128}, {ParseKind::kOptimal, 3, 64, kMaxMatch},
+  };
+  return kTunings[std::clamp(level, 0, 9)];
+}
+
+ParseOptions OptionsFor(const LevelTuning& t, unsigned windowBits) {
   ParseOptions o;
+  o.kind = t.kind;
+  o.passes = t.passes;
   o.maxOffset = MaxOffset(windowBits);
-  if (level <= 3) {
-    o.depth = 8;
-    o.niceLength = 32;
-    o.lazy = false;
-  } else if (level <= 6) {
-    o.depth = 32;
-    o.niceLength = 96;
-  } else {
-    o.depth = 256;
-    o.niceLength = kMaxMatch;
-  }
   return o;
 }
+
+// An uncompressed block of one frame: header, alignment, offsets, bytes.
+uint64_t StoredBits(uint32_t size) { return 27 + 16 + 8 * (12 + uint64_t(size) + (size & 1)); }
 
 }  // namespace
 
 Encoder::Encoder(const EncoderSettings& settings)
     : settings_(settings),
-      parse_(OptionsForLevel(settings.level, settings.windowBits)),
       mainElements_(kNumChars + SlotsForWindow(settings.windowBits) * 8),
-      finder_(settings.windowBits) {
+      finder_(settings.windowBits, TuningForLevel(settings.level).depth,
+              TuningForLevel(settings.level).niceLength),
+      parser_(OptionsFor(TuningForLevel(settings.level), settings.windowBits), mainElements_) {
+  settings_.maxBlockFrames = std::clamp(settings_.maxBlockFrames, 1u, 256u);  // a block's size has 24 bits
   StartFolder();
 }
 
@@ -41,6 +58,8 @@ void Encoder::StartFolder() {
   trees_ = TreeLengths();
   repeats_ = Repeats();
   frame_ = 0;
+  held_.clear();
+  heldCounts_ = SymbolCounts();
 }
 
 void Encoder::WriteFolderHeader(BitWriter& out) const {
@@ -50,15 +69,7 @@ void Encoder::WriteFolderHeader(BitWriter& out) const {
   out.Put(uint32_t(kE8TranslationSize) & 0xFFFF, 16);
 }
 
-void Encoder::EncodeCompressed(BlockType type, uint32_t size, std::vector<uint8_t>& out,
-                               TreeLengths& trees) const {
-  BitWriter bits(out);
-  if (frame_ == 0) WriteFolderHeader(bits);
-  WriteCompressedBlock(bits, type, items_, size, mainElements_, trees);
-  bits.Flush();
-}
-
-void Encoder::EncodeFrame(const uint8_t* data, uint32_t size, std::vector<uint8_t>& payload) {
+void Encoder::EncodeFrame(const uint8_t* data, uint32_t size, std::vector<std::vector<uint8_t>>& payloads) {
   const uint32_t start = finder_.End();
   if (settings_.translateCalls) {
     translated_.assign(data, data + size);
@@ -67,35 +78,69 @@ void Encoder::EncodeFrame(const uint8_t* data, uint32_t size, std::vector<uint8_
   }
   finder_.Append(data, size);
   const Repeats before = repeats_;
-  ParseFrame(finder_, start, start + size, costs_, parse_, repeats_, items_);
+  // Priced by the codes the frame would share if it joins the block held.
+  parser_.Parse(finder_, start, start + size, held_.empty() ? costs_ : heldCosts_, heldCounts_, repeats_,
+                items_);
+  SymbolCounts counts;
+  counts.Add(items_);
 
-  // The smallest of the block types; each starts from the same tree state.
-  payload.clear();
-  TreeLengths verbatimTrees = trees_;
-  EncodeCompressed(kVerbatim, size, payload, verbatimTrees);
-  const TreeLengths* chosen = &verbatimTrees;
-  TreeLengths alignedTrees = trees_;
-  if (UsesAlignedBits(items_)) {
-    std::vector<uint8_t> aligned;
-    EncodeCompressed(kAligned, size, aligned, alignedTrees);
-    if (aligned.size() < payload.size()) {
-      payload.swap(aligned);
-      chosen = &alignedTrees;
-    }
-  }
-  std::vector<uint8_t> stored;
-  BitWriter bits(stored);
-  if (frame_ == 0) WriteFolderHeader(bits);
-  WriteUncompressedBlock(bits, data, size, before, stored);
-  if (stored.size() < payload.size()) {
+  BlockCodes heldCodes, codes;
+  const uint64_t heldBits = held_.empty() ? 0 : CheaperBlock(heldCounts_, mainElements_, trees_, heldCodes);
+  const uint64_t alone =
+      CheaperBlock(counts, mainElements_, held_.empty() ? trees_ : heldCodes.lengths, codes);
+  if (StoredBits(size) <= alone) {
     // Raw bytes leave the offsets and trees as they were before the frame.
-    payload.swap(stored);
+    Finish(payloads);
     repeats_ = before;
-  } else {
-    trees_ = *chosen;
-    costs_.FromLengths(trees_.main, trees_.length);
+    WriteStored(data, size, before, payloads);
+    ++frame_;
+    return;
   }
+  if (!held_.empty()) {
+    SymbolCounts joined = heldCounts_;
+    joined.Add(counts);
+    if (CheaperBlock(joined, mainElements_, trees_, codes) > heldBits + alone) Finish(payloads);
+  }
+  Hold(items_, size, counts);
   ++frame_;
+  if (held_.size() >= settings_.maxBlockFrames) Finish(payloads);
+}
+
+void Encoder::Hold(std::vector<Item>& items, uint32_t size, const SymbolCounts& counts) {
+  if (held_.empty()) heldFirst_ = frame_;
+  held_.push_back({});
+  held_.back().items.swap(items);
+  held_.back().size = size;
+  heldCounts_.Add(counts);
+  heldCosts_.FromCounts(heldCounts_, mainElements_);
+}
+
+void Encoder::Finish(std::vector<std::vector<uint8_t>>& payloads) {
+  if (held_.empty()) return;
+  BlockCodes codes;
+  CheaperBlock(heldCounts_, mainElements_, trees_, codes);
+  uint32_t size = 0;
+  for (const HeldFrame& f : held_) size += f.size;
+  for (size_t k = 0; k < held_.size(); ++k) {
+    payloads.emplace_back();
+    BitWriter bits(payloads.back());
+    if (heldFirst_ + k == 0) WriteFolderHeader(bits);
+    if (k == 0) WriteBlockStart(bits, codes, size, mainElements_, trees_);
+    WriteItems(bits, codes, held_[k].items);
+    bits.Flush();
+  }
+  costs_.FromLengths(trees_.main, trees_.length);
+  held_.clear();
+  heldCounts_ = SymbolCounts();
+}
+
+void Encoder::WriteStored(const uint8_t* data, uint32_t size, const Repeats& repeats,
+                          std::vector<std::vector<uint8_t>>& payloads) {
+  payloads.emplace_back();
+  std::vector<uint8_t>& payload = payloads.back();
+  BitWriter bits(payload);
+  if (frame_ == 0) WriteFolderHeader(bits);
+  WriteUncompressedBlock(bits, data, size, repeats, payload);
 }
 
 }  // namespace cab::lzx
