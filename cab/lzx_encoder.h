@@ -11,7 +11,7 @@
 // Memory at window 2^w: the match finder's 10 * 2^w bytes and 1 MiB of tree
 // roots; the held frames' items (at most 8 bytes per byte held, less as
 // matches are found) and, for the near-optimal parse of levels 7-9, a frame's
-// candidates and path (about 2.5 MiB).
+// candidates and path (up to about 3 MiB).
 #pragma once
 #include <cstdint>
 #include <vector>
