@@ -34,12 +34,14 @@ class LzxSelfCheck {
   std::vector<uint8_t> out_;
 };
 
-BlockEncoder::BlockEncoder(Compression compression, int level, int lzxWindow) : compression_(compression) {
+BlockEncoder::BlockEncoder(Compression compression, int level, int lzxWindow, bool gatherFrames)
+    : compression_(compression) {
   if (compression_ == Compression::Lzx) {
     if (lzxWindow < kMinLzxWindow || lzxWindow > kMaxLzxWindow) return;
     lzx::EncoderSettings settings;
     settings.windowBits = unsigned(lzxWindow);
     settings.level = std::clamp(level, 0, 9);
+    if (!gatherFrames) settings.maxBlockFrames = 1;
     lzx_ = std::make_unique<lzx::Encoder>(settings);
     check_ = std::make_unique<LzxSelfCheck>(lzxWindow);
     check_->StartFolder();
@@ -60,6 +62,7 @@ void BlockEncoder::StartFolder() {
   if (lzx_) {
     lzx_->StartFolder();
     check_->StartFolder();
+    held_.clear();
   }
   history_.clear();
 }
@@ -76,8 +79,10 @@ bool BlockEncoder::Encode(const uint8_t* data, size_t size, bool lastInFolder,
   (void)lastInFolder;  // every MSZIP payload is a whole stream; LZX frames need no end mark
   payload.clear();
   if (lzx_) {
-    lzx_->EncodeFrame(data, uint32_t(size), payload);
-    return payload.size() <= kMaxPayload && check_->Matches(payload, data, size);
+    // Without gathering every frame is a block of its own, handed out at once.
+    if (!Encode(data, size, lastInFolder, single_) || single_.size() != 1) return false;
+    payload.swap(single_[0]);
+    return true;
   }
   if (!mszip_) {
     payload.assign(data, data + size);
@@ -89,6 +94,24 @@ bool BlockEncoder::Encode(const uint8_t* data, size_t size, bool lastInFolder,
   size_t keep = std::min(history_.size(), kBlockSize - std::min(size, kBlockSize));
   history_.erase(history_.begin(), history_.end() - keep);
   history_.insert(history_.end(), data, data + size);
+  return true;
+}
+
+bool BlockEncoder::Encode(const uint8_t* data, size_t size, bool lastInFolder,
+                          std::vector<std::vector<uint8_t>>& payloads) {
+  payloads.clear();
+  if (!lzx_) {
+    payloads.emplace_back();
+    return Encode(data, size, lastInFolder, payloads.back());
+  }
+  held_.emplace_back(data, data + size);
+  lzx_->EncodeFrame(data, uint32_t(size), payloads);
+  if (lastInFolder) lzx_->Finish(payloads);
+  if (payloads.size() > held_.size()) return false;
+  for (size_t k = 0; k < payloads.size(); ++k)
+    if (payloads[k].size() > kMaxPayload || !check_->Matches(payloads[k], held_[k].data(), held_[k].size()))
+      return false;
+  held_.erase(held_.begin(), held_.begin() + long(payloads.size()));
   return true;
 }
 

@@ -64,18 +64,25 @@ BlockPipeline::BlockPipeline(const std::vector<StreamFile>& files, WriterFiles& 
     streamEnd_ = std::max(streamEnd_, f.start + f.size);
   }
   bool lzx = settings_.compression == Compression::Lzx;
+  gather_ = lzx && settings_.singleCabinet;
   bool direct = settings_.threads <= 1 || (lzx && !settings_.singleCabinet);
   if (direct) {
-    coder_ = std::make_unique<BlockEncoder>(settings_.compression, settings_.level, settings_.lzxWindow);
+    coder_ = MakeEncoder();
     reader_ = std::make_unique<StreamReader>(files_, io_);
     ready_ = coder_->Ready();
     return;
   }
   // Checked once here so that a worker's encoder is known to set up.
-  ready_ = BlockEncoder(settings_.compression, settings_.level, settings_.lzxWindow).Ready();
+  ready_ = MakeEncoder()->Ready();
   if (!ready_) return;
   depth_ = size_t(settings_.threads) * (lzx ? 1 : 4);
   for (int i = 0; i < settings_.threads; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+// A single cabinet takes every block of a folder, so its LZX blocks may
+// span frames: the encoder then hands out payloads late, several at once.
+std::unique_ptr<BlockEncoder> BlockPipeline::MakeEncoder() const {
+  return std::make_unique<BlockEncoder>(settings_.compression, settings_.level, settings_.lzxWindow, gather_);
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -119,6 +126,7 @@ bool BlockPipeline::Take(const BlockSpan& span, std::vector<uint8_t>& payload, s
 
 bool BlockPipeline::TakeDirect(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
                                bool& encoderFailed) {
+  if (gather_) return TakeGathered(span, payload, error, encoderFailed);
   if (span.start == span.folderStart) {
     coder_->StartFolder();
   } else if (span.start != next_) {
@@ -129,6 +137,57 @@ bool BlockPipeline::TakeDirect(const BlockSpan& span, std::vector<uint8_t>& payl
   next_ = span.start + span.size;
   encoderFailed = !coder_->Encode(data_.data(), span.size, span.last, payload);
   return !encoderFailed;
+}
+
+// One thread with an encoder that gathers frames: the blocks after `span`
+// are read and given to the encoder, up to the folder's predicted end, until
+// its payload comes out. Should the writer ask for another block than the
+// next (a folder that ends elsewhere), the folder is encoded again from its
+// start, as the worker threads do.
+bool BlockPipeline::TakeGathered(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
+                                 bool& encoderFailed) {
+  const uint64_t spanEnd = span.start + span.size;
+  uint64_t expected = !out_.empty() ? out_.front().start : !given_.empty() ? given_.front().start : next_;
+  bool sameRun = running_ && span.folderStart == runFolderStart_ && span.start == expected &&
+                 spanEnd <= runFolderEnd_ && span.last == (spanEnd == runFolderEnd_);
+  if (!sameRun) {
+    running_ = true;
+    runFolderStart_ = span.folderStart;
+    runFolderEnd_ = span.last ? spanEnd : std::max(PredictFolderEnd(span.folderStart), spanEnd);
+    next_ = span.folderStart;
+    given_.clear();
+    out_.clear();
+    coder_->StartFolder();
+  }
+  while (true) {
+    while (!out_.empty() && out_.front().start < span.start) out_.pop_front();
+    if (!out_.empty()) {
+      if (out_.front().start != span.start || out_.front().size != span.size)
+        return error = "internal error: blocks asked for out of order", false;
+      payload = std::move(out_.front().payload);
+      out_.pop_front();
+      return true;
+    }
+    if (next_ >= runFolderEnd_) return error = "internal error: a block beyond its folder", false;
+    const uint32_t size = uint32_t(std::min<uint64_t>(kBlockSize, runFolderEnd_ - next_));
+    data_.resize(size);
+    if (!reader_->Read(next_, data_.data(), size, error)) {
+      running_ = false;
+      return false;
+    }
+    given_.push_back({next_, size, {}});
+    next_ += size;
+    if (!coder_->Encode(data_.data(), size, next_ == runFolderEnd_, payloads_)) {
+      running_ = false;
+      encoderFailed = true;
+      return false;
+    }
+    for (std::vector<uint8_t>& p : payloads_) {
+      given_.front().payload = std::move(p);
+      out_.push_back(std::move(given_.front()));
+      given_.pop_front();
+    }
+  }
 }
 
 // The folder rule of a single cabinet: a file with data opens a new folder
@@ -192,7 +251,7 @@ std::shared_ptr<BlockPipeline::Segment> BlockPipeline::FirstQueued() const {
 }
 
 void BlockPipeline::Work() {
-  BlockEncoder coder(settings_.compression, settings_.level, settings_.lzxWindow);
+  std::unique_ptr<BlockEncoder> coder = MakeEncoder();
   StreamReader reader(files_, io_);
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
@@ -201,7 +260,7 @@ void BlockPipeline::Work() {
     if (stop_) return;
     s->state = Segment::kRunning;
     lock.unlock();
-    EncodeSegment(*s, coder, reader);
+    EncodeSegment(*s, *coder, reader);
     lock.lock();
     s->state = Segment::kDone;
   }
@@ -220,7 +279,9 @@ bool BlockPipeline::Publish(Segment& s, std::vector<uint8_t>& payload) {
 }
 
 void BlockPipeline::EncodeSegment(Segment& s, BlockEncoder& coder, StreamReader& reader) {
-  std::vector<uint8_t> data, payload;
+  std::vector<uint8_t> data;
+  std::vector<std::vector<uint8_t>> payloads;
+  std::deque<uint64_t> given;  // starts of the blocks whose payloads are still to come
   std::string error;
   bool encoderFailed = false;
   bool lzx = settings_.compression == Compression::Lzx;
@@ -237,10 +298,15 @@ void BlockPipeline::EncodeSegment(Segment& s, BlockEncoder& coder, StreamReader&
     data.resize(size);
     ok = reader.Read(at, data.data(), size, error);
     if (ok) {
-      encoderFailed = !coder.Encode(data.data(), size, at + size == s.folderEnd, payload);
+      given.push_back(at);
+      encoderFailed = !coder.Encode(data.data(), size, at + size == s.folderEnd, payloads);
       ok = !encoderFailed;
     }
-    if (ok && at >= s.start && !Publish(s, payload)) return;
+    for (size_t k = 0; ok && k < payloads.size(); ++k) {
+      const uint64_t block = given.front();
+      given.pop_front();
+      if (block >= s.start && !Publish(s, payloads[k])) return;
+    }
     if (ok && at < s.start) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (s.cancelled) return;

@@ -5,7 +5,9 @@
 // compressed size to do so; the bytes of a block depend only on where its
 // folder began and where the block lies in the stream of all files' bytes:
 // stored blocks are those bytes, an MSZIP block is compressed with the 32 KiB
-// before it as history, an LZX block continues its folder's single stream.
+// before it as history, an LZX block continues its folder's single stream
+// (in a single cabinet, where LZX blocks span frames, it also depends on the
+// blocks after it up to the folder's end).
 // So the pipeline predicts the folders (they end where the folder target or
 // the size limit says, as in a single cabinet), cuts them into segments and
 // lets worker threads encode the segments: MSZIP and stored segments of a
@@ -13,9 +15,11 @@
 // a block that was not predicted (a folder that a volume boundary ended
 // early), the work ahead is dropped and started again from that block. An
 // LZX folder in a set of volumes may end at any block, so such folders are
-// compressed one at a time, as they are asked for.
+// compressed one at a time, as they are asked for, each block by itself.
+// One thread encodes a single cabinet's LZX folder ahead of the writer as
+// far as its encoder holds blocks back.
 //
-// Every answer is a function of the block alone, so the output is the same
+// Every answer is a function of the block and its folder alone, so the output is the same
 // bytes for any number of threads. Memory: each worker holds one encoder
 // (with its window) and two blocks; at most four segments per thread wait
 // for the writer (MSZIP, stored), or one folder's payloads per thread (LZX).
@@ -96,6 +100,9 @@ class BlockPipeline {
   struct Segment;
   bool TakeDirect(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
                   bool& encoderFailed);
+  bool TakeGathered(const BlockSpan& span, std::vector<uint8_t>& payload, std::string& error,
+                    bool& encoderFailed);
+  std::unique_ptr<BlockEncoder> MakeEncoder() const;
   uint64_t PredictFolderEnd(uint64_t folderStart) const;
   void Refill();
   void Restart(const BlockSpan& span);
@@ -110,12 +117,24 @@ class BlockPipeline {
   const PipelineSettings settings_;
   uint64_t streamEnd_ = 0;
   bool ready_ = false;
+  bool gather_ = false;  // LZX blocks may span frames
 
   // one thread: blocks are read and encoded when asked for
   std::unique_ptr<BlockEncoder> coder_;
   std::unique_ptr<StreamReader> reader_;
   uint64_t next_ = 0;
   std::vector<uint8_t> data_;
+  // and, with gathering, the folder being encoded ahead of the writer
+  struct Given {
+    uint64_t start = 0;
+    uint32_t size = 0;
+    std::vector<uint8_t> payload;
+  };
+  bool running_ = false;
+  uint64_t runFolderStart_ = 0, runFolderEnd_ = 0;
+  std::deque<Given> given_;  // blocks the encoder holds
+  std::deque<Given> out_;    // blocks whose payloads are out
+  std::vector<std::vector<uint8_t>> payloads_;
 
   // more: the segments ahead, under mutex_
   std::mutex mutex_;
