@@ -237,10 +237,22 @@ TEST(CodecRoundTrip, LzxWholeFramesNeverEndOnAReadersChunk) {
     const char* name;
     const std::vector<uint8_t>* data;
   };
-  const Case cases[] = {{"text, noise and calls", &mixed}, {"records with aligned offsets", &records}};
+  // Uncompressed frames all have one length: compressed ones between them
+  // shift where they end.
+  std::vector<uint8_t> stored;
+  const std::vector<uint8_t> moreNoise = Input("random", cab::kBlockSize * 16);
+  for (size_t k = 0; k < 8; ++k) {
+    stored.insert(stored.end(), records.begin() + long(k * cab::kBlockSize),
+                  records.begin() + long((k + 1) * cab::kBlockSize));
+    stored.insert(stored.end(), moreNoise.begin() + long(2 * k * cab::kBlockSize),
+                  moreNoise.begin() + long((2 * k + 2) * cab::kBlockSize));
+  }
+  const Case cases[] = {{"text, noise and calls", &mixed},
+                        {"records with aligned offsets", &records},
+                        {"noise: uncompressed frames, some as two blocks", &stored}};
   cab::Memory memory(cab::HeapAllocator());
   for (const Case& c : cases) {
-    for (uint32_t chunk : {32u, 64u, 256u}) {
+    for (uint32_t chunk : {32u, 48u, 64u, 96u, 256u}) {
       for (unsigned blockFrames : {1u, 32u}) {
         for (int level : {3, 9}) {
           SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk) + ", frames per block " +
