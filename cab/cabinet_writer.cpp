@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "block_encoder.h"
+#include "block_pipeline.h"
 #include "format.h"
 
 namespace cab {
@@ -60,12 +60,7 @@ class SetWriter {
  public:
   SetWriter(const std::vector<Entry>& entries, const WriteOptions& options, const VolumeNamer& namer,
             WriterFiles& files, bool single)
-      : entries_(entries),
-        options_(options),
-        namer_(namer),
-        io_(files),
-        single_(single),
-        coder_(options.compression, options.level, options.lzxWindow) {}
+      : entries_(entries), options_(options), namer_(namer), io_(files), single_(single) {}
 
   bool Run(WriteResult& result, std::string& error);
 
@@ -93,6 +88,7 @@ class SetWriter {
   bool FinishPending(bool lastInFolder, Next next);
   bool WriteBlock(const uint8_t* payload, size_t size, uint16_t uncompressed);
   bool SplitBlock(const std::vector<uint8_t>& payload, uint16_t uncompressed, bool folderEnds);
+  bool StartPipeline();
   bool Fail(const std::string& why);
 
   const std::vector<Entry>& entries_;
@@ -100,7 +96,8 @@ class SetWriter {
   const VolumeNamer& namer_;
   WriterFiles& io_;
   const bool single_;
-  BlockEncoder coder_;
+  std::vector<StreamFile> stream_;
+  std::unique_ptr<BlockPipeline> blocks_;
   std::string error_;
   WriteResult result_;
   std::vector<PlannedFile> files_;
@@ -120,7 +117,9 @@ class SetWriter {
   bool inFolder_ = false;
   bool folderMustEnd_ = false;  // it ran into this volume: the next file opens a folder
   uint64_t folderBytes_ = 0;
-  std::vector<uint8_t> pending_;      // the block being filled
+  uint64_t folderStart_ = 0;          // stream offsets, of the folder's first byte
+  uint64_t pendingStart_ = 0;         // and of the block being filled
+  uint32_t pendingSize_ = 0;          // its bytes so far
   std::vector<size_t> pendingFiles_;  // header_.files that touch it
   uint64_t pendingListBytes_ = 0;
   std::vector<uint8_t> payload_;
@@ -138,7 +137,8 @@ bool SetWriter::CheckOptions() {
   if (options_.compression == Compression::Lzx &&
       (options_.lzxWindow < kMinLzxWindow || options_.lzxWindow > kMaxLzxWindow))
     return Fail("the LZX window must be 15 to 21");
-  if (!coder_.Ready()) return Fail("cannot set up the compressor");
+  if (options_.threads < 1) return Fail("the thread count must be at least 1");
+  if (options_.segmentBlocks < 1) return Fail("a segment holds at least one block");
   if (options_.setId > 0xFFFF) return Fail("the set ID must lie in 0..65535");
   if (single_) return true;
   for (uint32_t size : {options_.volumeSize, options_.firstVolumeSize}) {
@@ -158,6 +158,8 @@ bool SetWriter::PlanFiles() {
       return Fail("cannot read the file " + e.sourcePath);
     if (size > kMaxFolderBytes) return Fail("the file is too large for a cabinet: " + e.storedName);
     files_.push_back({&e, uint32_t(size), FileEntrySize(e.storedName)});
+    uint64_t start = stream_.empty() ? 0 : stream_.back().start + stream_.back().size;
+    stream_.push_back({&e, start, size});
   }
   if (single_) {
     size_t folders = 0;
@@ -266,19 +268,20 @@ bool SetWriter::NeedsNewFolder(size_t i) const {
 }
 
 void SetWriter::OpenFolder() {
-  coder_.StartFolder();
   inFolder_ = true;
   folderMustEnd_ = false;
   folderBytes_ = 0;
+  folderStart_ = pendingStart_ + pendingSize_;
   header_.folders.push_back({uint32_t(out_->DataSize()), 0, TypeCompress(options_)});
   headerBytes_ += kFolderSize;
-  pending_.clear();
+  pendingStart_ = folderStart_;
+  pendingSize_ = 0;
   pendingFiles_.clear();
   pendingListBytes_ = 0;
 }
 
 bool SetWriter::EndFolder(size_t nextFile) {
-  if (!pending_.empty()) {
+  if (pendingSize_) {
     Next next;
     if (nextFile < files_.size()) next = {Next::Files, nextFile, true};
     if (!FinishPending(true, next)) return false;
@@ -326,7 +329,7 @@ void SetWriter::ListFile(size_t i, uint16_t folderIndex, uint32_t folderOffset) 
 // block it lands in, the folder ends first, and with it the volume if need be.
 bool SetWriter::AdmitFile(size_t i) {
   if (!GroupFits(i, false, 0)) {
-    if (pending_.empty() || !FinishPending(true, {Next::Files, i, true})) {
+    if (!pendingSize_ || !FinishPending(true, {Next::Files, i, true})) {
       return Fail("volume " + std::to_string(volumeIndex_ + 1) + " is too small for the list entry of " +
                   files_[i].entry->storedName);
     }
@@ -342,7 +345,7 @@ bool SetWriter::AddFile(size_t i) {
   if (NeedsNewFolder(i)) {
     if (inFolder_ && !EndFolder(i)) return false;
     OpenFolder();
-  } else if (files_[i].size && pending_.size() == kBlockSize) {
+  } else if (files_[i].size && pendingSize_ == kBlockSize) {
     if (!FinishPending(false, {Next::Files, i, false})) return false;
     if (folderMustEnd_) {  // that block ended its volume, and with it the folder
       inFolder_ = false;
@@ -352,20 +355,18 @@ bool SetWriter::AddFile(size_t i) {
   return AdmitFile(i) && FeedFile(i);
 }
 
+// Counts the file's bytes into blocks; the pipeline reads them. An empty
+// file is opened all the same, so that one that went missing fails the build.
 bool SetWriter::FeedFile(size_t i) {
-  std::unique_ptr<EntryReader> reader = io_.OpenEntry(*files_[i].entry, files_[i].size, error_);
-  if (!reader) return false;
   uint64_t left = files_[i].size;
+  if (!left && !io_.OpenEntry(*files_[i].entry, 0, error_)) return false;
   while (left) {
-    if (pending_.size() == kBlockSize && !FinishPending(false, {Next::MoreOfFile})) return false;
-    const uint8_t* data = nullptr;
-    long n = reader->Next(data, kBlockSize - pending_.size(), error_);
-    if (n < 0) return false;
-    if (n == 0) return Fail("internal error: short read of " + files_[i].entry->storedName);
-    pending_.insert(pending_.end(), data, data + n);
-    folderBytes_ += uint64_t(n);
-    left -= uint64_t(n);
-    fedBytes_ += uint64_t(n);
+    if (pendingSize_ == kBlockSize && !FinishPending(false, {Next::MoreOfFile})) return false;
+    uint32_t n = uint32_t(std::min<uint64_t>(left, kBlockSize - pendingSize_));
+    pendingSize_ += n;
+    folderBytes_ += n;
+    left -= n;
+    fedBytes_ += n;
     if (options_.progress && left) options_.progress(i, fedBytes_);
   }
   if (options_.progress) options_.progress(i + 1, fedBytes_);
@@ -383,17 +384,23 @@ bool SetWriter::WriteBlock(const uint8_t* payload, size_t size, uint16_t uncompr
 // of this volume when it does not fit or when what follows could not be
 // listed here any more.
 bool SetWriter::FinishPending(bool lastInFolder, Next next) {
-  if (!coder_.Encode(pending_.data(), pending_.size(), lastInFolder, payload_))
+  bool encoderFailed = false;
+  std::string why;
+  if (!blocks_->Take({folderStart_, pendingStart_, pendingSize_, lastInFolder}, payload_, why,
+                     encoderFailed)) {
+    if (!encoderFailed) return Fail(why);
     return Fail(options_.compression == Compression::Lzx
                     ? "the LZX encoder wrote a block that our decompressor does not read back as its bytes"
                     : "the deflate compressor failed");
-  const uint16_t uncompressed = uint16_t(pending_.size());
+  }
+  const uint16_t uncompressed = uint16_t(pendingSize_);
   const uint64_t block = kDataHeaderSize + payload_.size();
   bool whole = single_ || Fits(0, block + (next.kind == Next::End ? 0 : kTail));
   if (whole && next.kind == Next::Files) whole = GroupFits(next.first, next.newFolder, block);
   bool ok = whole ? WriteBlock(payload_.data(), payload_.size(), uncompressed)
                   : SplitBlock(payload_, uncompressed, next.kind != Next::MoreOfFile);
-  pending_.clear();
+  pendingStart_ += pendingSize_;
+  pendingSize_ = 0;
   if (whole) {  // only a file that goes on touches the next block
     pendingFiles_.clear();
     pendingListBytes_ = 0;
@@ -441,8 +448,21 @@ bool SetWriter::SplitBlock(const std::vector<uint8_t>& payload, uint16_t uncompr
   return true;
 }
 
+bool SetWriter::StartPipeline() {
+  PipelineSettings settings;
+  settings.compression = options_.compression;
+  settings.level = options_.level;
+  settings.lzxWindow = options_.lzxWindow;
+  settings.threads = options_.threads;
+  settings.segmentBlocks = options_.segmentBlocks;
+  settings.folderTarget = options_.folderTarget;
+  settings.singleCabinet = single_;
+  blocks_ = std::make_unique<BlockPipeline>(stream_, io_, settings);
+  return blocks_->Ready() || Fail("cannot set up the compressor");
+}
+
 bool SetWriter::Run(WriteResult& result, std::string& error) {
-  bool ok = CheckOptions() && PlanFiles();
+  bool ok = CheckOptions() && PlanFiles() && StartPipeline();
   if (ok) {
     result_.setId = options_.setId >= 0 ? uint16_t(options_.setId) : DeriveSetId(files_);
     ok = OpenVolume(0);
@@ -453,6 +473,7 @@ bool SetWriter::Run(WriteResult& result, std::string& error) {
   }
   if (ok && inFolder_) ok = EndFolder(files_.size());
   if (ok) ok = CloseVolume(false);
+  blocks_.reset();  // its threads end before the files are dealt with
   if (!ok) {
     if (out_) out_->Abandon();
     for (const std::string& path : written_) io_.Remove(path);
@@ -464,6 +485,17 @@ bool SetWriter::Run(WriteResult& result, std::string& error) {
 }
 
 }  // namespace
+
+bool EntryReader::Skip(uint64_t count, std::string& error) {
+  uint8_t buffer[4096];
+  while (count) {
+    long n = Read(buffer, size_t(std::min<uint64_t>(count, sizeof buffer)), error);
+    if (n < 0) return false;
+    if (n == 0) return error = "internal error: skipped past the end of a source", false;
+    count -= uint64_t(n);
+  }
+  return true;
+}
 
 uint16_t TypeCompress(const WriteOptions& options) {
   if (options.compression == Compression::Lzx) return CompressionType(kCompressLzx, options.lzxWindow);

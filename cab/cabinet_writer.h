@@ -25,7 +25,12 @@
 // filled up to it but for a few bytes, or but for the list entries of the
 // files that would come next when those no longer fit.
 //
-// Output is deterministic: the same entries and options give the same bytes.
+// Threads. Blocks are read and compressed ahead of the writer by
+// options.threads workers (block_pipeline.h); the layout does not depend on
+// them.
+//
+// Output is deterministic: the same entries and options give the same bytes,
+// whatever the number of threads.
 #pragma once
 #include <bitset>
 #include <cstddef>
@@ -57,6 +62,8 @@ struct WriteOptions {
   uint32_t volumeSize = 0;            // 0: a single cabinet; else the limit of every volume
   uint32_t firstVolumeSize = 0;       // limit of the first volume; 0: volumeSize
   uint32_t folderTarget = 64u << 20;  // bytes before a new folder is started
+  int threads = 1;                    // threads that read and compress ahead of the writer
+  uint32_t segmentBlocks = 32;        // MSZIP and stored blocks that one thread takes at a time
   int32_t setId = -1;                 // 0..65535, or -1: derived from the entries
   std::bitset<256> leadBytes;         // of the names' code page, for CheckStoredName
   // Told the files fed in whole and the bytes read so far, as data goes in.
@@ -96,9 +103,12 @@ struct WriteResult {
 class EntryReader {
  public:
   virtual ~EntryReader() = default;
-  // Points `data` at up to `limit` next bytes; 0 at the end. -1 on failure,
+  // Reads up to `limit` next bytes into `out`; 0 at the end. -1 on failure,
   // with `error`.
-  virtual long Next(const uint8_t*& data, size_t limit, std::string& error) = 0;
+  virtual long Read(uint8_t* out, size_t limit, std::string& error) = 0;
+  // Moves `count` bytes on, short of the end; false on failure, with `error`.
+  // The default reads them.
+  virtual bool Skip(uint64_t count, std::string& error);
 };
 
 // One volume being written, whose header is only known when its data is done.

@@ -22,75 +22,89 @@ MatchParts PartsOf(const Item& item) {
 
 bool TakesAlignedSymbol(BlockType type, unsigned slot) { return type == kAligned && kSlots.extra[slot] >= 3; }
 
-struct Codes {
-  uint8_t mainLen[kMainMax] = {}, lengthLen[kLengthSymbols] = {}, alignedLen[kAlignedSymbols] = {};
-  uint16_t main[kMainMax], length[kLengthSymbols], aligned[kAlignedSymbols];
-};
-
-void BuildCodes(BlockType type, const std::vector<Item>& items, unsigned mainElements, Codes& c) {
-  uint32_t mainFreq[kMainMax] = {}, lengthFreq[kLengthSymbols] = {}, alignedFreq[kAlignedSymbols] = {};
-  for (const Item& item : items) {
-    if (item.length == 0) {
-      mainFreq[item.formatted]++;
-      continue;
-    }
-    const MatchParts m = PartsOf(item);
-    mainFreq[m.mainSymbol]++;
-    if (m.lengthSymbol >= 0) lengthFreq[m.lengthSymbol]++;
-    if (TakesAlignedSymbol(type, m.slot)) alignedFreq[m.extraValue & 7]++;
-  }
-  BuildCodeLengths(mainFreq, mainElements, kMaxCodeBits, c.mainLen);
-  BuildCodeLengths(lengthFreq, kLengthSymbols, kMaxCodeBits, c.lengthLen);
-  CanonicalCodes(c.mainLen, mainElements, c.main);
-  CanonicalCodes(c.lengthLen, kLengthSymbols, c.length);
-  if (type == kAligned) {
-    BuildCodeLengths(alignedFreq, kAlignedSymbols, 7, c.alignedLen);  // sent in 3 bits each
-    CanonicalCodes(c.alignedLen, kAlignedSymbols, c.aligned);
-  }
-}
-
 void WriteBlockHeader(BitWriter& out, BlockType type, uint32_t size) {
   out.Put(type, 3);
   out.Put(size >> 8, 16);
   out.Put(size & 0xFF, 8);
 }
 
-}  // namespace
-
-bool UsesAlignedBits(const std::vector<Item>& items) {
-  for (const Item& item : items)
-    if (item.length != 0 && kSlots.extra[SlotOf(item.formatted)] >= 3) return true;
-  return false;
+void WriteTrees(BitWriter& out, const BlockCodes& codes, unsigned mainElements, const TreeLengths& previous) {
+  if (codes.type == kAligned)
+    for (unsigned s = 0; s < kAlignedSymbols; ++s) out.Put(codes.alignedLen[s], 3);
+  WriteTreeLengths(out, codes.lengths.main, previous.main, 0, kNumChars);
+  WriteTreeLengths(out, codes.lengths.main, previous.main, kNumChars, mainElements);
+  WriteTreeLengths(out, codes.lengths.length, previous.length, 0, kLengthSymbols);
 }
 
-void WriteCompressedBlock(BitWriter& out, BlockType type, const std::vector<Item>& items, uint32_t size,
-                          unsigned mainElements, TreeLengths& trees) {
-  Codes c;
-  BuildCodes(type, items, mainElements, c);
-  WriteBlockHeader(out, type, size);
-  if (type == kAligned)
-    for (unsigned s = 0; s < kAlignedSymbols; ++s) out.Put(c.alignedLen[s], 3);
-  WriteTreeLengths(out, c.mainLen, trees.main, 0, kNumChars);
-  WriteTreeLengths(out, c.mainLen, trees.main, kNumChars, mainElements);
-  WriteTreeLengths(out, c.lengthLen, trees.length, 0, kLengthSymbols);
+}  // namespace
+
+void BuildBlockCodes(BlockType type, const SymbolCounts& counts, unsigned mainElements, BlockCodes& c) {
+  c = BlockCodes();
+  c.type = type;
+  BuildCodeLengths(counts.main, mainElements, kMaxCodeBits, c.lengths.main);
+  BuildCodeLengths(counts.length, kLengthSymbols, kMaxCodeBits, c.lengths.length);
+  CanonicalCodes(c.lengths.main, mainElements, c.main);
+  CanonicalCodes(c.lengths.length, kLengthSymbols, c.length);
+  if (type == kAligned) {
+    BuildCodeLengths(counts.aligned, kAlignedSymbols, 7, c.alignedLen);  // sent in 3 bits each
+    CanonicalCodes(c.alignedLen, kAlignedSymbols, c.aligned);
+  }
+}
+
+uint64_t BlockBits(const BlockCodes& codes, const SymbolCounts& counts, unsigned mainElements,
+                   const TreeLengths& previous) {
+  std::vector<uint8_t> scratch;
+  BitWriter trees(scratch);
+  WriteTrees(trees, codes, mainElements, previous);
+  uint64_t bits = 27 + trees.BitCount() + counts.extraBits;
+  for (unsigned s = 0; s < mainElements; ++s) bits += uint64_t(counts.main[s]) * codes.lengths.main[s];
+  for (unsigned s = 0; s < kLengthSymbols; ++s) bits += uint64_t(counts.length[s]) * codes.lengths.length[s];
+  if (codes.type == kAligned) {
+    bits -= 3 * counts.alignedMatches;
+    for (unsigned s = 0; s < kAlignedSymbols; ++s) bits += uint64_t(counts.aligned[s]) * codes.alignedLen[s];
+  }
+  return bits;
+}
+
+uint64_t CheaperBlock(const SymbolCounts& counts, unsigned mainElements, const TreeLengths& previous,
+                      BlockCodes& codes) {
+  BuildBlockCodes(kVerbatim, counts, mainElements, codes);
+  const uint64_t verbatim = BlockBits(codes, counts, mainElements, previous);
+  if (counts.alignedMatches == 0) return verbatim;
+  BlockCodes aligned;
+  BuildBlockCodes(kAligned, counts, mainElements, aligned);
+  const uint64_t bits = BlockBits(aligned, counts, mainElements, previous);
+  if (bits >= verbatim) return verbatim;
+  codes = aligned;
+  return bits;
+}
+
+void WriteBlockStart(BitWriter& out, const BlockCodes& codes, uint32_t size, unsigned mainElements,
+                     TreeLengths& trees) {
+  WriteBlockHeader(out, codes.type, size);
+  WriteTrees(out, codes, mainElements, trees);
+  trees = codes.lengths;
+}
+
+void WriteItems(BitWriter& out, const BlockCodes& c, const std::vector<Item>& items) {
+  const uint8_t* mainLen = c.lengths.main;
+  const uint8_t* lengthLen = c.lengths.length;
   for (const Item& item : items) {
     if (item.length == 0) {
-      out.Put(c.main[item.formatted], c.mainLen[item.formatted]);
+      out.Put(c.main[item.formatted], mainLen[item.formatted]);
       continue;
     }
     const MatchParts m = PartsOf(item);
-    out.Put(c.main[m.mainSymbol], c.mainLen[m.mainSymbol]);
-    if (m.lengthSymbol >= 0) out.Put(c.length[m.lengthSymbol], c.lengthLen[m.lengthSymbol]);
+    out.Put(c.main[m.mainSymbol], mainLen[m.mainSymbol]);
+    if (m.lengthSymbol >= 0) out.Put(c.length[m.lengthSymbol], lengthLen[m.lengthSymbol]);
     const unsigned extra = kSlots.extra[m.slot];
-    if (TakesAlignedSymbol(type, m.slot)) {
+    if (TakesAlignedSymbol(c.type, m.slot)) {
       out.Put(m.extraValue >> 3, extra - 3);
       out.Put(c.aligned[m.extraValue & 7], c.alignedLen[m.extraValue & 7]);
     } else {
       out.Put(m.extraValue, extra);
     }
   }
-  std::copy(c.mainLen, c.mainLen + kMainMax, trees.main);
-  std::copy(c.lengthLen, c.lengthLen + kLengthSymbols, trees.length);
 }
 
 void WriteUncompressedBlock(BitWriter& out, const uint8_t* bytes, uint32_t size, const Repeats& repeats,

@@ -1,17 +1,16 @@
 #include "lzx_format.h"
 
+#include <algorithm>
+
 namespace cab::lzx {
 
 unsigned SlotOf(uint32_t formatted) {
-  unsigned lo = 0, hi = kMaxSlots - 1;
-  while (lo < hi) {  // the last slot whose base is <= formatted
-    unsigned mid = (lo + hi + 1) / 2;
-    if (kSlots.base[mid] <= formatted)
-      lo = mid;
-    else
-      hi = mid - 1;
-  }
-  return lo;
+  // Below 2^18 two slots share each power of two (the bit under the top one
+  // picks), from there on every slot spans 2^17.
+  if (formatted < 4) return formatted;
+  if (formatted >= (1u << 18)) return std::min(36 + ((formatted - (1u << 18)) >> 17), kMaxSlots - 1);
+  const unsigned top = 31 - unsigned(__builtin_clz(formatted));
+  return 2 * top + ((formatted >> (top - 1)) & 1);
 }
 
 }  // namespace cab::lzx

@@ -6,6 +6,10 @@
 
 namespace cab {
 
+namespace {
+constexpr size_t kWindow = 32768;
+}
+
 MszipEncoder::MszipEncoder(int level) {
   level = std::clamp(level, 0, 9);
   // Raw deflate with the 32 KiB window that MSZIP's history matches.
@@ -16,38 +20,26 @@ MszipEncoder::~MszipEncoder() {
   if (ready_) deflateEnd(&zs_);
 }
 
-void MszipEncoder::StartFolder() {
-  if (ready_) deflateReset(&zs_);
-}
-
-bool MszipEncoder::Deflate(int flush, std::vector<uint8_t>& payload) {
-  uint8_t chunk[16384];
-  while (true) {
-    zs_.next_out = chunk;
-    zs_.avail_out = sizeof chunk;
-    int rc = deflate(&zs_, flush);
-    if (rc == Z_STREAM_ERROR) return false;
-    payload.insert(payload.end(), chunk, chunk + (sizeof chunk - zs_.avail_out));
-    if (flush == Z_FINISH ? rc == Z_STREAM_END : zs_.avail_out != 0) return true;
-    if (payload.size() > kMaxPayload) return false;
-  }
-}
-
-bool MszipEncoder::EncodeBlock(const uint8_t* data, size_t size, bool lastInFolder,
+bool MszipEncoder::EncodeBlock(const uint8_t* history, size_t historySize, const uint8_t* data, size_t size,
                                std::vector<uint8_t>& payload) {
   payload.clear();
-  if (!ready_) return false;
-  payload.push_back('C');
-  payload.push_back('K');
+  if (!ready_ || deflateReset(&zs_) != Z_OK) return false;
+  if (historySize > kWindow) {
+    history += historySize - kWindow;
+    historySize = kWindow;
+  }
+  if (historySize && deflateSetDictionary(&zs_, history, uInt(historySize)) != Z_OK) return false;
+  // One call into a buffer of zlib's bound for this input: no chunking, no
+  // second pass.
+  payload.resize(2 + deflateBound(&zs_, uLong(size)));
+  payload[0] = 'C';
+  payload[1] = 'K';
   zs_.next_in = const_cast<Bytef*>(data);
   zs_.avail_in = uInt(size);
-  if (!Deflate(lastInFolder ? Z_FINISH : Z_SYNC_FLUSH, payload) || zs_.avail_in != 0) return false;
-  if (!lastInFolder) {
-    payload.push_back(0x03);  // BFINAL=1, fixed Huffman, end-of-block
-    payload.push_back(0x00);
-  } else {
-    deflateReset(&zs_);
-  }
+  zs_.next_out = payload.data() + 2;
+  zs_.avail_out = uInt(payload.size() - 2);
+  if (deflate(&zs_, Z_FINISH) != Z_STREAM_END) return false;
+  payload.resize(payload.size() - zs_.avail_out);
   return payload.size() <= kMaxPayload;
 }
 

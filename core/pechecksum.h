@@ -37,6 +37,7 @@ class PeChecksumStream {
   uint32_t Finish() const;
 
  private:
+  void AddBytes(const uint8_t* data, size_t size);
   size_t field_;
   uint64_t at_ = 0;  // bytes added so far
   uint32_t sum_ = 0;

@@ -38,6 +38,8 @@ MiB = 1 << 20
 PACKAGE_TAG = b"VELTRA:PKGBASE\xa5\x00"
 HEADER_SIZE = 33
 APP_NAME = "Veltra Bench"
+# The LZX levels that search differently: 0-3 fast, 4-6 lazy, 7-9 deeper.
+LZX_LEVELS = (3, 6, 9)
 PASSWORD = "bench-Pa55"
 
 
@@ -807,14 +809,18 @@ class Bench:
         def removed(path):
             return lambda: (path.unlink(missing_ok=True), os.sync())
 
-        def ours(project, exe):
-            return removed(exe), lambda: run([self.pack, "build", w / project, "-o", exe])
+        def ours(project, exe, threads):
+            return removed(exe), lambda: run([self.pack, "build", w / project, "-o", exe,
+                                              "--threads", str(threads)])
 
-        ours_exe = {"veltra-pack build, MSZIP level 6 (default)": w / "built.exe",
-                    "veltra-pack build, MSZIP level 9": w / "built9.exe",
-                    "veltra-pack build, stored": w / "built-stored.exe"}
-        projects = ["bench.ini", "level9.ini", "stored.ini"]
-        contenders = [(name, *ours(project, exe)) for (name, exe), project in zip(ours_exe.items(), projects)]
+        # Each at every core (the default) and on one thread.
+        ours_exe, contenders = {}, []
+        for name, project in (("MSZIP level 6 (default)", "bench.ini"), ("MSZIP level 9", "level9.ini"),
+                              ("stored", "stored.ini")):
+            for threads in sorted({os.cpu_count() or 1, 1}, reverse=True):
+                row = "veltra-pack build, %s, %d thread%s" % (name, threads, "s" if threads > 1 else "")
+                ours_exe[row] = w / ("built-%s-%d.exe" % (project[:-4], threads))
+                contenders.append((row, *ours(project, ours_exe[row], threads)))
         contenders += [
             ("gcab -c -z (MSZIP)", removed(gcab_cab), lambda: run(["gcab", "-c", "-z", gcab_cab] + names, cwd=tree)),
             ("gcab -c (stored)", removed(gcab_stored), lambda: run(["gcab", "-c", gcab_stored] + names, cwd=tree)),
@@ -844,16 +850,17 @@ class Bench:
             rows.append([name, t, spread, "%.1f" % (self.mib / med([m.wall for m in ms])),
                          # gcab has no level 9 to compare with
                          "" if "level 9" in name else "%.2f" % (base / med([m.wall for m in ms])),
-                         "%.2f" % med([m.cpu for m in ms]), "%.1f" % (size[name] / MiB),
+                         "%.2f" % med([m.cpu for m in ms]), "%.2f" % (size[name] / MiB),
                          "%.1f %%" % (100.0 * size[name] / (self.mib * MiB)),
                          "%.1f" % (med([m.rss_kib for m in ms]) / 1024)])
         self.say(table(["builder", "wall s", "spread s", "MiB/s", "speed vs gcab", "CPU s", "output MiB",
                         "of input", "peak RSS MiB"], rows))
         self.say()
         small = w / "small"
-        ours = callgrind_ir([str(self.pack), "build", str(w / "small.ini"), "-o", str(w / "cg.exe")])
+        ours = callgrind_ir([str(self.pack), "build", str(w / "small.ini"), "-o", str(w / "cg.exe"),
+                             "--threads", "1"])
         theirs = callgrind_ir(["gcab", "-c", "-z", str(w / "cg.cab")] + sorted(manifest(small)), cwd=small)
-        self.say("Instructions (callgrind, Ir) for the %d MiB tree: veltra-pack build %s, gcab -c -z %s "
+        self.say("Instructions (callgrind, Ir) for the %d MiB tree: veltra-pack build --threads 1 %s, gcab -c -z %s "
                  "(ours / theirs = %.2f). Wine's cabarc runs under Wine and is timed only."
                  % (self.small_mib, gir(ours), gir(theirs), ours / theirs))
         self.say()
@@ -861,7 +868,7 @@ class Bench:
 
     def compression(self):
         """Output size and build time of every compression choice on the
-        benchmark tree and on a tree of executables only, with xz -9 of a tar
+        benchmark tree and on a tree of executables only, with xz -9 -T2 of a tar
         of the same tree for scale; then the LZX cabinet decoded by our FDI
         against cabextract. One build per choice: these runs are long."""
         w = self.work
@@ -873,16 +880,20 @@ class Bench:
                 continue
             shutil.copy(path, exes / os.path.basename(path))
             done += os.path.getsize(path)
-        choices = [("MSZIP level 6", ["CompressionLevel = 6"]), ("MSZIP level 9", ["CompressionLevel = 9"])]
-        for window in (16, 18, 21):
-            for level in (6, 9):
+        choices = [("MSZIP level 6", ["CompressionLevel = 6"]), ("MSZIP level 9", ["CompressionLevel = 9"]),
+                   ("stored", ["Compression = stored"])]
+        for window in (15, 18, 21):
+            for level in LZX_LEVELS:
                 choices.append(("LZX window %d, level %d" % (window, level),
                                 ["Compression = lzx", "LzxWindow = %d" % window, "CompressionLevel = %d" % level]))
+        threads = os.cpu_count() or 1
         self.say("### Compression choices")
         self.say()
         self.say("One build each of Setup.exe (payload cabinet size shown) with every compression choice, "
-                 "and `xz -9` of a tar of the same tree for scale. LZX is our own encoder; every block it "
-                 "writes is decoded again by our FDI during the build.")
+                 "on every core, and `xz -9 -T2` of a tar of the same tree for scale. LZX is our own "
+                 "encoder; every block it writes is decoded again by our decoder during the build. LZX "
+                 "levels are shown where they differ (%s).\n\nPeak RSS is the builder's resident set "
+                 "(ru_maxrss)." % ", ".join(map(str, LZX_LEVELS)))
         self.say()
         for title, tree in (("benchmark tree", w / "tree"), ("executables only", exes)):
             total = sum(f.stat().st_size for f in tree.rglob("*") if f.is_file())
@@ -891,25 +902,27 @@ class Bench:
                 ini = write_project(w / "choice.ini", tree, self.dest, self.stub["win64"], self.dll["win64"],
                                     package=package)
                 exe = w / "choice.exe"
-                m = run([self.pack, "build", ini, "-o", exe], timeout=7200)
+                m = run([self.pack, "build", ini, "-o", exe, "--threads", str(threads)], timeout=7200)
                 sizes[name] = package_blocks(exe)["payload"]
                 rows.append([name, "%.2f" % (sizes[name] / MiB), "%.1f %%" % (100.0 * sizes[name] / total),
-                             "", "%.1f" % m.wall, "%.1f" % (m.rss_kib / 1024)])
+                             "", str(threads), "%.1f" % m.wall, "%.1f" % m.cpu, "%.1f" % (m.rss_kib / 1024)])
                 if name == "LZX window 21, level 6" and title == "benchmark tree":
                     run(["cp", exe, w / "lzx.exe"])
-            tar_xz = w / "tree.tar.xz"
-            start = time.perf_counter()
-            subprocess.run("tar -C '%s' -cf - . | xz -9 -T1 > '%s'" % (tree, tar_xz), shell=True, check=True)
-            sizes["xz -9 of a tar"] = os.path.getsize(tar_xz)
-            rows.append(["xz -9 of a tar", "%.2f" % (sizes["xz -9 of a tar"] / MiB),
-                         "%.1f %%" % (100.0 * sizes["xz -9 of a tar"] / total), "",
-                         "%.1f" % (time.perf_counter() - start), ""])
+            tar, tar_xz = w / "tree.tar", w / "tree.tar.xz"
+            subprocess.run(["tar", "-C", tree, "-cf", tar, "."], check=True)
+            tar_xz.unlink(missing_ok=True)
+            m = run(["xz", "-9", "-T2", "-k", tar])
+            sizes["xz -9 -T2 of a tar"] = os.path.getsize(tar_xz)
+            rows.append(["xz -9 -T2 of a tar", "%.2f" % (sizes["xz -9 -T2 of a tar"] / MiB),
+                         "%.1f %%" % (100.0 * sizes["xz -9 -T2 of a tar"] / total), "", "2",
+                         "%.1f" % m.wall, "%.1f" % m.cpu, "%.1f" % (m.rss_kib / 1024)])
             base = sizes["MSZIP level 9"]
             for row in rows:
                 row[3] = "%+.1f %%" % (100.0 * (sizes[row[0]] - base) / base)
             self.say("%s, %.1f MiB:" % (title.capitalize(), total / MiB))
             self.say()
-            self.say(table(["compression", "output MiB", "of input", "vs MSZIP 9", "build s", "peak RSS MiB"], rows))
+            self.say(table(["compression", "output MiB", "of input", "vs MSZIP 9", "threads", "build s", "CPU s",
+                            "peak RSS MiB"], rows))
             self.say()
         cab = extract_payload(w / "lzx.exe", w / "lzx.cab")
         res = rounds([("our fdi, decode only", nothing, lambda: run([self.fdi_bench, cab, "-"])),

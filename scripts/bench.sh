@@ -11,8 +11,10 @@
 #   - our cabinet library natively against cabextract;
 #   - the sizes of stub, block 3 and package overhead;
 #   - the builder against gcab and Wine's cabarc;
-#   - output size and build time of MSZIP 6/9 and LZX at windows 16/18/21,
-#     levels 6/9, on the tree and on a tree of executables, with xz -9.
+#   - output size, build time, CPU time and peak memory of MSZIP 6/9, stored
+#     and LZX at windows 15/18/21, levels 3/6/9, on every core (the builder
+#     rows also on one thread),
+#     on the tree and on a tree of executables, with xz -9 -T2.
 # Prints the tables and, on a full run, puts them into docs/benchmarks.md.
 # Prints figures only; nothing here passes or fails on them.
 #

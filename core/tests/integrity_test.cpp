@@ -223,6 +223,28 @@ TEST(PeChecksum, MatchesKnownValues) {
   }
 }
 
+// The stream against the whole-buffer sum over large data, with the field at
+// even and odd offsets and the data cut anywhere: mostly 0xFF bytes, so that
+// the end-around carry comes up all the time.
+TEST(PeChecksum, StreamMatchesTheWholeSumOverLargeData) {
+  std::string data(200001, '\xFF');
+  uint32_t seed = 1;
+  for (size_t i = 0; i < data.size(); i += 1 + (seed >> 24) % 13) {
+    seed = seed * 1103515245 + 12345;
+    data[i] = char(seed >> 16);
+  }
+  const uint8_t* bytes = Bytes(data);
+  for (size_t field : {size_t(0), size_t(3), size_t(8), size_t(1001), data.size() - 4, data.size() + 10}) {
+    const uint32_t expected = ComputePeChecksum(bytes, data.size(), field);
+    for (size_t piece : {size_t(1), size_t(7), size_t(90), size_t(65537), data.size()}) {
+      PeChecksumStream stream(field);
+      for (size_t at = 0; at < data.size(); at += piece)
+        stream.Add(bytes + at, std::min(piece, data.size() - at));
+      EXPECT_EQ(expected, stream.Finish()) << "field at " << field << ", pieces of " << piece;
+    }
+  }
+}
+
 TEST(PeChecksum, RefusesWhatIsNoPeImage) {
   const std::string good = SyntheticPe(512, 0);
   std::string noPe = good, farHeader = good, shortOptional = good;

@@ -16,6 +16,10 @@
 
 namespace {
 
+// More would only cost memory: the work is cut into 32 KiB blocks.
+constexpr long kMaxThreads = 256;
+constexpr uint64_t kMinFolderSize = 32 * 1024;  // one data block
+
 const char kDescription[] =
     "veltra-pack builds self-extracting Setup.exe packages for 32-bit Windows from a project file,\n"
     "and inspects, verifies and extracts finished ones without running them.\n"
@@ -169,6 +173,29 @@ CLI::App* AddBuildCommand(CLI::App& app, BuildOptions& o, PasswordSource& passwo
        },
        "LZX window as a power of two, 15 to 21 (over LzxWindow)")
       ->type_name("BITS");
+  c->add_option_function<std::string>(
+       "--threads",
+       [&v](const std::string& text) {
+         char* end = nullptr;
+         long n = std::strtol(text.c_str(), &end, 10);
+         if (text.empty() || *end || n < 1 || n > kMaxThreads)
+           throw CLI::ValidationError("--threads", "must be a whole number from 1 to " +
+                                                       std::to_string(kMaxThreads) + ", not " + text);
+         v.threads = int(n);
+       },
+       "threads that read and compress (default: every core); the output is the same for any count")
+      ->type_name("N");
+  c->add_option_function<std::string>(
+       "--folder-size",
+       [&v](const std::string& text) {
+         uint64_t n = 0;
+         if (!ParseByteCount(text, n) || n < kMinFolderSize || n > 0x7FFFFFFF)
+           throw CLI::ValidationError("--folder-size", "must be a byte count from 32K to 2047M, not " + text);
+         v.folderSize = uint32_t(n);
+       },
+       "start a new cabinet folder after this many bytes (default 64M); smaller folders let LZX use more "
+       "threads and compress a little worse")
+      ->type_name("SIZE");
   auto* quiet = c->add_flag_callback(
       "--quiet", [&o] { o.progress = ProgressMode::Off; }, "show no progress");
   c->add_flag_callback(

@@ -97,8 +97,9 @@ int BuildCommand(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   BuildOverrides overrides = options.overrides;
   std::unique_ptr<ProgressMeter> meter;
   if (!d.HasErrors() && ShowsProgress(options.progress, err) && !project.files.empty()) {
+    const int threads = overrides.threads > 0 ? overrides.threads : DefaultThreads();
     meter.reset(new ProgressMeter(err, StderrIsTerminal() && err == stderr, project.files.size(),
-                                  TotalBytes(project)));
+                                  TotalBytes(project), threads));
     overrides.progress = [&meter](uint64_t files, uint64_t bytes) { meter->Update(files, bytes); };
   }
   BuildResult result;

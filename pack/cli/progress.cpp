@@ -38,13 +38,16 @@ std::string FormatProgressLine(const ProgressFigures& f) {
     line += ", " + ByteCountText(uint64_t(rate)) + "/s";
     if (f.bytes < f.totalBytes) line += ", " + DurationText(double(f.totalBytes - f.bytes) / rate) + " left";
   }
+  if (f.threads > 0) line += ", " + std::to_string(f.threads) + (f.threads == 1 ? " thread" : " threads");
   return line;
 }
 
-ProgressMeter::ProgressMeter(std::FILE* stream, bool inPlace, uint64_t totalFiles, uint64_t totalBytes)
+ProgressMeter::ProgressMeter(std::FILE* stream, bool inPlace, uint64_t totalFiles, uint64_t totalBytes,
+                             int threads)
     : stream_(stream), inPlace_(inPlace), start_(std::chrono::steady_clock::now()), lastDraw_(start_) {
   figures_.totalFiles = totalFiles;
   figures_.totalBytes = totalBytes;
+  figures_.threads = threads;
 }
 
 void ProgressMeter::Update(uint64_t files, uint64_t bytes) {

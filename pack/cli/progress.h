@@ -10,6 +10,7 @@ struct ProgressFigures {
   uint64_t files = 0, totalFiles = 0;
   uint64_t bytes = 0, totalBytes = 0;
   double seconds = 0;  // since the start
+  int threads = 0;     // shown when not 0
 };
 
 // One line, like "12/340 files, 45.1 MiB of 200.0 MiB (22%), 12.3 MiB/s, 0:13 left".
@@ -23,7 +24,7 @@ class ProgressMeter {
  public:
   // `inPlace`: a terminal, where each line overwrites the one before;
   // elsewhere whole lines are written, fewer of them.
-  ProgressMeter(std::FILE* stream, bool inPlace, uint64_t totalFiles, uint64_t totalBytes);
+  ProgressMeter(std::FILE* stream, bool inPlace, uint64_t totalFiles, uint64_t totalBytes, int threads = 0);
   void Update(uint64_t files, uint64_t bytes);
   // The last figures on a line of their own.
   void Finish();

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
-constexpr size_t kSourceChunk = 32768;
+constexpr size_t kWriteBuffer = 1 << 20;
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -43,19 +43,18 @@ bool CabSourceReader::Open(const cab::Entry& entry, uint64_t expectedSize, std::
     error = SystemError("cannot open", entry.sourcePath);
     return false;
   }
-  buffer_.resize(kSourceChunk);
   return true;
 }
 
-long CabSourceReader::Next(const uint8_t*& data, size_t limit, std::string& error) {
+long CabSourceReader::Read(uint8_t* out, size_t limit, std::string& error) {
   if (!file_) {  // in-memory content
     size_t n = std::min<uint64_t>(limit, entry_->content.size() - done_);
-    data = reinterpret_cast<const uint8_t*>(entry_->content.data()) + done_;
+    std::memcpy(out, entry_->content.data() + done_, n);
     done_ += n;
     return long(n);
   }
-  size_t want = size_t(std::min<uint64_t>({limit, buffer_.size(), expected_ - done_}));
-  size_t got = want ? std::fread(buffer_.data(), 1, want, file_) : 0;
+  size_t want = size_t(std::min<uint64_t>(limit, expected_ - done_));
+  size_t got = want ? std::fread(out, 1, want, file_) : 0;
   if (got < want && std::ferror(file_)) {
     error = SystemError("cannot read", entry_->sourcePath);
     return -1;
@@ -67,8 +66,17 @@ long CabSourceReader::Next(const uint8_t*& data, size_t limit, std::string& erro
     return -1;
   }
   if (atPlannedEnd) Close();
-  data = buffer_.data();
   return long(got);
+}
+
+bool CabSourceReader::Skip(uint64_t count, std::string& error) {
+  if (count >= expected_ - done_) return cab::EntryReader::Skip(count, error);
+  if (file_ && fseeko(file_, off_t(done_ + count), SEEK_SET) != 0) {
+    error = SystemError("cannot read", entry_->sourcePath);
+    return false;
+  }
+  done_ += count;
+  return true;
 }
 
 CabVolumeOutput::~CabVolumeOutput() { Abandon(); }
@@ -83,7 +91,8 @@ bool CabVolumeOutput::Open(const std::string& path, size_t headerSize, std::stri
   const std::string& target = direct ? path_ : spoolPath_;
   file_ = CreateFreshHostFile(target, !direct, error);
   if (!file_) return false;
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+  buffer_.resize(kWriteBuffer);
+  std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
   if (direct && fseeko(file_, off_t(headerSize), SEEK_SET) != 0) {
     error = SystemError("cannot seek in", target);
     return false;
@@ -132,7 +141,8 @@ bool CabVolumeOutput::Finish(const std::vector<uint8_t>& header, std::string& er
   } else {
     target = CreateFreshHostFile(path_, false, error);
     if (!target) return false;
-    std::setvbuf(target, nullptr, _IOFBF, 1 << 20);
+    targetBuffer_.resize(kWriteBuffer);
+    std::setvbuf(target, targetBuffer_.data(), _IOFBF, targetBuffer_.size());
   }
   bool ok = std::fwrite(header.data(), 1, header.size(), target) == header.size();
   if (!ok) error = SystemError("cannot write", path_);

@@ -22,8 +22,9 @@ class CabSourceReader final : public cab::EntryReader {
   CabSourceReader& operator=(const CabSourceReader&) = delete;
 
   bool Open(const cab::Entry& entry, uint64_t expectedSize, std::string& error);
-  // Points `data` at up to `limit` next bytes; 0 at the end. -1 on failure.
-  long Next(const uint8_t*& data, size_t limit, std::string& error) override;
+  // Reads up to `limit` next bytes into `out`; 0 at the end. -1 on failure.
+  long Read(uint8_t* out, size_t limit, std::string& error) override;
+  bool Skip(uint64_t count, std::string& error) override;
 
  private:
   void Close();
@@ -31,7 +32,6 @@ class CabSourceReader final : public cab::EntryReader {
   FILE* file_ = nullptr;
   uint64_t expected_ = 0;
   uint64_t done_ = 0;
-  std::vector<uint8_t> buffer_;
 };
 
 // The size of the file at `path`, false when it is no readable regular file.
@@ -61,6 +61,9 @@ class CabVolumeOutput final : public cab::VolumeOutput {
   std::string path_;
   std::string spoolPath_;
   FILE* file_ = nullptr;
+  // stdio buffers of our own: given none, glibc ignores the size asked for
+  // and writes in 4 KiB pieces
+  std::vector<char> buffer_, targetBuffer_;
   size_t headerSize_ = kUnknownHeader;
   uint64_t dataSize_ = 0;
 };

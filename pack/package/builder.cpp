@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -358,6 +359,8 @@ bool Build::WritePayload() {
   options.lzxWindow = o_.lzxWindow ? o_.lzxWindow : p_.lzxWindow;
   options.progress = o_.progress;
   options.leadBytes = LeadBytes(p_.codePage);
+  options.threads = o_.threads > 0 ? o_.threads : DefaultThreads();
+  if (o_.folderSize) options.folderTarget = o_.folderSize;
   if (p_.volumeSize) {
     const uint64_t before = parts_.Stub.size() + kPackageHeaderSize + parts_.LangText.size() +
                             parts_.CabLib.size() + parts_.InfoCab.size() + infoReserve_ + signReserve_;
@@ -687,6 +690,8 @@ bool Build::Run() {
 }
 
 }  // namespace
+
+int DefaultThreads() { return std::max(1, int(std::thread::hardware_concurrency())); }
 
 bool BuildPackage(const Project& project, const BuildOverrides& overrides, BuildResult& result,
                   Diagnostics& diagnostics) {

@@ -24,9 +24,11 @@ struct BuildOverrides {
   std::string password;
   bool hasCompression = false;  // --compression
   cab::Compression compression = cab::Compression::MsZip;
-  int lzxWindow = 0;  // --lzx-window; 0: the project's
-  SignSettings sign;  // the fields set replace the project's [Sign]
-  BrandSettings brand;  // the fields set replace the project's brand keys
+  int lzxWindow = 0;        // --lzx-window; 0: the project's
+  int threads = 0;          // --threads; 0: DefaultThreads()
+  uint32_t folderSize = 0;  // --folder-size; 0: the writer's 64 MiB
+  SignSettings sign;        // the fields set replace the project's [Sign]
+  BrandSettings brand;      // the fields set replace the project's brand keys
   bool noSign = false;
   // Called as payload files go into the cabinet: files and bytes done so far.
   std::function<void(uint64_t files, uint64_t bytes)> progress;
@@ -40,6 +42,9 @@ struct BuildResult {
   int64_t minFree = 0;
   bool isSigned = false;
 };
+
+// Every core the system reports, at least 1.
+int DefaultThreads();
 
 bool BuildPackage(const Project& project, const BuildOverrides& overrides, BuildResult& result,
                   Diagnostics& diagnostics);

@@ -53,6 +53,14 @@ TEST(CommandLine, VersionHelpAndUsageErrors) {
       {"build p.ini --bogus 1", 2, "--bogus"},
       {"build p.ini --stub", 2, "--stub"},
       {"build p.ini --quiet --progress", 2, "excludes"},
+      {"build p.ini --threads 0", 2, "--threads: must be a whole number from 1 to 256, not 0"},
+      {"build p.ini --threads -2", 2, "not -2"},
+      {"build p.ini --threads 2x", 2, "not 2x"},
+      {"build p.ini --threads 257", 2, "not 257"},
+      {"build p.ini --folder-size 1000", 2,
+       "--folder-size: must be a byte count from 32K to 2047M, not 1000"},
+      {"build p.ini --folder-size 2G", 2, "not 2G"},
+      {"build p.ini --folder-size many", 2, "not many"},
       {"info a.exe b.exe", 2, "b.exe"},
       {"assemble --stub s.exe", 2, "--info is required"},
   };
@@ -133,6 +141,9 @@ TEST(Progress, LineFormat) {
       {{9, 9, 3ull << 30, 3ull << 30, 30}, "9/9 files, 3.0 GiB of 3.0 GiB (100%), 102.4 MiB/s"},
       {{1, 2, 1, 7200, 1}, "1/2 files, 1 B of 7.0 KiB (0%), 1 B/s, 1:59:59 left"},
       {{3, 3, 0, 0, 1}, "3/3 files, 0 B of 0 B (100%)"},
+      {{1, 2, 5, 10, 0, 1}, "1/2 files, 5 B of 10 B (50%), 1 thread"},
+      {{1, 2, 1u << 20, 2u << 20, 1, 4},
+       "1/2 files, 1.0 MiB of 2.0 MiB (50%), 1.0 MiB/s, 0:01 left, 4 threads"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.line, FormatProgressLine(c.figures));
 }

@@ -54,6 +54,19 @@ std::string ThreeDistances(size_t n, uint32_t seed) {
   return s.substr(0, n);
 }
 
+// Copies of earlier 64-byte records at distances that are multiples of 8,
+// which aligned-offset blocks code best.
+std::string EightByteRecords(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s = RandomBytes(4096, seed);
+  while (s.size() < n) {
+    const size_t from = s.size() - 8 * (64 + rng() % (s.size() / 8 - 64));
+    s += s.substr(from, 64);
+    s += char(rng());
+  }
+  return s.substr(0, n);
+}
+
 std::string Repeated(const std::string& unit, size_t n) {
   std::string s;
   while (s.size() < n) s += unit;
@@ -88,9 +101,29 @@ std::vector<LzxCase> Cases() {
        6,
        100000,
        100000},
+      {"text, a run and noise whose frames before the short last one end on a 4 KiB read",
+       {Entry("t", SomeText(117019, 19)), Entry("u", Run(70000, 'u')), Entry("n", RandomBytes(186299, 21))},
+       16,
+       3},
       {"repeated offsets in every slot", {Entry("three", ThreeDistances(200000, 9))}, 21, 9},
       {"the smallest window wraps many times", {Entry("text", text)}, 15, 6},
       {"fast level", {Entry("text", text)}, 18, 1},
+      {"offsets alike in their low bits: aligned blocks",
+       {Entry("rec", EightByteRecords(400000, 12))},
+       21,
+       9},
+      {"text, noise and text: blocks over frames around a stored frame",
+       {Entry("t1", text.substr(0, 200000)), Entry("noise", RandomBytes(40000, 13)),
+        Entry("t2", text.substr(7))},
+       17,
+       7},
+      {"window 19, lazy level", {Entry("text", text), Entry("calls.exe", CallHeavy(200000, 14))}, 19, 3},
+      {"window 20, the fastest level",
+       {Entry("text", text), Entry("rec", EightByteRecords(100000, 15))},
+       20,
+       0},
+      {"window 21, level 5", {Entry("three", ThreeDistances(200000, 16)), Entry("text", text)}, 21, 5},
+      {"window 18, level 8", {Entry("three", ThreeDistances(200000, 17)), Entry("text", text)}, 18, 8},
       {"strong level, far matches",
        {Entry("far", Repeated(RandomBytes(900000, 10), 2000000))},
        21,
@@ -155,7 +188,16 @@ TEST(Lzx, HostileInputsDecodeByteForByte) {
     ASSERT_TRUE(cab::WriteCabinet(c.files, options, cab, HostCabinetFiles(), result, error)) << error;
     const ParsedCabinet parsed = ParseCabinetFile(cab);
     EXPECT_EQ(parsed.error, "");
-    for (const ParsedFolder& f : parsed.folders) EXPECT_EQ(f.type, 3 | (c.window << 8));
+    for (const ParsedFolder& f : parsed.folders) {
+      EXPECT_EQ(f.type, 3 | (c.window << 8));
+      // A reader that takes the data in 4 KiB reads must meet the last
+      // block before it starts the last frame.
+      size_t before = 0;
+      for (size_t k = 0; k + 1 < f.blocks.size(); ++k) {
+        before += f.blocks[k].cbData;
+        EXPECT_NE(before % 4096, 0u) << "block " << k << " of " << f.blocks.size();
+      }
+    }
     if (c.maxSize) EXPECT_LE(result.volumes[0].size, c.maxSize);
 
     ASSERT_TRUE(RunTool("cabextract -q -d '" + dir.File("cx") + "' " + q, dir.File("log")))

@@ -121,6 +121,23 @@ CODE_PAGES = [
     (874, "ทดสอบ", "ไฟล์.txt", "โฟลเดอร์\\ก.txt"),
 ]
 
+# Single cabinets of several folders, from several threads on Windows and one
+# on Linux.
+THREADED = {
+    "mszip": "",
+    "lzx": "Compression = lzx\nLzxWindow = 16",
+}
+
+
+def most_folders(data):
+    """The largest folder count of the cabinets in a file (the payload's, not
+    the setup script's)."""
+    counts, at = [0], data.find(b"MSCF")
+    while at >= 0:
+        counts.append(struct.unpack_from("<H", data, at + 26)[0])
+        at = data.find(b"MSCF", at + 4)
+    return max(counts)
+
 
 def outputs(folder):
     return {p.name: p.read_bytes() for p in sorted(folder.iterdir()) if p.is_file()}
@@ -147,12 +164,12 @@ class WindowsBuilderTest(unittest.TestCase):
                               timeout=600, env=environment)
         return done.returncode, done.stdout, done.stderr
 
-    def build_both(self, project):
+    def build_both(self, project, linux_args=(), windows_args=()):
         (self.root / "p.ini").write_text(project, newline="\r\n")
         results = {}
-        for name, windows in (("linux", False), ("windows", True)):
+        for name, windows, args in (("linux", False, linux_args), ("windows", True, windows_args)):
             (self.root / name).mkdir()
-            code, out, err = self.run_pack(windows, "build", "p.ini", "-o", name + "/Setup.exe")
+            code, out, err = self.run_pack(windows, "build", "p.ini", "-o", name + "/Setup.exe", *args)
             self.assertEqual(0, code, name + ": " + out + err)
             results[name] = outputs(self.root / name)
         return results
@@ -237,6 +254,25 @@ class WindowsBuilderTest(unittest.TestCase):
                     self.assertEqual(0, code, out + err)
                     listings.append(sorted(f["name"] for f in json.loads(out)["files"]))
                 self.assertEqual([sorted([first, second])] * 2, listings)
+
+    def test_same_bytes_from_one_and_from_three_threads(self):
+        rng = random.Random(7)
+        (self.root / "files" / "many").mkdir()
+        for i in range(8):
+            data = bytes(rng.getrandbits(8) for _ in range(60000)) if i % 2 else b"line %d\r\n" % i * 9000
+            (self.root / "files" / "many" / ("part%d.bin" % i)).write_bytes(data)
+        for variant, package in THREADED.items():
+            with self.subTest(variant):
+                for name in ("linux", "windows"):
+                    shutil.rmtree(self.root / name, ignore_errors=True)
+                results = self.build_both(PROJECT.format(package=package),
+                                          ("--threads", "1", "--folder-size", "96K"),
+                                          ("--threads", "3", "--folder-size", "96K"))
+                self.assertEqual(["Setup.exe"], sorted(results["linux"]))
+                self.assertTrue(results["linux"]["Setup.exe"] == results["windows"]["Setup.exe"], variant)
+                self.assertGreaterEqual(most_folders(results["linux"]["Setup.exe"]), 4)
+                code, out, err = self.run_pack(False, "verify", "windows/Setup.exe")
+                self.assertEqual(0, code, out + err)
 
     def test_windows_build_reads_back_like_the_host_build(self):
         results = self.build_both(PROJECT.format(package=VARIANTS["split-password"]))

@@ -54,6 +54,9 @@ VARIANTS = {
     "split": Variant("Compression = stored\nVolumeSize = {volume}\n", None, None),
     # The system's cabinet library disabled: the stub loads block 3.
     "library": Variant("", None, "cabinet=d"),
+    # LZX at its largest window, read by our own library: blocks over frames,
+    # aligned and stored blocks under damage.
+    "lzx": Variant("Compression = lzx\nLzxWindow = 21\n", None, "cabinet=d"),
 }
 BUILD_TIME = 1622548800  # 2021-06-01 12:00 UTC
 VOLUME_ROOM = 140 * 1024  # the builder wants 128 KiB of payload in Setup.exe

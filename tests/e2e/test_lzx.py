@@ -1,6 +1,8 @@
 """LZX packages that our encoder writes install byte for byte through Wine's
-cabinet library and through our own (block 3), at the smallest and the
-largest window, over inputs that are hard on a compressor."""
+cabinet library and through our own (block 3), at the smallest, a middle and
+the largest window and at a lazy, the default and the strongest level, over
+inputs that are hard on a compressor and that give every block shape: blocks
+over several frames, stored frames between them, aligned-offset blocks."""
 import hashlib
 import os
 import random
@@ -10,6 +12,18 @@ import unittest
 import e2e
 
 FRAME = 32768
+# (window, level): the lazy parse, the default and the strongest near-optimal one.
+SETTINGS = ((15, 6), (18, 3), (21, 9))
+
+
+def eight_byte_records(rng, size):
+    """Copies of earlier 64-byte records at distances that are multiples of
+    8: the offsets' low bits are alike, which aligned-offset blocks code best."""
+    data = bytearray(rng.randbytes(4096))
+    while len(data) < size:
+        start = len(data) - 8 * rng.randrange(64, len(data) // 8)
+        data += data[start:start + 64] + rng.randbytes(1)
+    return bytes(data[:size])
 
 
 def hostile_files():
@@ -29,15 +43,19 @@ def hostile_files():
         "far.bin": block + rng.randbytes(40000) + block + rng.randbytes(10000) + block,
         # Phrases at three alternating distances: every repeated-offset slot.
         "repeats.txt": b"".join(b"%s-%d|" % (w, i % 3) for i in range(3000) for w in (b"ab", b"cde", b"fghi")),
+        "records.bin": eight_byte_records(rng, 3 * FRAME),
+        # Text over several frames, noise, text again: blocks that span frames
+        # on either side of a stored one.
+        "mixed.txt": text * 2 + rng.randbytes(FRAME + 5) + text,
     }
 
 
 class LzxTest(e2e.DestinationTestCase):
-    def build(self, name, window, cablib, files):
+    def build(self, name, window, level, cablib, files):
         return self.build_project(self.tmp / name, (
             "[Setup]\nAppName = Lzx\nUnattended = 1\nDestDir = %s\nOverwriteMode = overwrite\n"
             "[Package]\nStub = %s\nCabinetLibrary = %s\nCompression = lzx\nLzxWindow = %d\n"
-            "[Files]\n\\ = files\n" % (self.dest, e2e.STUB, cablib, window)), files)
+            "CompressionLevel = %d\n[Files]\n\\ = files\n" % (self.dest, e2e.STUB, cablib, window, level)), files)
 
     def test_hostile_inputs_install_byte_for_byte_through_both_libraries(self):
         own = os.environ.get("VELTRA_CABINET_DLL")
@@ -45,11 +63,11 @@ class LzxTest(e2e.DestinationTestCase):
             self.skipTest("VELTRA_CABINET_DLL not set")
         files = hostile_files()
         expected = {n: hashlib.md5(d).hexdigest() for n, d in files.items()}
-        for window in (15, 21):
+        for window, level in SETTINGS:
             for library, overrides in (("system", None), ("own", "cabinet=d")):
-                with self.subTest(window=window, library=library):
+                with self.subTest(window=window, level=level, library=library):
                     shutil.rmtree(e2e.prefix_path(self.dest), ignore_errors=True)
-                    setup = self.build("w%d-%s" % (window, library), window, own, files)
+                    setup = self.build("w%d-l%d-%s" % (window, level, library), window, level, own, files)
                     if overrides:
                         os.environ["WINEDLLOVERRIDES"] = overrides
                     else:
