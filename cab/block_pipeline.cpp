@@ -197,7 +197,7 @@ uint64_t BlockPipeline::PredictFolderEnd(uint64_t folderStart) const {
                              [](const StreamFile& f, uint64_t a) { return f.start < a; });
   uint64_t bytes = 0;
   for (bool first = true; it != files_.end(); ++it, first = false) {
-    if (!first && (bytes >= settings_.folderTarget || bytes + it->size > kMaxFolderBytes)) break;
+    if (!first && FolderIsFull(bytes, it->size, settings_.folderTarget)) break;
     bytes += it->size;
   }
   return folderStart + bytes;

@@ -37,8 +37,16 @@
 
 #include "block_encoder.h"
 #include "cabinet_writer.h"
+#include "format.h"
 
 namespace cab {
+
+// The one rule of where a folder ends, for the writer and for the pipeline
+// that predicts it: a file with data starts a new folder once the folder
+// holds its target, or when it would not fit in the folder's block count.
+inline bool FolderIsFull(uint64_t folderBytes, uint64_t nextFileSize, uint64_t folderTarget) {
+  return nextFileSize && (folderBytes >= folderTarget || folderBytes + nextFileSize > kMaxFolderBytes);
+}
 
 // A source with data and its place in the stream of all files' bytes.
 struct StreamFile {

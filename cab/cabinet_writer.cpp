@@ -195,8 +195,7 @@ size_t SetWriter::PlannedSingleHeaderSize(size_t* folderCount) const {
   uint64_t bytes = 0;
   for (const PlannedFile& f : files_) {
     size += f.entrySize;
-    bool newFolder =
-        folders == 0 || (f.size && (bytes >= options_.folderTarget || bytes + f.size > kMaxFolderBytes));
+    bool newFolder = folders == 0 || FolderIsFull(bytes, f.size, options_.folderTarget);
     if (newFolder) {
       ++folders;
       bytes = 0;
@@ -263,8 +262,7 @@ bool SetWriter::Fits(uint64_t moreHeader, uint64_t moreData) const {
 
 bool SetWriter::NeedsNewFolder(size_t i) const {
   if (!inFolder_ || folderMustEnd_) return true;
-  uint64_t size = files_[i].size;
-  return size && (folderBytes_ >= options_.folderTarget || folderBytes_ + size > kMaxFolderBytes);
+  return FolderIsFull(folderBytes_, files_[i].size, options_.folderTarget);
 }
 
 void SetWriter::OpenFolder() {
