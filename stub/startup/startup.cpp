@@ -174,9 +174,9 @@ void CheckCodePage() {
   const std::string text = kTextCodePageMismatch1 + Int64ToText(package) + kTextCodePageMismatch2 +
                            Int64ToText(system) + kTextCodePageMismatch3;
   LogLine("Code page: the package's is " + Int64ToText(package) + ", the system's " + Int64ToText(system));
-  const bool windowless = ShowsNoBoxes() || SetupParams.Unattended;
-  if (!windowless && MessageBoxA(nullptr, (text + kTextCodePageGoOn).c_str(), kFixedCaption,
-                                 MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK)
+  // Quiet and passive runs are unattended by now (ApplySwitches).
+  if (!SetupParams.Unattended && MessageBoxA(nullptr, (text + kTextCodePageGoOn).c_str(), kFixedCaption,
+                                             MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK)
     return;
   LogLine("Stopped: " + text);
   CloseOwnFile();
